@@ -1,0 +1,145 @@
+#include "config.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vozmo {
+
+const char* const kDictionaryTemplate =
+    "# Diccionario de Vozmo\n"
+    "# Escribe una palabra o nombre por línea para que se transcriba siempre así\n"
+    "# (nombres propios, marcas, términos de tu trabajo).\n"
+    "# Para corregir algo que entiende mal:  lo que entiende => lo que debe escribir\n"
+    "# Las líneas que empiezan por # se ignoran. Los cambios se aplican al siguiente dictado.\n"
+    "# Ejemplos (quita la # para activarlos):\n"
+    "# Nombre De Tu Empresa\n"
+    "# guasap => WhatsApp\n"
+    "WhatsApp";
+
+namespace {
+
+Config& mutableConfig() {
+    static Config value;
+    return value;
+}
+
+std::filesystem::path envPath(const char* name) {
+    const char* value = std::getenv(name);
+    // The XDG rules say a relative value is invalid and must be ignored.
+    if (value == nullptr || value[0] != '/') {
+        return {};
+    }
+    return value;
+}
+
+std::filesystem::path homeDir() {
+    auto home = envPath("HOME");
+    return home.empty() ? std::filesystem::path("/") : home;
+}
+
+std::filesystem::path dataHome() {
+    auto dir = envPath("XDG_DATA_HOME");
+    return dir.empty() ? homeDir() / ".local" / "share" : dir;
+}
+
+std::filesystem::path configHome() {
+    auto dir = envPath("XDG_CONFIG_HOME");
+    return dir.empty() ? homeDir() / ".config" : dir;
+}
+
+std::filesystem::path runningExecutableDir() {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : exe.parent_path();
+}
+
+} // namespace
+
+bool hasSelfTestFlag(const std::vector<std::string>& args) {
+    for (const auto& arg : args) {
+        if (arg == "--selftest") {
+            return true;
+        }
+    }
+    return false;
+}
+
+void initConfig(const std::vector<std::string>& args) {
+    Config c;
+    c.support = dataHome() / "Vozmo";
+    c.modelsDir = c.support / "models";
+    c.logsDir = c.support / "logs";
+    c.dictionaryURL = c.support / "diccionario.txt";
+    c.whisperModelURL = c.modelsDir / "whisper.bin";
+    c.llmModelURL = c.modelsDir / "llm.gguf";
+    c.prefsFile = configHome() / "Vozmo" / "prefs.json";
+    c.autostartFile = configHome() / "autostart" / "vozmo.desktop";
+    c.executableDir = runningExecutableDir();
+    c.isSelfTest = hasSelfTestFlag(args);
+    c.chatApps = {
+        "net.whatsapp.WhatsApp",
+        "com.tinyspeck.slackmacgap",
+        "com.apple.MobileSMS",
+        "ru.keepcoder.Telegram",
+        "org.telegram.desktop",
+        "com.hnc.Discord",
+        // The same applications as X11 WM_CLASS class names on Linux.
+        "whatsapp-desktop-linux",
+        "WhatsApp",
+        "Slack",
+        "TelegramDesktop",
+        "telegram-desktop",
+        "discord",
+        "Signal",
+    };
+    c.modelSpecs = {
+        {"Whisper",
+         "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q8_0.bin",
+         c.whisperModelURL, 800000000},
+        {"IA de pulido",
+         "https://huggingface.co/unsloth/Qwen3-4B-Instruct-2507-GGUF/resolve/main/"
+         "Qwen3-4B-Instruct-2507-Q4_K_M.gguf",
+         c.llmModelURL, 2000000000},
+    };
+    mutableConfig() = std::move(c);
+}
+
+const Config& config() { return mutableConfig(); }
+
+void ensureSupport() {
+    const Config& c = config();
+    for (const auto* dir : {&c.support, &c.modelsDir, &c.logsDir}) {
+        std::error_code ec;
+        std::filesystem::create_directories(*dir, ec);
+    }
+    std::error_code ec;
+    // symlink_status so that even a dangling link the user placed there is left alone.
+    if (std::filesystem::exists(std::filesystem::symlink_status(c.dictionaryURL, ec))) {
+        return;
+    }
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        return;
+    }
+    // Atomic: a unique temporary file beside the target, then a rename.
+    std::string tmpl = (c.support / ".diccionario.txt.XXXXXX").string();
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        return;
+    }
+    std::string_view text(kDictionaryTemplate);
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = (::fsync(fd) == 0) && ok;
+    ::fchmod(fd, 0644);
+    ::close(fd);
+    // link() fails when the name appeared meanwhile, so a concurrent user file is never replaced.
+    if (!ok || ::link(tmpl.c_str(), c.dictionaryURL.c_str()) != 0) {
+        ::unlink(tmpl.c_str());
+        return;
+    }
+    ::unlink(tmpl.c_str());
+}
+
+} // namespace vozmo

@@ -1,0 +1,68 @@
+#include "config.h"
+#include "log.h"
+#include "main_thread.h"
+#include "quit_signals.h"
+#include "self_test.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const char* const kUsage = "Uso: vozmo [--selftest | --help | --version]\n"
+                           "\n"
+                           "Dictado por voz privado y sin conexión: mantén pulsada la tecla de\n"
+                           "dictado, habla y suéltala; el texto se escribe donde estabas.\n"
+                           "\n"
+                           "  --selftest  prueba completa sin ventanas; sale con 0 o 1\n"
+                           "  --help      muestra esta ayuda\n"
+                           "  --version   muestra la versión\n";
+
+int runSelfTestMode(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // The self-test runs off the main thread so the supervisor can post work to this loop.
+    std::thread worker([] {
+        int status = vozmo::runSelfTest();
+        vozmo::postToMain([status] { QCoreApplication::exit(status); });
+    });
+    int status = app.exec();
+    worker.join();
+    return status;
+}
+
+int runApplicationMode(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName("Vozmo");
+    QApplication::setDesktopFileName("vozmo");
+    vozmo::installQuitSignals([] { QCoreApplication::quit(); });
+    vozmo::ensureSupport();
+    vozmo::log("Vozmo iniciado");
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    for (const auto& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("vozmo %s\n", VOZMO_VERSION);
+            return 0;
+        }
+    }
+    vozmo::initConfig(args);
+    if (vozmo::config().isSelfTest) {
+        return runSelfTestMode(argc, argv);
+    }
+    return runApplicationMode(argc, argv);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace vozmo::Prefs {
+
+// The four user settings; defaults live here, nothing is registered with the store.
+bool polish();
+void setPolish(bool value);
+bool sounds();
+void setSounds(bool value);
+std::string hotkey();  // "fn" or "ropt"
+void setHotkey(const std::string& value);
+std::string language(); // "es" or "auto"
+void setLanguage(const std::string& value);
+std::string hotkeyName();
+
+void togglePolish();
+void toggleSounds();
+
+// Direct access for flags that are not settings ("setupShown", ...).
+bool boolForKey(const std::string& key);
+void setBool(const std::string& key, bool value);
+std::optional<nlohmann::json> object(const std::string& key);
+
+} // namespace vozmo::Prefs

@@ -1,0 +1,76 @@
+#include "prefs_store.h"
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <unistd.h>
+
+namespace vozmo {
+
+namespace {
+// Serialises the read-modify-write cycles of all stores in this process.
+std::mutex& storeMutex() {
+    static std::mutex m;
+    return m;
+}
+} // namespace
+
+nlohmann::json PrefsStore::readAll() const {
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) {
+        return nlohmann::json::object();
+    }
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    auto parsed = nlohmann::json::parse(buffer.str(), nullptr, /*allow_exceptions=*/false);
+    if (!parsed.is_object()) {
+        return nlohmann::json::object();
+    }
+    return parsed;
+}
+
+bool PrefsStore::writeAll(const nlohmann::json& all) const {
+    std::error_code ec;
+    std::filesystem::create_directories(file_.parent_path(), ec);
+    std::string tmpl = (file_.parent_path() / ".prefs.XXXXXX").string();
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        return false;
+    }
+    std::string text = all.dump(2) + "\n";
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = (::fsync(fd) == 0) && ok;
+    ::close(fd);
+    if (!ok || ::rename(tmpl.c_str(), file_.c_str()) != 0) {
+        ::unlink(tmpl.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::optional<nlohmann::json> PrefsStore::object(const std::string& key) const {
+    std::lock_guard lock(storeMutex());
+    auto all = readAll();
+    auto it = all.find(key);
+    if (it == all.end() || it->is_null()) {
+        return std::nullopt;
+    }
+    return *it;
+}
+
+void PrefsStore::setObject(const std::string& key, const nlohmann::json& value) {
+    std::lock_guard lock(storeMutex());
+    auto all = readAll();
+    all[key] = value;
+    writeAll(all);
+}
+
+void PrefsStore::remove(const std::string& key) {
+    std::lock_guard lock(storeMutex());
+    auto all = readAll();
+    if (all.erase(key) > 0) {
+        writeAll(all);
+    }
+}
+
+} // namespace vozmo

@@ -1,0 +1,122 @@
+#include "config.h"
+#include "temp_home.h"
+
+#include <gtest/gtest.h>
+
+namespace vozmo {
+namespace {
+
+TEST(SelfTestFlag, OnlyTheExactElementSelectsSelfTest) {
+    struct Case {
+        std::vector<std::string> args;
+        bool expected;
+    };
+    const Case cases[] = {
+        {{"vozmo"}, false},
+        {{"vozmo", "--selftest"}, true},
+        {{"vozmo", "-x", "--selftest", "y"}, true},
+        {{"--selftest"}, true}, // the program path counts too
+        {{"vozmo", "--selftest=1"}, false},
+        {{"vozmo", "--SelfTest"}, false},
+        {{"vozmo", "--selftest "}, false},
+        {{"vozmo", "-selftest"}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hasSelfTestFlag(c.args), c.expected) << ::testing::PrintToString(c.args);
+    }
+}
+
+TEST(Config, PathsFollowTheXdgFolders) {
+    test::TempHome home;
+    const auto& c = config();
+    EXPECT_EQ(c.support, home.path() / "data" / "Vozmo");
+    EXPECT_EQ(c.modelsDir, c.support / "models");
+    EXPECT_EQ(c.logsDir, c.support / "logs");
+    EXPECT_EQ(c.dictionaryURL, c.support / "diccionario.txt");
+    EXPECT_EQ(c.whisperModelURL, c.modelsDir / "whisper.bin");
+    EXPECT_EQ(c.llmModelURL, c.modelsDir / "llm.gguf");
+    EXPECT_EQ(c.prefsFile, home.path() / "config" / "Vozmo" / "prefs.json");
+    EXPECT_EQ(WHISPER_PORT, 8178);
+    EXPECT_EQ(LLM_PORT, 8179);
+}
+
+TEST(Config, WithoutXdgVariablesTheHomeDefaultsApply) {
+    test::TempHome home;
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+    initConfig({"vozmo"});
+    EXPECT_EQ(config().support, home.path() / ".local" / "share" / "Vozmo");
+    EXPECT_EQ(config().prefsFile, home.path() / ".config" / "Vozmo" / "prefs.json");
+}
+
+TEST(Config, ModelSpecsAndChatApps) {
+    test::TempHome home;
+    const auto& specs = config().modelSpecs;
+    ASSERT_EQ(specs.size(), 2u);
+    EXPECT_EQ(specs[0].name, "Whisper");
+    EXPECT_EQ(specs[0].dest, config().whisperModelURL);
+    EXPECT_EQ(specs[0].minBytes, 800000000);
+    EXPECT_TRUE(specs[0].url.ends_with("/ggml-large-v3-turbo-q8_0.bin"));
+    EXPECT_EQ(specs[1].name, "IA de pulido");
+    EXPECT_EQ(specs[1].dest, config().llmModelURL);
+    EXPECT_EQ(specs[1].minBytes, 2000000000);
+    EXPECT_TRUE(specs[1].url.ends_with("/Qwen3-4B-Instruct-2507-Q4_K_M.gguf"));
+    for (const char* id : {"net.whatsapp.WhatsApp", "com.tinyspeck.slackmacgap",
+                           "com.apple.MobileSMS", "ru.keepcoder.Telegram", "org.telegram.desktop",
+                           "com.hnc.Discord", "Slack", "TelegramDesktop", "discord"}) {
+        EXPECT_TRUE(config().chatApps.count(id)) << id;
+    }
+    EXPECT_FALSE(config().chatApps.count("slack")); // identifiers are case-sensitive
+}
+
+TEST(EnsureSupport, FirstStartMakesTheTreeAndTheTemplate) {
+    test::TempHome home;
+    ensureSupport();
+    const auto& c = config();
+    EXPECT_TRUE(std::filesystem::is_directory(c.support));
+    EXPECT_TRUE(std::filesystem::is_directory(c.modelsDir));
+    EXPECT_TRUE(std::filesystem::is_directory(c.logsDir));
+    const std::string expected =
+        "# Diccionario de Vozmo\n"
+        "# Escribe una palabra o nombre por l\xC3\xADnea para que se transcriba siempre as\xC3\xAD\n"
+        "# (nombres propios, marcas, t\xC3\xA9rminos de tu trabajo).\n"
+        "# Para corregir algo que entiende mal:  lo que entiende => lo que debe escribir\n"
+        "# Las l\xC3\xADneas que empiezan por # se ignoran. Los cambios se aplican al siguiente "
+        "dictado.\n"
+        "# Ejemplos (quita la # para activarlos):\n"
+        "# Nombre De Tu Empresa\n"
+        "# guasap => WhatsApp\n"
+        "WhatsApp";
+    EXPECT_EQ(test::readFile(c.dictionaryURL), expected);
+    // Nothing but the dictionary is left in the folder (no temporary file).
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(c.support)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 3);
+}
+
+TEST(EnsureSupport, NeverTouchesAnExistingDictionaryOrModels) {
+    test::TempHome home;
+    const auto& c = config();
+    test::writeFile(c.dictionaryURL, "");
+    test::writeFile(c.whisperModelURL, "model bytes");
+    test::writeFile(c.logsDir / "app.log", "old log\n");
+    for (int i = 0; i < 3; ++i) {
+        ensureSupport();
+    }
+    EXPECT_EQ(test::readFile(c.dictionaryURL), "");
+    EXPECT_EQ(test::readFile(c.whisperModelURL), "model bytes");
+    EXPECT_EQ(test::readFile(c.logsDir / "app.log"), "old log\n");
+}
+
+TEST(EnsureSupport, AFolderThatCannotBeMadeIsSwallowed) {
+    test::TempHome home;
+    // A file where the support folder should be: nothing can be created, nothing throws.
+    test::writeFile(config().support, "not a folder");
+    ensureSupport();
+    EXPECT_TRUE(std::filesystem::is_regular_file(config().support));
+}
+
+} // namespace
+} // namespace vozmo
