@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vozmo {
+
+// One prepared HTTP request: method, headers, body and its own time limit.
+struct HttpRequest {
+    std::string method = "GET";
+    std::string url;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    double timeoutSeconds = 60.0;
+};
+
+// status is 0 and body absent when no HTTP answer came (refused, timed out, broken).
+struct HttpResponse {
+    int status = 0;
+    std::optional<std::string> body;
+};
+
+// Blocking exchange; never call it on the main thread. Safe from several threads at once.
+HttpResponse http(const HttpRequest& request);
+
+} // namespace vozmo
