@@ -1,0 +1,83 @@
+#include "http.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+namespace vozmo {
+
+namespace {
+
+void ensureCurlReady() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t appendBody(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+} // namespace
+
+HttpResponse http(const HttpRequest& request) {
+    ensureCurlReady();
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl) {
+        return {};
+    }
+    CURL* h = curl.get();
+    std::unique_ptr<curl_slist, SlistDeleter> headers;
+    for (const auto& [name, value] : request.headers) {
+        curl_slist* grown = curl_slist_append(headers.get(), (name + ": " + value).c_str());
+        if (grown == nullptr) {
+            return {};
+        }
+        headers.release();
+        headers.reset(grown);
+    }
+    // An empty Expect stops curl from waiting for "100 Continue" before large uploads.
+    curl_slist* grown = curl_slist_append(headers.get(), "Expect:");
+    if (grown != nullptr) {
+        headers.release();
+        headers.reset(grown);
+    }
+
+    std::string body;
+    curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    if (request.method != "GET" || !request.body.empty()) {
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request.body.size()));
+    }
+    if (request.method == "GET") {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    }
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutSeconds * 1000.0));
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L); // timeouts without SIGALRM: safe in threads
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "*"); // our servers are local; never via a proxy
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+
+    if (curl_easy_perform(h) != CURLE_OK) {
+        return {};
+    }
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 0) {
+        return {};
+    }
+    return {static_cast<int>(status), std::move(body)};
+}
+
+} // namespace vozmo
