@@ -149,7 +149,8 @@ std::string nfc(std::string_view text) {
 }
 
 bool containsCanonical(std::string_view haystack, std::string_view needle) {
-    return nfcUnicode(haystack).indexOf(nfcUnicode(needle)) >= 0;
+    // ICU finds no empty string, but every text contains it.
+    return needle.empty() || nfcUnicode(haystack).indexOf(nfcUnicode(needle)) >= 0;
 }
 
 std::string_view trimWhitespace(std::string_view text) {
