@@ -8,19 +8,25 @@
 
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <system_error>
 
 namespace vozmo {
 
 struct Vocabulary::Compiled {
+    // One correction. Its expression is compiled on first need: most corrections of a long
+    // dictionary never occur in a given text, and compiling all of them on every load would cost
+    // far more than applying them.
     struct Entry {
-        std::unique_ptr<icu::RegexPattern> pattern;
+        std::string from;
         icu::UnicodeString replacement; // an ICU template that inserts `to` literally
         icu::UnicodeString foldedFrom;
+        std::once_flag once;
+        std::unique_ptr<icu::RegexPattern> pattern;
     };
     std::vector<std::pair<std::string, std::string>> source;
-    std::vector<Entry> entries;
+    std::vector<std::unique_ptr<Entry>> entries;
 };
 
 namespace {
@@ -38,20 +44,32 @@ compile(const std::vector<std::pair<std::string, std::string>>& replacements) {
         if (from.empty()) {
             continue; // would match between every two characters; load() never yields one
         }
-        std::string pattern =
-            "(?i)(?<![\\p{L}\\p{N}])" + text::Regex::escapePattern(from) + "(?![\\p{L}\\p{N}])";
-        UErrorCode status = U_ZERO_ERROR;
-        UParseError parseError;
-        Vocabulary::Compiled::Entry entry;
-        entry.pattern.reset(icu::RegexPattern::compile(toUnicode(pattern), 0, parseError, status));
-        if (U_FAILURE(status) || !entry.pattern) {
-            continue; // cannot happen with an escaped literal; skip rather than fail the rest
-        }
-        entry.replacement = toUnicode(text::Regex::escapeReplacement(to));
-        entry.foldedFrom = toUnicode(from).foldCase();
+        auto entry = std::make_unique<Vocabulary::Compiled::Entry>();
+        entry->from = from;
+        entry->replacement = toUnicode(text::Regex::escapeReplacement(to));
+        entry->foldedFrom = toUnicode(from).foldCase();
         compiled->entries.push_back(std::move(entry));
     }
     return compiled;
+}
+
+// "(?i)(?<![\p{L}\p{N}])" + from + "(?![\p{L}\p{N}])", with the case-insensitive flag
+// scoped to `from`: under a global (?i) ICU closes the letter set over case, which makes each
+// compilation cost over a millisecond. That closure adds exactly one code point to the set,
+// U+0345 (a combining mark that folds to a letter), so it is listed here to keep the meaning.
+const icu::RegexPattern* patternOf(Vocabulary::Compiled::Entry& entry) {
+    std::call_once(entry.once, [&entry] {
+        std::string pattern =
+            "(?<![\\p{L}\\p{N}\\x{0345}])(?i:" + text::Regex::escapePattern(entry.from) +
+            ")(?![\\p{L}\\p{N}\\x{0345}])";
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError parseError;
+        entry.pattern.reset(icu::RegexPattern::compile(toUnicode(pattern), 0, parseError, status));
+        if (U_FAILURE(status)) {
+            entry.pattern.reset(); // cannot happen with an escaped literal; the entry is skipped
+        }
+    });
+    return entry.pattern.get();
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
@@ -147,16 +165,20 @@ std::string Vocabulary::apply(std::string_view input) const {
         }
         // A case-insensitive match implies the case-folded text contains the folded `from`,
         // so most of a long dictionary is skipped without running its expression.
-        if (folded.indexOf(entry.foldedFrom) < 0) {
+        if (folded.indexOf(entry->foldedFrom) < 0) {
+            continue;
+        }
+        const icu::RegexPattern* pattern = patternOf(*entry);
+        if (pattern == nullptr) {
             continue;
         }
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::RegexMatcher> matcher(entry.pattern->matcher(textU, status));
+        std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(textU, status));
         if (U_FAILURE(status) || !matcher || !matcher->find(status)) {
             continue;
         }
         matcher->reset();
-        icu::UnicodeString replaced = matcher->replaceAll(entry.replacement, status);
+        icu::UnicodeString replaced = matcher->replaceAll(entry->replacement, status);
         if (U_SUCCESS(status)) {
             textU = std::move(replaced);
             foldedStale = true;

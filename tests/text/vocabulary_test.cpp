@@ -153,6 +153,12 @@ TEST(VocabularyApply, Table) {
         // Letters of any script are word characters, so no match next to them.
         {{{"sol", "Sol"}}, "solé sol ñsol", "solé Sol ñsol"},
         {{{"jose", "José"}}, "jose_luis jose-luis", "José_luis José-luis"},
+        // U+0345 folds to a letter, so case-insensitively it counts as one.
+        {{{"ab", "X"}},
+         "\xCD\x85"
+         "ab ab\xCD\x85 ab",
+         "\xCD\x85"
+         "ab ab\xCD\x85 X"},
         // Case-insensitive matching folds fully and handles non-ASCII capitals.
         {{{"ávila", "Ávila"}}, "ÁVILA y ávila", "Ávila y Ávila"},
         {{{"straße", "Straße"}}, "STRASSE", "Straße"},
