@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -195,6 +198,26 @@ TEST_F(VocabularyFile, ApplyFollowsChangedCorrections) {
     EXPECT_EQ(copy.apply("guasap y yira"), "WhatsApp y Jira");
     v.replacements.clear();
     EXPECT_EQ(v.apply("guasap"), "guasap");
+}
+
+TEST_F(VocabularyFile, CopiesApplyConcurrently) {
+    // Copies share the compiled corrections, which are completed on first use.
+    Vocabulary v = loadBytes("guasap => WhatsApp\nyira => Jira\nok => vale");
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([copy = v, &wrong] {
+            for (int i = 0; i < 50; ++i) {
+                if (copy.apply("guasap, yira, ok") != "WhatsApp, Jira, vale") {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(VocabularyApply, EmptyFromNeverMatches) {
