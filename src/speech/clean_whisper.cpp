@@ -53,7 +53,7 @@ std::string cleanWhisper(std::string_view raw) {
     s = p.blankRuns.replaceAll(s, " ");
     std::string trimmed(text::trimWhitespace(s));
     if (text::graphemeCount(trimmed) < kPhraseTestLimit) {
-        std::string lower = text::nfc(text::lowerCase(trimmed));
+        std::string lower = text::lowerCase(trimmed);
         for (std::string_view phrase : kHallucinations) {
             if (text::containsCanonical(lower, phrase)) {
                 return {};
