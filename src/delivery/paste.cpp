@@ -5,6 +5,7 @@
 #include "linux/target_window_x11.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTimer>
 
 #include <algorithm>
@@ -120,7 +121,8 @@ private:
 } // namespace
 
 void paste(const std::string& text) {
-    QCoreApplication* app = QCoreApplication::instance();
+    // The clipboard belongs to a GUI application; the headless self-test has none.
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (app == nullptr) {
         return;
     }

@@ -3,6 +3,7 @@
 #include "desktop_support.h"
 #include "fake_accessible_text.h"
 #include "target_fixture.h"
+#include "target_window.h"
 
 #include <QCoreApplication>
 #include <QProcessEnvironment>
@@ -117,6 +118,26 @@ TEST_F(DesktopLeadingSpace, AFocusedButtonIsNoTextField) {
     target->send("focus-button");
     ASSERT_TRUE(target->expect("ok"));
     EXPECT_FALSE(needsLeadingSpace());
+}
+
+TEST(DesktopLeadingSpaceQt, FindsTheFocusedFieldWithoutCollectionQueries) {
+    struct QtCase {
+        const char* text;
+        const char* caret;
+        bool space;
+    };
+    const QtCase cases[] = {{"Hola", "4", true}, {"Hola", "0", false}, {"dijo (", "6", false}};
+    for (const QtCase& c : cases) {
+        test::Child target(VOZMO_QT_TEXT_TARGET, {c.text, c.caret});
+        ASSERT_TRUE(target.expect("ready", 20s));
+        ASSERT_TRUE(test::pumpUntil([&] {
+            auto front = frontmostApp();
+            return front && front->pid == static_cast<pid_t>(target.pid());
+        }));
+        // Qt registers its tree on the bus a moment after the window shows.
+        bool answered = test::pumpUntil([&] { return needsLeadingSpace() == c.space; }, 10s);
+        EXPECT_TRUE(answered) << c.text << " caret " << c.caret;
+    }
 }
 
 // Run in a child process of this executable: libatspi connects once per process.

@@ -34,6 +34,7 @@ bool isMimeType(const QString& format) {
 X11Clipboard::X11Clipboard(QObject* parent) : QObject(parent) {
     if (!display_) {
         log("Portapapeles: no hay pantalla X11");
+        countQtNotices();
         return;
     }
     Display* display = display_.get();
@@ -43,6 +44,7 @@ X11Clipboard::X11Clipboard(QObject* parent) : QObject(parent) {
     if (XFixesQueryExtension(display, &fixesEventBase_, &errorBase) == 0) {
         fixesEventBase_ = -1;
         log("Portapapeles: el servidor X no ofrece XFixes");
+        countQtNotices();
     } else {
         XFixesSelectSelectionInput(display, window_, clipboardAtom_,
                                    XFixesSetSelectionOwnerNotifyMask |
@@ -53,6 +55,18 @@ X11Clipboard::X11Clipboard(QObject* parent) : QObject(parent) {
     // Keep Xlib's queue short between readings.
     notifier_ = new QSocketNotifier(ConnectionNumber(display), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { drainEvents(); });
+}
+
+void X11Clipboard::countQtNotices() {
+    // Without XFixes of our own, Qt's notice stands in, though it may come a turn of the event
+    // loop late.
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        connect(clipboard, &QClipboard::changed, this, [this](QClipboard::Mode mode) {
+            if (mode == QClipboard::Clipboard) {
+                ++changes_;
+            }
+        });
+    }
 }
 
 X11Clipboard::~X11Clipboard() {

@@ -29,6 +29,7 @@ public:
 
 private:
     void drainEvents();
+    void countQtNotices();
     bool ownerAnswers(std::chrono::milliseconds limit);
 
     X11Display display_;
