@@ -1,5 +1,7 @@
 #include "paste.h"
 
+#include "log.h"
+
 #include "linux/clipboard_x11.h"
 #include "linux/key_synth_x11.h"
 #include "linux/target_window_x11.h"
@@ -80,7 +82,9 @@ void Paster::paste(const std::string& text) {
     }
     clipboard_.setText(text);
     pending.mark = clipboard_.changeCount();
-    keys_.send(pasteStroke(windows_.frontmost()));
+    if (!keys_.send(pasteStroke(windows_.frontmost()))) {
+        log("No se pudo enviar la pulsación de pegar");
+    }
     pending_ = pending;
     restoreLater(std::move(pending));
 }
