@@ -317,9 +317,31 @@ void SetupWindowHost::showSetup() {
     window_->activateWindow();
 }
 
+QString readmeSection(const std::filesystem::path& readme, const QString& heading) {
+    QFile file(QString::fromStdString(readme.string()));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return {};
+    }
+    QStringList section;
+    bool inside = false;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+        if (line.startsWith("## ")) {
+            if (inside) {
+                break;
+            }
+            inside = line.mid(3).trimmed() == heading;
+        }
+        if (inside) {
+            section << line;
+        }
+    }
+    return section.join('\n').trimmed();
+}
+
 namespace {
 
-QString readmeSection(const QString& heading) {
+// Beside the build (build/vozmo next to the sources) or where a package puts its documents.
+QString installedReadmeSection(const QString& heading) {
     std::vector<std::filesystem::path> places;
     if (!config().executableDir.empty()) {
         places.push_back(config().executableDir.parent_path() / "README.md");
@@ -328,25 +350,9 @@ QString readmeSection(const QString& heading) {
     }
     places.emplace_back("/usr/share/doc/vozmo/README.md");
     for (const auto& place : places) {
-        QFile file(QString::fromStdString(place.string()));
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            continue;
-        }
-        QStringList section;
-        bool inside = false;
-        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
-            if (line.startsWith("## ")) {
-                if (inside) {
-                    break;
-                }
-                inside = line.mid(3).trimmed() == heading;
-            }
-            if (inside) {
-                section << line;
-            }
-        }
-        if (!section.isEmpty()) {
-            return section.join('\n');
+        QString text = readmeSection(place, heading);
+        if (!text.isEmpty()) {
+            return text;
         }
     }
     return {};
@@ -355,7 +361,7 @@ QString readmeSection(const QString& heading) {
 } // namespace
 
 void showReadmeSection(const QString& heading) {
-    QString text = readmeSection(heading);
+    QString text = installedReadmeSection(heading);
     if (text.isEmpty()) {
         text = heading == "The servers"
                    ? "Vozmo necesita `whisper-server` (whisper.cpp) y `llama-server` "

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -71,6 +72,9 @@ private:
     Setup& setup_;
     std::unique_ptr<SetupWindow> window_;
 };
+
+// The "## heading" section of a README in Markdown, its heading included; empty when absent.
+QString readmeSection(const std::filesystem::path& readme, const QString& heading);
 
 // Shows one "## heading" section of the README in a small window (a short built-in text when
 // no README is installed).

@@ -1,5 +1,7 @@
 #include "setup_window.h"
 
+#include "desktop_setup.h"
+
 #include "fake_setup_environment.h"
 #include "model_server.h"
 #include "prefs.h"
@@ -241,6 +243,32 @@ TEST_F(SetupWindowTest, ShowSetupKeepsOneWindowShownAgainWithTheCurrentState) {
     EXPECT_EQ(host->window(), first);
     EXPECT_TRUE(test::waitUntil([&] { return first->isVisible(); }));
     EXPECT_TRUE(row("micRow").check);
+}
+
+} // namespace
+} // namespace vozmo
+
+namespace vozmo {
+namespace {
+
+TEST(SetupHelp, ReadmeSectionsTheRowsPointTo) {
+    const std::filesystem::path readme = VOZMO_SOURCE_DIR "/README.md";
+    QString servers = readmeSection(readme, "The servers");
+    EXPECT_TRUE(servers.startsWith("## The servers")) << servers.toStdString();
+    EXPECT_TRUE(servers.contains("~/.local/bin"));
+    EXPECT_FALSE(servers.contains("\n## ")); // ends before the next section
+    EXPECT_TRUE(readmeSection(readme, "Permissions").contains("XTEST"));
+    EXPECT_TRUE(readmeSection(readme, "No such section").isEmpty());
+    EXPECT_TRUE(readmeSection("/nonexistent/README.md", "Permissions").isEmpty());
+}
+
+TEST(SetupHelp, KeyAccessOfTheTestDesktopsXServer) {
+    // Xvfb offers XTEST and XInput 2; without a display there is no key access at all.
+    EXPECT_TRUE(keyAccessAvailable());
+    QByteArray display = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":9999");
+    EXPECT_FALSE(keyAccessAvailable());
+    qputenv("DISPLAY", display);
 }
 
 } // namespace
