@@ -204,6 +204,7 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
         curl_easy_setopt(h, CURLOPT_URL, spec.url.c_str());
         curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L); // model hosts redirect to their CDN
         curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 30L);
         // No limit on the whole transfer (gigabytes on a slow line), but a stalled one fails.
@@ -240,7 +241,7 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
         std::filesystem::remove(partial, ec);
         return false;
     }
-    std::filesystem::remove(spec.dest, ec);
+    // rename replaces an older file in one step: the model's name never holds a partial body.
     std::filesystem::rename(partial, spec.dest, ec);
     if (ec) {
         log("No se pudo mover " + spec.name + ": " + ec.message());
