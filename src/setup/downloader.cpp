@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,12 +17,16 @@ namespace vozmo {
 struct Downloader::Shared {
     // Touched on the main thread only; cleared by the destructor so late deliveries do nothing.
     Downloader* owner = nullptr;
-    // The latest progress, handed from the worker to the main thread. Only one delivery is
-    // queued at a time: a fast local transfer must not flood the main thread with reports.
+    // Reports handed from the worker to the main thread, one queued delivery each. A byte count
+    // replaces a byte count still waiting, so a fast transfer cannot flood the main thread,
+    // while the start of each file is always shown and the order is kept.
+    struct Report {
+        double fraction = 0;
+        std::string text;
+        bool bytes = false;
+    };
     std::mutex mutex;
-    double fraction = 0;
-    std::string text;
-    bool pending = false;
+    std::deque<Report> reports;
 };
 
 namespace {
@@ -174,7 +179,7 @@ void Downloader::runWorker(std::vector<ModelSpec> queue) {
 
 bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
     const std::string count = countText(spec, index, total);
-    reportProgress(0.0, count + "…");
+    reportProgress(0.0, count + "…", false);
 
     std::error_code ec;
     std::filesystem::create_directories(spec.dest.parent_path(), ec);
@@ -195,7 +200,8 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
     transfer.progress = [this, &count](curl_off_t now, curl_off_t expected) {
         reportProgress(static_cast<double>(now) / static_cast<double>(expected),
                        count + ": " + std::to_string(now / 1000000) + " de " +
-                           std::to_string(expected / 1000000) + " MB");
+                           std::to_string(expected / 1000000) + " MB",
+                       true);
     };
     char detail[CURL_ERROR_SIZE] = {};
     CURLcode code = CURLE_FAILED_INIT;
@@ -255,31 +261,32 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
     return false;
 }
 
-void Downloader::reportProgress(double fraction, std::string text) {
+void Downloader::reportProgress(double fraction, std::string text, bool bytes) {
     {
         std::lock_guard lock(shared_->mutex);
-        shared_->fraction = fraction;
-        shared_->text = std::move(text);
-        if (shared_->pending) {
-            return;
+        auto& reports = shared_->reports;
+        if (bytes && !reports.empty() && reports.back().bytes) {
+            reports.back() = {fraction, std::move(text), bytes};
+            return; // its delivery is already queued
         }
-        shared_->pending = true;
+        reports.push_back({fraction, std::move(text), bytes});
     }
     postToMain([weak = std::weak_ptr<Shared>(shared_)] {
         auto shared = weak.lock();
         if (!shared || shared->owner == nullptr) {
             return;
         }
-        double fraction = 0;
-        std::string text;
+        Shared::Report report;
         {
             std::lock_guard lock(shared->mutex);
-            fraction = shared->fraction;
-            text = shared->text;
-            shared->pending = false;
+            if (shared->reports.empty()) {
+                return;
+            }
+            report = std::move(shared->reports.front());
+            shared->reports.pop_front();
         }
         if (auto progress = shared->owner->onProgress) {
-            progress(fraction, text);
+            progress(report.fraction, report.text);
         }
     });
 }

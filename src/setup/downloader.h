@@ -47,7 +47,7 @@ private:
     struct Shared; // what the worker and the main-thread deliveries share
     void runWorker(std::vector<ModelSpec> queue);
     bool fetch(const ModelSpec& spec, int index, int total);
-    void reportProgress(double fraction, std::string text);
+    void reportProgress(double fraction, std::string text, bool bytes);
     void reportFinish(bool success);
 
     std::optional<std::vector<ModelSpec>> fixedSpecs_;
