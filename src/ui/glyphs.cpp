@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPathStroker>
 #include <QPixmap>
+#include <QTransform>
 
 #include <algorithm>
 #include <array>
@@ -12,18 +13,30 @@ namespace vozmo {
 
 namespace {
 
+// Shapes are written in a unit square but combined at this scale: Qt flattens curves before
+// boolean operations and strokes, and in unit coordinates the circles would turn polygonal.
+constexpr double kDesign = 1000;
+
+QPainterPath up(const QPainterPath& path) {
+    return QTransform::fromScale(kDesign, kDesign).map(path);
+}
+
+QPainterPath down(const QPainterPath& path) {
+    return QTransform::fromScale(1 / kDesign, 1 / kDesign).map(path);
+}
+
 QPainterPath stroked(const QPainterPath& line, double width) {
     QPainterPathStroker stroker;
-    stroker.setWidth(width);
+    stroker.setWidth(width * kDesign);
     stroker.setCapStyle(Qt::RoundCap);
     stroker.setJoinStyle(Qt::RoundJoin);
-    return stroker.createStroke(line).simplified();
+    return stroker.createStroke(up(line)).simplified();
 }
 
 QPainterPath circle(double cx, double cy, double r) {
     QPainterPath path;
     path.addEllipse(QPointF(cx, cy), r, r);
-    return path;
+    return up(path);
 }
 
 QPainterPath ring(double cx, double cy, double r, double width) {
@@ -33,7 +46,7 @@ QPainterPath ring(double cx, double cy, double r, double width) {
 QPainterPath roundedRect(double x, double y, double w, double h, double r) {
     QPainterPath path;
     path.addRoundedRect(QRectF(x, y, w, h), r, r);
-    return path;
+    return up(path);
 }
 
 // Vertical bars centred on y = 0.5; heights are fractions of `span`.
@@ -46,7 +59,7 @@ QPainterPath bars(double left, double step, double width, std::initializer_list<
         path.addRoundedRect(QRectF(x, 0.5 - height / 2, width, height), width / 2, width / 2);
         x += step;
     }
-    return path;
+    return up(path);
 }
 
 QPainterPath waveform() {
@@ -75,7 +88,7 @@ QPainterPath hourglass() {
     sand.cubicTo(0.62, 0.72, 0.53, 0.68, 0.5, 0.66);
     sand.cubicTo(0.47, 0.68, 0.38, 0.72, 0.33, 0.84);
     sand.closeSubpath();
-    return outline.united(caps).united(sand);
+    return outline.united(caps).united(up(sand));
 }
 
 QPainterPath waveformCircleFill() {
@@ -177,9 +190,7 @@ QPainterPath globe() {
     return path.united(inside.intersected(circle(0.5, 0.5, 0.43)));
 }
 
-} // namespace
-
-QPainterPath glyphPath(Glyph glyph) {
+QPainterPath designPath(Glyph glyph) {
     switch (glyph) {
     case Glyph::waveform:
         return waveform();
@@ -206,6 +217,10 @@ QPainterPath glyphPath(Glyph glyph) {
     }
     return {};
 }
+
+} // namespace
+
+QPainterPath glyphPath(Glyph glyph) { return down(designPath(glyph)); }
 
 void paintGlyph(QPainter& painter, Glyph glyph, const QRectF& rect, const QColor& color) {
     // Paths are built once per glyph: the panel paints one every frame.

@@ -2,6 +2,7 @@
 // Usage: ui_screenshots <folder> (the menu needs a display: run it on the test desktop).
 #include "config.h"
 #include "hud_view.h"
+#include "prefs.h"
 #include "status_menu.h"
 #include "temp_home.h"
 
@@ -51,12 +52,29 @@ int main(int argc, char** argv) {
     ok &= savePanel(folder, "loading", HUDMode::loading(), {}, 1.0);
     ok &= savePanel(folder, "transcribing", HUDMode::transcribing(), {}, 2.0);
     ok &= savePanel(folder, "polishing", HUDMode::polishing(), {}, 3.0);
-    ok &= savePanel(folder, "done", HUDMode::done(QStringLiteral("Listo · mantén 🌐 Fn")), {}, 0);
+    ok &= savePanel(folder, "done", HUDMode::done(QStringLiteral("Listo · mantén ⌥ derecha")), {}, 0);
     ok &= savePanel(
         folder, "message",
         HUDMode::message(QStringLiteral("No hay micrófono disponible"), HUDColors::orange), {}, 0);
 
+    // Every glyph at 48 points, with its red variant below, for whoever picks one.
+    {
+        const int count = static_cast<int>(Glyph::globe) + 1;
+        QImage sheet(count * 56 + 8, 2 * 56 + 8, QImage::Format_ARGB32_Premultiplied);
+        sheet.fill(Qt::white);
+        QPainter painter(&sheet);
+        for (int i = 0; i < count; ++i) {
+            paintGlyph(painter, static_cast<Glyph>(i), QRectF(8 + 56 * i, 8, 48, 48), Qt::black);
+            paintGlyph(painter, static_cast<Glyph>(i), QRectF(8 + 56 * i, 64, 48, 48),
+                       HUDColors::red);
+        }
+        painter.end();
+        ok &= sheet.save(folder + "/glyphs.png");
+    }
+
     test::TempHome home;
+    // The test desktop has no colour-emoji font for "🌐 Fn".
+    Prefs::setHotkey("ropt");
     StatusMenu menu(makeLoginItem(config().autostartFile, "/usr/bin/vozmo"));
     menu.readiness = [] { return Readiness{true, true, true, false}; };
     menu.history = [] {
