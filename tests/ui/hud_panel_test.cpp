@@ -104,8 +104,12 @@ TEST_F(HUDPanel, AppearsAtTheBottomCentreWithoutTakingFocus) {
     editor.setWindowTitle(QStringLiteral("editor"));
     editor.resize(400, 300);
     editor.show();
-    editor.activateWindow();
+    // The window manager may still be starting with the desktop: ask again until it obliges.
+    int tries = 0;
     ASSERT_TRUE(waitFor([&] {
+        if (tries++ % 50 == 0) {
+            editor.activateWindow();
+        }
         return QGuiApplication::focusWindow() == editor.windowHandle() &&
                x11.activeWindow() == editor.winId();
     }));

@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     ok &= savePanel(folder, "loading", HUDMode::loading(), {}, 1.0);
     ok &= savePanel(folder, "transcribing", HUDMode::transcribing(), {}, 2.0);
     ok &= savePanel(folder, "polishing", HUDMode::polishing(), {}, 3.0);
-    ok &= savePanel(folder, "done", HUDMode::done(QStringLiteral("Listo · mantén ⌥ derecha")), {}, 0);
+    ok &=
+        savePanel(folder, "done", HUDMode::done(QStringLiteral("Listo · mantén ⌥ derecha")), {}, 0);
     ok &= savePanel(
         folder, "message",
         HUDMode::message(QStringLiteral("No hay micrófono disponible"), HUDColors::orange), {}, 0);
