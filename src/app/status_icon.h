@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+#include <string_view>
+
 class QMenu;
 
 namespace vozmo {
@@ -15,7 +17,7 @@ namespace vozmo {
 // The icon for one moment: the glyph, its symbol name, and whether it is tinted red.
 struct StatusIconLook {
     Glyph glyph;
-    const char* symbolName;
+    std::string_view symbolName; // the vocabulary of the icon states
     bool red;
     bool operator==(const StatusIconLook&) const = default;
 };
