@@ -157,13 +157,33 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     return items;
 }
 
+std::optional<std::filesystem::path> permissionsReadme(const std::filesystem::path& executableDir) {
+    namespace fs = std::filesystem;
+    if (executableDir.empty()) {
+        return std::nullopt;
+    }
+    for (const fs::path& readme :
+         {executableDir / "README.md", executableDir.parent_path() / "README.md",
+          executableDir.parent_path() / "share" / "doc" / "vozmo" / "README.md"}) {
+        std::error_code error;
+        if (fs::is_regular_file(readme, error)) {
+            return readme;
+        }
+    }
+    return std::nullopt;
+}
+
 StatusMenu::StatusMenu(std::unique_ptr<LoginItem> loginItem, QObject* parent)
     : QObject(parent), loginItem_(std::move(loginItem)), menu_(std::make_unique<QMenu>()) {
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     connect(menu_.get(), &QMenu::aboutToShow, this, &StatusMenu::rebuild);
 }
 
-StatusMenu::~StatusMenu() = default;
+StatusMenu::~StatusMenu() {
+    if (helpBox_) {
+        helpBox_->close(); // deletes itself
+    }
+}
 
 StatusMenuInputs StatusMenu::inputs() const {
     StatusMenuInputs in;
@@ -307,19 +327,16 @@ void StatusMenu::toggleLogin() {
 }
 
 void StatusMenu::openPermissionsHelp() {
-    // The README beside the program (a build tree or a package's doc folder) explains what
-    // the X server must offer; without it the same words are shown here.
-    namespace fs = std::filesystem;
-    const fs::path dir = config().executableDir;
-    for (const fs::path& readme : {dir / "README.md", dir.parent_path() / "README.md",
-                                   dir.parent_path() / "share" / "doc" / "vozmo" / "README.md"}) {
-        std::error_code error;
-        if (!dir.empty() && fs::is_regular_file(readme, error)) {
-            if (openUrl && openUrl(QUrl::fromLocalFile(QString::fromStdString(readme.string())))) {
-                return;
-            }
-            break;
+    if (auto readme = permissionsReadme(config().executableDir)) {
+        if (openUrl && openUrl(QUrl::fromLocalFile(QString::fromStdString(readme->string())))) {
+            return;
         }
+    }
+    // Without a README to open, the same explanation is shown here, in one window at most.
+    if (helpBox_) {
+        helpBox_->show();
+        helpBox_->raise();
+        return;
     }
     auto* box = new QMessageBox(
         QMessageBox::Information, QStringLiteral("Permisos de Vozmo"),
@@ -333,6 +350,8 @@ void StatusMenu::openPermissionsHelp() {
                        "PipeWire; elígelo en los ajustes de sonido del escritorio."));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    box->setObjectName(QStringLiteral("vozmo-permissions"));
+    helpBox_ = box;
     box->show();
 }
 

@@ -3,16 +3,20 @@
 #include "hud_mode.h"
 #include "login_item.h"
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class QMenu;
+class QMessageBox;
 class QUrl;
 
 namespace vozmo {
@@ -76,6 +80,10 @@ std::string statusLine(const Readiness& servers);
 // An entry on one line, cut to 60 user-perceived characters plus "…".
 std::string historyTitle(std::string_view entry);
 
+// The README that explains the permissions, looked for beside the program (a build tree or a
+// package's doc folder); nothing when there is none.
+std::optional<std::filesystem::path> permissionsReadme(const std::filesystem::path& executableDir);
+
 // The tray menu, rebuilt from scratch each time it opens. Main thread only.
 class StatusMenu : public QObject {
     Q_OBJECT
@@ -113,6 +121,7 @@ private:
     std::unique_ptr<LoginItem> loginItem_;
     std::unique_ptr<QMenu> menu_;
     std::vector<QPointer<QMenu>> submenus_;
+    QPointer<QMessageBox> helpBox_;
 };
 
 } // namespace vozmo

@@ -407,6 +407,38 @@ TEST_F(StatusMenuActions, OpenActionsAndSetup) {
     EXPECT_EQ(quits, 1);
 }
 
+TEST(StatusMenu, PermissionsReadmeIsFoundBesideTheProgram) {
+    TempHome home;
+    const auto root = home.path();
+    EXPECT_EQ(permissionsReadme(root / "build"), std::nullopt);
+    EXPECT_EQ(permissionsReadme({}), std::nullopt);
+    writeFile(root / "share" / "doc" / "vozmo" / "README.md", "# Vozmo");
+    EXPECT_EQ(permissionsReadme(root / "bin"), root / "share" / "doc" / "vozmo" / "README.md");
+    writeFile(root / "README.md", "# Vozmo");
+    EXPECT_EQ(permissionsReadme(root / "build"), root / "README.md");
+    writeFile(root / "build" / "README.md", "# Vozmo");
+    EXPECT_EQ(permissionsReadme(root / "build"), root / "build" / "README.md");
+}
+
+TEST_F(StatusMenuActions, PermissionsHelpWithoutAReadmeShowsOneExplanation) {
+    ASSERT_EQ(permissionsReadme(config().executableDir), std::nullopt);
+    auto boxes = [] {
+        int count = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            count +=
+                widget->objectName() == QStringLiteral("vozmo-permissions") && widget->isVisible()
+                    ? 1
+                    : 0;
+        }
+        return count;
+    };
+    action("Permisos de Accesibilidad…")->trigger();
+    menu.keyMonitorOk = [] { return false; };
+    action("\u26A0\uFE0E Falta permiso de Accesibilidad…")->trigger();
+    EXPECT_EQ(boxes(), 1);
+    EXPECT_TRUE(opened.empty());
+}
+
 TEST(StatusIcon, LooksForEachState) {
     const struct {
         State state;
