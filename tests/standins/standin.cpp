@@ -310,14 +310,31 @@ std::optional<std::string> recordedHeader(const nlohmann::json& request, const s
 // ----- Standin -----
 
 Standin::Standin(StandinKind kind, const StandinDir& dir, int port)
-    : port_(port > 0 ? port : freePort()),
+    : kind_(kind), dir_(dir), port_(port > 0 ? port : freePort()),
       process_(standinArgv(kind, dir, port_), dir.environment(),
                dir.path() / (standinName(kind) + ".log")) {}
 
 bool Standin::waitUntilListening(std::chrono::milliseconds timeout) {
+    return waitFor(true, timeout);
+}
+
+bool Standin::waitUntilPortOpen(std::chrono::milliseconds timeout) {
+    return waitFor(false, timeout);
+}
+
+bool Standin::waitFor(bool needLoaded, std::chrono::milliseconds timeout) {
+    const auto loaded = [this] {
+        for (const auto& entry : dir_.records(kind_)) {
+            if (entry.value("event", "") == "listening" &&
+                entry.value("pid", 0) == process_.pid()) {
+                return true;
+            }
+        }
+        return false;
+    };
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (portAnswers(port_)) {
+        if (portAnswers(port_) && (!needLoaded || loaded())) {
             return true;
         }
         if (!process_.running()) {

@@ -106,13 +106,20 @@ public:
     // port 0 picks a free port. The folder must outlive the stand-in.
     Standin(StandinKind kind, const StandinDir& dir, int port = 0);
 
-    // Waits until the port accepts connections; false if the process exited or time ran out.
+    // Waits until the port accepts connections and the model is loaded (the stand-in recorded
+    // "listening"); false if the process exited or time ran out.
     bool waitUntilListening(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Waits only until the port accepts connections (llama-server does so while still loading).
+    bool waitUntilPortOpen(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     int port() const { return port_; }
     std::string url(const std::string& path) const;
     ChildProcess& process() { return process_; }
 
 private:
+    bool waitFor(bool needLoaded, std::chrono::milliseconds timeout);
+
+    StandinKind kind_;
+    const StandinDir& dir_;
     int port_;
     ChildProcess process_;
 };

@@ -85,6 +85,8 @@ class Standin:
         self.probe_count = 0
         self.bound_at = None
         self.loading = False
+        self.answer_list = None  # the list of answers in use and how many were given
+        self.answers_given = 0
 
     # ----- behaviour and record -----
 
@@ -158,6 +160,8 @@ class Standin:
         if self.kind == "whisper":
             # whisper-server loads its model before it opens the port
             self.check_model(model)
+            # Loaded: from here on SIGTERM ends the process cleanly (before, it dies at once).
+            signal.signal(signal.SIGTERM, self.on_term)
             server = self.bind(port)
         else:
             # llama-server opens the port first and answers 503 while the model loads
@@ -166,9 +170,8 @@ class Standin:
             threading.Thread(target=server.serve_forever, daemon=True).start()
             sleep_for(cfg.get("loading_seconds"))
             self.check_model(model)
+            signal.signal(signal.SIGTERM, self.on_term)
             self.loading = False
-        # Once serving, SIGTERM ends the process cleanly; before that it dies at once.
-        signal.signal(signal.SIGTERM, self.on_term)
         self.record({"event": "listening", "port": port})
         print(f"listening on 127.0.0.1:{port}", file=sys.stderr, flush=True)
         if self.kind == "whisper":
@@ -182,6 +185,16 @@ class Standin:
             print(f"error: failed to load model '{model}'", file=sys.stderr, flush=True)
             self.record({"event": "model_missing", "model": model})
             os._exit(1)
+
+    def next_in_list(self, answers):
+        """Position of the next answer of a list; a list different from the last one used
+        starts again from its first entry."""
+        with self.lock:
+            if answers != self.answer_list:
+                self.answer_list = answers
+                self.answers_given = 0
+            self.answers_given += 1
+            return self.answers_given - 1
 
     def on_term(self, signum, frame):
         self.record({"event": "exit", "reason": "SIGTERM"})
@@ -288,8 +301,8 @@ def acceptable_wav(facts):
 
 def pick_answer(cfg, key, list_key, index, match_text):
     """The configured answer as (found, value): the first rule whose "match" occurs in
-    match_text, else the index-th entry of the list (its last entry repeats), else the single
-    value."""
+    match_text, else the next entry of the list (index(list) says which; its last entry
+    repeats), else the single value."""
     rules = cfg.get("rules")
     if isinstance(rules, list) and isinstance(match_text, str):
         for rule in rules:
@@ -298,7 +311,7 @@ def pick_answer(cfg, key, list_key, index, match_text):
                 return True, rule[key]
     answers = cfg.get(list_key)
     if isinstance(answers, list) and answers:
-        return True, answers[min(index, len(answers) - 1)]
+        return True, answers[min(index(answers), len(answers) - 1)]
     if key in cfg:
         return True, cfg[key]
     return False, None
@@ -484,7 +497,8 @@ class StandinHandler(BaseHTTPRequestHandler):
             return
         if self.common_answer(cfg, entry):
             return
-        found, text = pick_answer(cfg, "text", "texts", count - 1, parsed[0].get("prompt"))
+        found, text = pick_answer(cfg, "text", "texts", self.standin.next_in_list,
+                                  parsed[0].get("prompt"))
         self.send_json(200, {"text": text if found else DEFAULT_TRANSCRIPT})
 
     def handle_completion(self, cfg, body, entry, count):
@@ -506,7 +520,8 @@ class StandinHandler(BaseHTTPRequestHandler):
             for message in messages:
                 if isinstance(message, dict) and message.get("role") == "user":
                     last_user = message.get("content")
-        found, content = pick_answer(cfg, "content", "contents", count - 1, last_user)
+        found, content = pick_answer(cfg, "content", "contents", self.standin.next_in_list,
+                                     last_user)
         if not found:
             content = DEFAULT_ANSWER
         message = {"role": "assistant", "content": content}
