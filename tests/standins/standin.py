@@ -79,7 +79,7 @@ class Standin:
         self.info = KINDS[kind]
         self.argv = argv
         self.dir = os.environ.get("VOZMO_STANDIN_DIR", "")
-        self.lock = threading.Lock()  # counters and the record file
+        self.lock = threading.Lock()  # the counters
         self.serial = threading.Lock()  # the real servers handle one request at a time
         self.work_count = 0
         self.probe_count = 0
@@ -108,12 +108,13 @@ class Standin:
         entry["time"] = time.time()
         line = (json.dumps(entry, ensure_ascii=False) + "\n").encode("utf-8")
         path = os.path.join(self.dir, self.kind + ".record.jsonl")
-        with self.lock:
-            fd = os.open(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
-            try:
-                os.write(fd, line)
-            finally:
-                os.close(fd)
+        # One O_APPEND write per line keeps lines whole without a lock; a lock here could
+        # deadlock the SIGTERM handler, which runs on the main thread between any two steps.
+        fd = os.open(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
+        try:
+            os.write(fd, line)
+        finally:
+            os.close(fd)
 
     def die(self, reason, code, signal_name):
         """Ends the process now: by the named signal when one is given (a crash), otherwise
@@ -167,7 +168,7 @@ class Standin:
             # llama-server opens the port first and answers 503 while the model loads
             self.loading = True
             server = self.bind(port)
-            threading.Thread(target=server.serve_forever, daemon=True).start()
+            self.serve_in_background(server)
             sleep_for(cfg.get("loading_seconds"))
             self.check_model(model)
             signal.signal(signal.SIGTERM, self.on_term)
@@ -175,10 +176,17 @@ class Standin:
         self.record({"event": "listening", "port": port})
         print(f"listening on 127.0.0.1:{port}", file=sys.stderr, flush=True)
         if self.kind == "whisper":
-            server.serve_forever()
-        else:
-            while True:
-                time.sleep(3600)
+            self.serve_in_background(server)
+        while True:
+            time.sleep(3600)
+
+    @staticmethod
+    def serve_in_background(server):
+        # The serving thread, and every request thread it starts, blocks SIGTERM so the kernel
+        # hands it to the main thread, the only one where Python runs signal handlers.
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGTERM})
 
     def check_model(self, model):
         if not os.path.isfile(model):
