@@ -135,8 +135,9 @@ class Standin:
 
     def run(self):
         cfg = self.config()
+        launch = 1 + self.count_starts()
         self.record({"event": "start", "argv": [self.info["executable"]] + self.argv,
-                     "ppid": os.getppid()})
+                     "ppid": os.getppid(), "launch": launch})
         if self.argv != expected_args(self.kind, self.argv) or not self.argv[5].isdigit():
             self.record({"event": "refused_arguments"})
             if self.kind == "whisper":
@@ -152,10 +153,12 @@ class Standin:
             port = int(override)
         model = self.argv[1]
 
-        if cfg.get("crash_at_start"):
-            self.die("crash_at_start", 1, cfg["crash_at_start"])
-        if "exit_at_start" in cfg:
-            self.die("exit_at_start", cfg["exit_at_start"], None)
+        launches = number(cfg.get("at_start_launches"))
+        if launches is None or launch <= launches:
+            if cfg.get("crash_at_start"):
+                self.die("crash_at_start", 1, cfg["crash_at_start"])
+            if "exit_at_start" in cfg:
+                self.die("exit_at_start", cfg["exit_at_start"], None)
 
         sleep_for(cfg.get("bind_delay"))
         if self.kind == "whisper":
@@ -187,6 +190,16 @@ class Standin:
         signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
         threading.Thread(target=server.serve_forever, daemon=True).start()
         signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGTERM})
+
+    def count_starts(self):
+        """How many stand-ins of this kind have started with this folder before."""
+        if not self.dir:
+            return 0
+        try:
+            with open(os.path.join(self.dir, self.kind + ".record.jsonl"), "rb") as f:
+                return sum(1 for line in f if line.startswith(b'{"event": "start"'))
+        except OSError:
+            return 0
 
     def check_model(self, model):
         if not os.path.isfile(model):
@@ -359,6 +372,7 @@ class StandinHandler(BaseHTTPRequestHandler):
                 count = owner.probe_count
             entry["probe_number"] = count
             owner.record(entry)
+            sleep_for(cfg.get("probe_delay"))
             self.answer_probe(cfg, count)
             return
 

@@ -134,6 +134,29 @@ TEST(Standin, StartUpFailuresOnRequest) {
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGSEGV);
 }
 
+TEST(Standin, StartUpFailureCanBeLimitedToTheFirstLaunches) {
+    StandinDir dir;
+    dir.configure(StandinKind::Whisper, {{"exit_at_start", 3}, {"at_start_launches", 2}});
+    for (int launch = 1; launch <= 2; ++launch) {
+        Standin whisper(StandinKind::Whisper, dir);
+        EXPECT_EQ(exitCode(whisper.process().wait(30s)), 3);
+    }
+    Standin whisper(StandinKind::Whisper, dir);
+    EXPECT_TRUE(whisper.waitUntilListening());
+    EXPECT_EQ(dir.records(StandinKind::Whisper).front()["launch"], 1);
+}
+
+TEST(Standin, SlowProbeRunsIntoTheProbesTimeLimit) {
+    StandinDir dir;
+    dir.configure(StandinKind::Whisper, {{"probe_delay", 5}});
+    Standin whisper(StandinKind::Whisper, dir);
+    ASSERT_TRUE(whisper.waitUntilListening());
+    HttpRequest probe;
+    probe.url = whisper.url("/");
+    probe.timeoutSeconds = 0.3;
+    EXPECT_EQ(http(probe).status, 0);
+}
+
 TEST(Standin, BindDelayKeepsThePortClosedLikeModelLoading) {
     StandinDir dir;
     dir.configure(StandinKind::Whisper, {{"bind_delay", 0.5}});
