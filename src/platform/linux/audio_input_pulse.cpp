@@ -190,11 +190,14 @@ public:
             return failure("no se pudo crear la captura");
         }
         pa_stream_set_read_callback(stream_, &PulseAudioInput::readable, this);
+        // A recording stays on the source it began with: the server would otherwise move it
+        // to whatever becomes the default (a monitor, when the microphone is unplugged).
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(chunkFrames * pa_frame_size(&spec_));
         if (pa_stream_connect_record(stream_, connection_.sourceName().c_str(), &attr,
-                                     PA_STREAM_ADJUST_LATENCY) < 0) {
+                                     static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                                    PA_STREAM_DONT_MOVE)) < 0) {
             return failure("no se pudo conectar la captura");
         }
         const bool settled = iterateUntil(
