@@ -1,13 +1,17 @@
 #include "key_events.h"
 
+#include <algorithm>
+#include <bitset>
 #include <memory>
 #include <optional>
 #include <unordered_map>
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <X11/XF86keysym.h>
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
@@ -64,6 +68,14 @@ Key keyFor(KeySym sym) {
     }
 }
 
+bool isModifier(Key key) {
+    return key == Key::rightAlt || key == Key::fn || key == Key::modifier;
+}
+
+// Raw events carry what the keyboard did: no auto-repeat (the server makes that later, for the
+// focused window only), and from XTEST also releases of keys that are not down. Both are
+// turned here into what the focused window sees: duplicates are dropped, and a held key that
+// repeats is repeated with the server's own delay, interval and per-key settings.
 class XInputKeyEvents final : public KeyEvents {
 public:
     ~XInputKeyEvents() override { *alive_ = false; }
@@ -87,7 +99,24 @@ public:
         mask.mask_len = sizeof(bits);
         mask.mask = bits;
         XISelectEvents(display_.get(), DefaultRootWindow(display_.get()), &mask, 1);
+        int xkbOpcode = 0;
+        int xkbError = 0;
+        int xkbMajor = XkbMajorVersion;
+        int xkbMinor = XkbMinorVersion;
+        if (XkbQueryExtension(display_.get(), &xkbOpcode, &xkbEventBase_, &xkbError, &xkbMajor,
+                              &xkbMinor)) {
+            const unsigned long changes = XkbControlsNotifyMask | XkbMapNotifyMask;
+            XkbSelectEvents(display_.get(), XkbUseCoreKbd, changes, changes);
+            readRepeatSettings();
+        }
         XFlush(display_.get());
+
+        repeatTimer_.setSingleShot(true);
+        QObject::connect(&repeatTimer_, &QTimer::timeout, &repeatTimer_, [this] {
+            repeatTimer_.start(repeatInterval_);
+            const Handler handler = handler_;
+            handler(KeyEvent{repeatingKey_, true});
+        });
 
         notifier_ = std::make_unique<QSocketNotifier>(ConnectionNumber(display_.get()),
                                                       QSocketNotifier::Read);
@@ -109,6 +138,15 @@ private:
                 keysyms_.clear();
                 continue;
             }
+            if (xkbEventBase_ != 0 && event.type == xkbEventBase_) {
+                const auto& xkb = reinterpret_cast<const XkbAnyEvent&>(event);
+                if (xkb.xkb_type == XkbMapNotify) {
+                    keysyms_.clear();
+                } else if (xkb.xkb_type == XkbControlsNotify) {
+                    readRepeatSettings();
+                }
+                continue;
+            }
             XGenericEventCookie* cookie = &event.xcookie;
             if (cookie->type != GenericEvent || cookie->extension != opcode_ ||
                 !XGetEventData(display, cookie)) {
@@ -117,8 +155,7 @@ private:
             std::optional<KeyEvent> keyEvent;
             if (cookie->evtype == XI_RawKeyPress || cookie->evtype == XI_RawKeyRelease) {
                 const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-                keyEvent =
-                    KeyEvent{keyFor(keysymOf(raw->detail)), cookie->evtype == XI_RawKeyPress};
+                keyEvent = track(raw->detail, cookie->evtype == XI_RawKeyPress);
             }
             XFreeEventData(display, cookie);
             if (keyEvent && handler_) {
@@ -129,6 +166,63 @@ private:
                     return;
                 }
             }
+        }
+    }
+
+    // The event the focused window would see for a raw press or release, if any.
+    std::optional<KeyEvent> track(int keycode, bool pressed) {
+        if (keycode < 0 || keycode >= static_cast<int>(down_.size())) {
+            return std::nullopt;
+        }
+        const Key key = keyFor(keysymOf(keycode));
+        const bool wasDown = down_.test(static_cast<std::size_t>(keycode));
+        if (!pressed) {
+            if (!wasDown) {
+                return std::nullopt;
+            }
+            down_.reset(static_cast<std::size_t>(keycode));
+            if (keycode == repeatingKeycode_) {
+                repeatTimer_.stop();
+                repeatingKeycode_ = -1;
+            }
+            return KeyEvent{key, false};
+        }
+        down_.set(static_cast<std::size_t>(keycode));
+        if (wasDown && isModifier(key)) {
+            return std::nullopt;
+        }
+        // The server repeats the last repeating key pressed; modifiers do not repeat.
+        if (!wasDown && repeats(keycode)) {
+            repeatingKeycode_ = keycode;
+            repeatingKey_ = key;
+            repeatTimer_.start(repeatDelay_);
+        }
+        return KeyEvent{key, true};
+    }
+
+    bool repeats(int keycode) const {
+        return repeatEnabled_ && perKeyRepeat_.test(static_cast<std::size_t>(keycode));
+    }
+
+    void readRepeatSettings() {
+        XkbDescPtr xkb = XkbGetMap(display_.get(), 0, XkbUseCoreKbd);
+        if (xkb == nullptr) {
+            return;
+        }
+        if (XkbGetControls(display_.get(), XkbAllControlsMask, xkb) == Success &&
+            xkb->ctrls != nullptr) {
+            const XkbControlsRec& controls = *xkb->ctrls;
+            repeatEnabled_ = (controls.enabled_ctrls & XkbRepeatKeysMask) != 0;
+            repeatDelay_ = controls.repeat_delay;
+            repeatInterval_ = std::max<int>(controls.repeat_interval, 1);
+            for (std::size_t code = 0; code < perKeyRepeat_.size(); ++code) {
+                perKeyRepeat_.set(code, (controls.per_key_repeat[code / 8] >> (code % 8)) & 1);
+            }
+        }
+        XkbFreeKeyboard(xkb, 0, True);
+        if (!repeatEnabled_) {
+            repeatTimer_.stop();
+            repeatingKeycode_ = -1;
         }
     }
 
@@ -161,6 +255,15 @@ private:
     Handler handler_;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unordered_map<int, KeySym> keysyms_;
+    int xkbEventBase_ = 0;
+    std::bitset<256> down_;
+    bool repeatEnabled_ = false;
+    int repeatDelay_ = 660;
+    int repeatInterval_ = 40;
+    std::bitset<256> perKeyRepeat_;
+    int repeatingKeycode_ = -1;
+    Key repeatingKey_ = Key::other;
+    QTimer repeatTimer_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
