@@ -157,44 +157,93 @@ TEST(Recorder, FailedStartsReportTheirKindAndLeaveNothingBehind) {
 }
 
 TEST(Recorder, ConvertsTo16kMonoContinuouslyAcrossChunks) {
-    // 48 kHz stereo in 1024-frame chunks, against the same signal in one piece: a converter
-    // restarted per chunk would click at every boundary and the two would differ.
-    constexpr double rate = 48000.0;
-    constexpr std::size_t chunk = 1024;
-    constexpr std::size_t chunks = 47; // about one second
+    // Stereo in chunks, against the same signal in one piece: a converter restarted per chunk
+    // would click at every boundary and the two would differ. Chunk sizes that are not whole
+    // multiples of the rate ratio carry a remainder into the next chunk.
+    struct Case {
+        double rate;
+        std::size_t chunk;
+    };
+    const std::vector<Case> cases = {
+        {48000.0, 1024}, {48000.0, 1000}, {96000.0, 777}, {44100.0, 1024}, {44100.0, 1001}};
+    for (const auto& c : cases) {
+        const std::size_t chunks = static_cast<std::size_t>(c.rate) / c.chunk; // about 1 s
+        const std::string label = std::to_string(c.rate) + " / " + std::to_string(c.chunk);
 
-    Fixture chunked;
-    chunked.source.setup.format = AudioFormat{2, rate};
-    ASSERT_FALSE(chunked.recorder.start());
-    for (std::size_t i = 0; i < chunks; ++i) {
-        chunked.source.current->deliver(sine(chunk, 2, rate, 440.0, i * chunk));
+        Fixture chunked;
+        chunked.source.setup.format = AudioFormat{2, c.rate};
+        ASSERT_FALSE(chunked.recorder.start());
+        for (std::size_t i = 0; i < chunks; ++i) {
+            chunked.source.current->deliver(sine(c.chunk, 2, c.rate, 440.0, i * c.chunk));
+        }
+        const auto pieces = chunked.recorder.stop();
+
+        Fixture whole;
+        whole.source.setup.format = AudioFormat{2, c.rate};
+        ASSERT_FALSE(whole.recorder.start());
+        whole.source.current->deliver(sine(c.chunk * chunks, 2, c.rate, 440.0));
+        const auto once = whole.recorder.stop();
+
+        const double expected = static_cast<double>(c.chunk * chunks) * 16000.0 / c.rate;
+        EXPECT_NEAR(static_cast<double>(pieces.samples.size()), expected, 64.0) << label;
+        // One level per chunk that gave output (the first may only fill the filter).
+        EXPECT_GE(chunked.levels.size(), chunks - 1) << label;
+        EXPECT_LE(chunked.levels.size(), chunks) << label;
+        const std::size_t n = std::min(pieces.samples.size(), once.samples.size());
+        ASSERT_GT(static_cast<double>(n), expected - 200.0) << label;
+        double worst = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            worst = std::max(worst,
+                             static_cast<double>(std::fabs(pieces.samples[i] - once.samples[i])));
+        }
+        EXPECT_LT(worst, 1e-4) << label;
+
+        // Past the filter's start-up, a 440 Hz sine of amplitude 0.5 keeps its level (0.354).
+        const std::vector<float> steady(pieces.samples.begin() + 1000, pieces.samples.end());
+        EXPECT_NEAR(Recorder::level(steady), 0.5 / std::numbers::sqrt2, 0.01) << label;
+        EXPECT_NEAR(pieces.peak, 0.5 / std::numbers::sqrt2, 0.02) << label;
     }
-    const auto pieces = chunked.recorder.stop();
+}
 
-    Fixture whole;
-    whole.source.setup.format = AudioFormat{2, rate};
-    ASSERT_FALSE(whole.recorder.start());
-    whole.source.current->deliver(sine(chunk * chunks, 2, rate, 440.0));
-    const auto once = whole.recorder.stop();
-
-    const std::size_t expected = chunk * chunks / 3;
-    EXPECT_NEAR(static_cast<double>(pieces.samples.size()), expected, 64.0);
-    // One level per chunk that gave output (the first may only fill the filter).
-    EXPECT_GE(chunked.levels.size(), chunks - 1);
-    EXPECT_LE(chunked.levels.size(), chunks);
-    const std::size_t n = std::min(pieces.samples.size(), once.samples.size());
-    ASSERT_GT(n, expected - 200);
-    double worst = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        worst =
-            std::max(worst, static_cast<double>(std::fabs(pieces.samples[i] - once.samples[i])));
+TEST(Recorder, KeepsSpeechAndDropsWhatWouldFoldBack) {
+    // Each native rate, a tone in the speech band and one above 8 kHz (which 16 kHz cannot
+    // hold and would alias into the band). Levels past the filter's start-up.
+    struct Case {
+        double rate;
+        double hz;
+        float level; // expected level of a sine of amplitude 0.5
+        float tolerance;
+    };
+    const float full = static_cast<float>(0.5 / std::numbers::sqrt2);
+    const std::vector<Case> cases = {
+        {48000.0, 440.0, full, 0.01f},    {48000.0, 3000.0, full, 0.01f},
+        {48000.0, 5000.0, full, 0.02f},   {48000.0, 12000.0, 0.0f, 0.001f},
+        {48000.0, 9000.0, 0.0f, 0.001f},  {96000.0, 440.0, full, 0.01f},
+        {96000.0, 30000.0, 0.0f, 0.001f}, {32000.0, 3000.0, full, 0.01f},
+        {32000.0, 12000.0, 0.0f, 0.001f}, {44100.0, 440.0, full, 0.01f},
+        {44100.0, 3000.0, full, 0.01f},   {44100.0, 12000.0, 0.0f, 0.001f},
+        {22050.0, 440.0, full, 0.01f},    {16000.0, 440.0, full, 0.01f},
+        {8000.0, 440.0, full, 0.01f},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        f.source.setup.format = AudioFormat{2, c.rate};
+        ASSERT_FALSE(f.recorder.start());
+        std::size_t frames = 0;
+        while (frames < static_cast<std::size_t>(c.rate / 2)) { // half a second
+            f.source.current->deliver(sine(1024, 2, c.rate, c.hz, frames));
+            frames += 1024;
+        }
+        const auto recording = f.recorder.stop();
+        const std::string label = std::to_string(c.rate) + " Hz input, " + std::to_string(c.hz);
+        EXPECT_NEAR(static_cast<double>(recording.samples.size()),
+                    static_cast<double>(frames) * 16000.0 / c.rate, 64.0)
+            << label;
+        ASSERT_GT(recording.samples.size(), 2000u) << label;
+        const std::vector<float> steady(recording.samples.begin() + 1000,
+                                        recording.samples.end() - 200);
+        EXPECT_NEAR(Recorder::level(steady), c.level, c.tolerance) << label;
     }
-    EXPECT_LT(worst, 1e-4);
-
-    // Past the filter's start-up, a 440 Hz sine of amplitude 0.5 keeps its level (0.354).
-    const std::vector<float> steady(pieces.samples.begin() + 1000, pieces.samples.end());
-    EXPECT_NEAR(Recorder::level(steady), 0.5 / std::numbers::sqrt2, 0.01);
-    EXPECT_NEAR(pieces.peak, 0.5 / std::numbers::sqrt2, 0.02);
 }
 
 TEST(Recorder, AveragesChannelsIntoOne) {
