@@ -191,8 +191,9 @@ private:
         if (wasDown && isModifier(key)) {
             return std::nullopt;
         }
-        // The server repeats the last repeating key pressed; modifiers do not repeat.
-        if (!wasDown && repeats(keycode)) {
+        // The server repeats the last repeating key pressed. Modifiers (and the dictation
+        // keys, which act as modifiers) report changes only, never repeats.
+        if (!wasDown && !isModifier(key) && repeats(keycode)) {
             repeatingKeycode_ = keycode;
             repeatingKey_ = key;
             repeatTimer_.start(repeatDelay_);
