@@ -47,13 +47,12 @@ public:
     // The level of every converted chunk, on the capture thread. Set once before recording.
     std::function<void(float)> onLevel;
 
-    // One captured chunk in the session's native format (the capture thread's work).
-    void process(std::span<const float> interleaved);
-
     // Root mean square of the samples, in 32-bit float; 0 for none.
     static float level(std::span<const float> samples);
 
 private:
+    // One captured chunk in the session's native format: the capture thread's work.
+    void process(std::span<const float> interleaved);
     void append(std::span<const float> converted);
 
     InputFactory makeInput_;

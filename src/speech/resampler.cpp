@@ -1,5 +1,6 @@
 #include "resampler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <numbers>
