@@ -4,39 +4,55 @@
 
 #include <cstdlib>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace vozmo {
 
-std::optional<std::filesystem::path> findBinary(const std::string& name) {
+std::vector<std::filesystem::path> binarySearchFolders(const std::filesystem::path& executableDir,
+                                                       const std::string& pathVariable,
+                                                       const std::filesystem::path& home) {
     std::vector<std::filesystem::path> folders;
-    if (!config().executableDir.empty()) {
-        folders.push_back(config().executableDir / "bin");
+    if (!executableDir.empty()) {
+        folders.push_back(executableDir / "bin");
     }
-    if (const char* path = std::getenv("PATH")) {
-        std::stringstream in(path);
-        for (std::string folder; std::getline(in, folder, ':');) {
-            if (!folder.empty()) {
-                folders.emplace_back(folder);
-            }
+    std::stringstream entries(pathVariable);
+    std::string entry;
+    while (std::getline(entries, entry, ':')) {
+        // A relative entry (or an empty one, which means ".") would make the answer depend on
+        // the folder vozmo happened to be started from.
+        if (!entry.empty() && entry.front() == '/') {
+            folders.emplace_back(entry);
         }
     }
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-        folders.push_back(std::filesystem::path(home) / ".local" / "bin");
+    if (!home.empty() && home.is_absolute()) {
+        folders.push_back(home / ".local" / "bin");
     }
     folders.emplace_back("/usr/local/bin");
     folders.emplace_back("/usr/bin");
+    return folders;
+}
+
+std::optional<std::filesystem::path>
+findBinaryIn(const std::string& name, const std::vector<std::filesystem::path>& folders) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+        return std::nullopt;
+    }
     for (const auto& folder : folders) {
         auto candidate = folder / name;
-        struct stat info {};
-        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(candidate, ec) &&
             ::access(candidate.c_str(), X_OK) == 0) {
             return candidate;
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::filesystem::path> findBinary(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    const char* home = std::getenv("HOME");
+    return findBinaryIn(
+        name, binarySearchFolders(config().executableDir, path ? path : "", home ? home : ""));
 }
 
 } // namespace vozmo
