@@ -112,7 +112,8 @@ int runSelfTest() {
 
     while (true) {
         bool done = servers.whisperReady() && (servers.llmReady() || !servers.llmAvailable());
-        if (done || secondsSince(t0) >= 300.0) {
+        // Waiting on makes no sense once the supervisor has given the speech server up.
+        if (done || servers.whisperGaveUp() || secondsSince(t0) >= 300.0) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

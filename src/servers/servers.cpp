@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -37,16 +38,16 @@ std::vector<std::string> whisperArguments() {
 }
 
 std::vector<std::string> llmArguments() {
-    return {"-m",   config().llmModelURL.string(),
+    return {"-m",     config().llmModelURL.string(),
             "--host", "127.0.0.1",
             "--port", std::to_string(LLM_PORT),
-            "-ngl", "99",
-            "-c",   "4096",
-            "-np",  "1",
+            "-ngl",   "99",
+            "-c",     "4096",
+            "-np",    "1",
             "--jinja"};
 }
 
-bool exists(const std::filesystem::path& path) {
+bool fileExists(const std::filesystem::path& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
 }
@@ -69,6 +70,7 @@ struct Servers::Core : std::enable_shared_from_this<Servers::Core> {
     bool whisperReady = false;
     bool llmReady = false;
     bool stopping = false;
+    std::set<std::string> gaveUp;
     // Main thread only.
     std::function<void()> onChange;
 
@@ -113,6 +115,8 @@ void Servers::Core::launch(const LaunchSpec& spec) {
     }
     if (!process) {
         log("No se pudo iniciar " + spec.name + ": " + error);
+        std::lock_guard guard(lock);
+        gaveUp.insert(spec.name);
         return;
     }
     {
@@ -166,6 +170,9 @@ void Servers::Core::exited(const LaunchSpec& spec) {
         std::lock_guard guard(lock);
         wasStopping = stopping;
         count = ++restarts[spec.name];
+        if (count > kMaxRestarts) {
+            gaveUp.insert(spec.name);
+        }
     }
     if (wasStopping) {
         return;
@@ -198,11 +205,11 @@ Servers::Servers() : core_(std::make_shared<Core>()) {}
 Servers::~Servers() = default;
 
 bool Servers::whisperAvailable() const {
-    return findBinary("whisper-server").has_value() && exists(config().whisperModelURL);
+    return findBinary("whisper-server").has_value() && fileExists(config().whisperModelURL);
 }
 
 bool Servers::llmAvailable() const {
-    return findBinary("llama-server").has_value() && exists(config().llmModelURL);
+    return findBinary("llama-server").has_value() && fileExists(config().llmModelURL);
 }
 
 bool Servers::whisperReady() const {
@@ -215,7 +222,14 @@ bool Servers::llmReady() const {
     return core_->llmReady;
 }
 
-void Servers::setOnChange(std::function<void()> onChange) { core_->onChange = std::move(onChange); }
+bool Servers::whisperGaveUp() const {
+    std::lock_guard guard(core_->lock);
+    return core_->gaveUp.count("whisper") > 0;
+}
+
+void Servers::setOnChange(std::function<void()> onChange) {
+    core_->onChange = std::move(onChange);
+}
 
 void Servers::killOrphans() {
     runAndWait("/usr/bin/pkill", {"-f", "whisper-server.*--port " + std::to_string(WHISPER_PORT)});
@@ -226,14 +240,14 @@ void Servers::killOrphans() {
 void Servers::start() {
     killOrphans();
     auto whisper = findBinary("whisper-server");
-    if (whisper && exists(config().whisperModelURL)) {
+    if (whisper && fileExists(config().whisperModelURL)) {
         core_->launch({"whisper", whisper->string(), whisperArguments(),
                        "http://127.0.0.1:" + std::to_string(WHISPER_PORT) + "/", true});
     } else {
         log("Whisper no disponible: falta whisper-server o el modelo");
     }
     auto llama = findBinary("llama-server");
-    if (llama && exists(config().llmModelURL)) {
+    if (llama && fileExists(config().llmModelURL)) {
         core_->launch({"llm", llama->string(), llmArguments(),
                        "http://127.0.0.1:" + std::to_string(LLM_PORT) + "/health", false});
     } else {

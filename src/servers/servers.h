@@ -23,6 +23,9 @@ public:
     bool llmAvailable() const;
     bool whisperReady() const;
     bool llmReady() const;
+    // The speech server will not come up in this run: its start failed or it crashed more
+    // often than it is restarted.
+    bool whisperGaveUp() const;
 
     void start();
     void killOrphans();

@@ -33,8 +33,8 @@ std::vector<char*> argvFor(const std::string& executable, std::vector<std::strin
     return argv;
 }
 
-pid_t spawnProcess(const std::string& executable, std::vector<std::string> arguments,
-                   int outputFd, std::string& error) {
+pid_t spawnProcess(const std::string& executable, std::vector<std::string> arguments, int outputFd,
+                   std::string& error) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (outputFd >= 0) {

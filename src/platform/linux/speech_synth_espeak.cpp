@@ -16,7 +16,9 @@ namespace {
 std::uint32_t le32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t le16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 // Reads a 16-bit PCM WAV into float samples, mixing channels down to mono.
 std::optional<std::vector<float>> readPcm16(const std::string& bytes, int& rate) {

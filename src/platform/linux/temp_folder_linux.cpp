@@ -20,7 +20,7 @@ std::filesystem::path privateTempFolder() {
     }
     // Last resort: our own support folder is private to the user as well.
     const char* home = std::getenv("HOME");
-    return std::filesystem::path(home != nullptr ? home : "/") ;
+    return std::filesystem::path(home != nullptr ? home : "/");
 }
 
 } // namespace vozmo
