@@ -6,12 +6,14 @@ standard input; every answer is one line on standard output:
   get                       -> text <JSON string of the whole content>
   set <JSON> <a> [<b>]      -> ok   (content; caret at a, or a selection from a to b, caret at b)
   focus-text / focus-button -> ok
-Every key press is reported as "key <keysym name> <modifiers joined by +, or ->".
+Every key press is reported as "key <keysym name> <modifiers joined by +, or ->", followed by
+" <CLOCK_MONOTONIC seconds>" when started with --timestamps.
 "ready" is printed once the window has the focus.
 """
 import argparse
 import json
 import sys
+import time
 import warnings
 
 import gi
@@ -24,6 +26,7 @@ parser = argparse.ArgumentParser()
 # Not "--class": GTK takes that option out of the arguments for itself.
 parser.add_argument("--wm-class", dest="wm_class", default="VozmoTarget")
 parser.add_argument("--title", default="Vozmo target")
+parser.add_argument("--timestamps", action="store_true")
 args = parser.parse_args()
 
 window = Gtk.Window(title=args.title)
@@ -57,8 +60,11 @@ MODIFIERS = [
 
 
 def on_key(_widget, event):
+    # The moment of arrival first, before any work of our own.
+    now = time.clock_gettime(time.CLOCK_MONOTONIC)
     mods = [name for mask, name in MODIFIERS if event.state & mask]
-    say("key %s %s" % (Gdk.keyval_name(event.keyval), "+".join(mods) or "-"))
+    line = "key %s %s" % (Gdk.keyval_name(event.keyval), "+".join(mods) or "-")
+    say(line + (" %.6f" % now if args.timestamps else ""))
     return False
 
 
