@@ -499,9 +499,7 @@ bool Target::pasteSeen() {
 
 ClipboardOwner::ClipboardOwner(const std::string& text) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(VOZMO_CLIPBOARD_OWNER,
-                   {QString::fromStdString("text/plain;charset=utf-8=" + text),
-                    QString::fromStdString("text/plain=" + text)});
+    process_.start(VOZMO_CLIPBOARD_OWNER, {QString::fromStdString("text/plain=" + text)});
     ready_ = process_.waitForStarted(10000) &&
              waitUntil([&] { return process_.canReadLine(); }, 20s) &&
              process_.readLine().startsWith("ready");
@@ -617,12 +615,13 @@ std::size_t RunningApp::logSize() const {
 
 bool RunningApp::waitForLog(const std::string& text, std::size_t from,
                             std::chrono::milliseconds limit) const {
-    return waitUntil(
-        [&] {
-            std::string all = log();
-            return all.size() > from && all.find(text, from) != std::string::npos;
-        },
-        limit);
+    auto found = [&] {
+        std::string all = log();
+        return all.size() > from && all.find(text, from) != std::string::npos;
+    };
+    // An application that has ended writes nothing more.
+    waitUntil([&] { return found() || !process_->running(); }, limit);
+    return found();
 }
 
 std::vector<std::string> RunningApp::logLines(const std::string& text, std::size_t from) const {

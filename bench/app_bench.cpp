@@ -1,0 +1,227 @@
+// The running application: its own latency from the release of the dictation key to the paste
+// stroke arriving in the target window (the stand-in servers' handling taken off), for a 5 s and
+// a 60 s dictation; then its processor time and resident memory while idle.
+#include "harness.h"
+
+#include <QCoreApplication>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+using vozmo::test::StandinKind;
+namespace t = vozmo::test;
+
+// Seconds the stand-in spent on each work request it answered, by request number.
+std::map<int, double> handling(const t::StandinDir& dir, StandinKind kind) {
+    std::map<int, double> seconds;
+    for (const auto& entry : dir.records(kind)) {
+        if (entry.value("event", "") == "answered") {
+            seconds[entry.value("request_number", 0)] = entry.value("seconds", 0.0);
+        }
+    }
+    return seconds;
+}
+
+double handledAfter(const t::StandinDir& dir, StandinKind kind, std::size_t known) {
+    double total = 0;
+    std::size_t index = 0;
+    for (const auto& [number, seconds] : handling(dir, kind)) {
+        if (index++ >= known) {
+            total += seconds;
+        }
+    }
+    return total;
+}
+
+// utime + stime of the whole process, in clock ticks.
+long long cpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto close = text.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    long long utime = 0;
+    long long stime = 0;
+    // After the name: state is field 3; utime and stime are fields 14 and 15.
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        if (number == 14) {
+            utime = std::stoll(field);
+        } else if (number == 15) {
+            stime = std::stoll(field);
+        }
+    }
+    return utime + stime;
+}
+
+double rssMegabytes(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stod(line.substr(6)) / 1024.0;
+        }
+    }
+    return -1;
+}
+
+class Bench {
+public:
+    bool start() {
+        standins_.configure(StandinKind::Whisper, {{"text", " esto es una prueba de latencia\n"},
+                                                   {"record_bodies", false}});
+        standins_.configure(StandinKind::Llama, {{"content", "Esto es una prueba de latencia."},
+                                                 {"record_bodies", false}});
+        if (!desk_.connected()) {
+            return fail("no X display");
+        }
+        target_ = std::make_unique<t::Target>(desk_);
+        if (!target_->ready()) {
+            return fail("the target window never got the focus");
+        }
+        app_ = std::make_unique<t::RunningApp>(home_, standins_);
+        hud_ = std::make_unique<t::HudWatch>(desk_, app_->pid());
+        if (!app_->waitForLog("whisper listo en", 0, 120s) ||
+            !app_->waitForLog("llm listo en", 0, 120s)) {
+            return fail("the servers never got ready");
+        }
+        // The warm-up polish must be out of the way.
+        t::waitUntil([&] { return !handling(standins_, StandinKind::Llama).empty(); }, 30s);
+        settle();
+        return true;
+    }
+
+    // Holds the key for `seconds` while a short tone and then silence play; answers the time
+    // from the release to the paste stroke minus the stand-ins' handling, in milliseconds.
+    std::optional<double> dictate(double seconds) {
+        if (!target_->setText("")) {
+            fail("the target did not answer");
+            return std::nullopt;
+        }
+        const auto wav = t::toneWav(home_.root() / "dictation.wav", 0.5, seconds);
+        const auto whisperKnown = handling(standins_, StandinKind::Whisper).size();
+        const auto llamaKnown = handling(standins_, StandinKind::Llama).size();
+        const auto from = hud_->mark();
+        const double down = t::monotonicSeconds();
+        desk_.key(t::kDictationKey, true);
+        if (!hud_->waitFor("Escuchando", from)) {
+            desk_.key(t::kDictationKey, false);
+            fail("the recording never started");
+            return std::nullopt;
+        }
+        t::ChildProcess player(t::playArguments(wav));
+        t::waitUntil([&] { return t::monotonicSeconds() - down >= seconds; },
+                     std::chrono::milliseconds(static_cast<long>(seconds * 1000) + 5000));
+        const double released = t::monotonicSeconds();
+        desk_.key(t::kDictationKey, false);
+
+        std::optional<double> pasted;
+        t::waitUntil(
+            [&] {
+                for (const auto& key : target_->keys()) {
+                    if (key.keysym == "v" && key.mods.find("control") != std::string::npos &&
+                        key.time > released) {
+                        pasted = key.time;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            60s);
+        player.stop();
+        if (!pasted) {
+            fail("no paste arrived");
+            return std::nullopt;
+        }
+        t::waitUntil([&] {
+            return handling(standins_, StandinKind::Whisper).size() > whisperKnown &&
+                   handling(standins_, StandinKind::Llama).size() > llamaKnown;
+        });
+        const double standins = handledAfter(standins_, StandinKind::Whisper, whisperKnown) +
+                                handledAfter(standins_, StandinKind::Llama, llamaKnown);
+        std::fprintf(stderr,
+                     "app_bench: %.0f s dictation: release to paste %.1f ms, stand-ins %.1f ms\n",
+                     seconds, (*pasted - released) * 1000, standins * 1000);
+        settle();
+        return (*pasted - released - standins) * 1000;
+    }
+
+    // Processor share over `seconds` of idling, in percent of one core.
+    double idleCpu(double seconds) {
+        const long long before = cpuTicks(app_->pid());
+        t::waitUntil([] { return false; },
+                     std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
+        const long long after = cpuTicks(app_->pid());
+        return double(after - before) / double(::sysconf(_SC_CLK_TCK)) / seconds * 100.0;
+    }
+
+    double rss() { return rssMegabytes(app_->pid()); }
+
+    bool fail(const std::string& why) {
+        std::fprintf(stderr, "app_bench: %s\n", why.c_str());
+        if (app_) {
+            std::fprintf(stderr, "%s", app_->log().c_str());
+        }
+        return false;
+    }
+
+private:
+    // The panel gone and the clipboard given back: nothing of the last dictation still runs.
+    void settle() {
+        t::waitUntil([&] { return !hud_->panelVisible(); }, 15s);
+        t::waitUntil([] { return false; }, 3s);
+    }
+
+    t::Desk desk_;
+    t::StandinDir standins_;
+    t::AppHome home_;
+    std::unique_ptr<t::Target> target_;
+    std::unique_ptr<t::RunningApp> app_;
+    std::unique_ptr<t::HudWatch> hud_;
+};
+
+void figure(const char* name, std::optional<double> ms) {
+    if (ms) {
+        std::printf("%s: %.1f ms (target <= 30 ms beyond the stand-ins)\n", name, *ms);
+    } else {
+        std::printf("%s: failed\n", name);
+    }
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication qt(argc, argv);
+    Bench bench;
+    if (!bench.start()) {
+        std::printf("app_latency_5s: failed\n");
+        return 1;
+    }
+    // The middle of three short dictations; one long one.
+    std::vector<double> short_;
+    for (int i = 0; i < 3; ++i) {
+        if (auto ms = bench.dictate(5.0)) {
+            short_.push_back(*ms);
+        }
+    }
+    std::optional<double> median;
+    if (!short_.empty()) {
+        std::sort(short_.begin(), short_.end());
+        median = short_[short_.size() / 2];
+    }
+    figure("app_latency_5s", median);
+    figure("app_latency_60s", bench.dictate(60.0));
+
+    std::printf("app_idle_cpu: %.3f %% of one core (target <= 0.2 %%)\n", bench.idleCpu(60.0));
+    std::printf("app_idle_rss: %.1f MB (target <= 80 MB)\n", bench.rss());
+    return median ? 0 : 1;
+}
