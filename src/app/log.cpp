@@ -21,9 +21,10 @@ std::string logTimestamp() {
 }
 
 void log(std::string_view message) {
-    std::string entry = "[" + logTimestamp() + "] ";
-    entry.append(message);
-    entry.push_back('\n');
+    const std::string stamp = logTimestamp();
+    std::string entry;
+    entry.reserve(stamp.size() + message.size() + 4);
+    entry.append("[").append(stamp).append("] ").append(message).push_back('\n');
 
     const auto path = config().logsDir / "app.log";
     // O_APPEND makes each single write land whole at the end, even with other writers; no

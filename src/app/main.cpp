@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,7 +33,10 @@ int runSelfTestMode(int argc, char** argv) {
     });
     int status = app.exec();
     worker.join();
-    return status;
+    // Probe and exit-watch threads of the supervisor may still be winding down: end here
+    // rather than run static destructors under them.
+    std::fflush(stdout);
+    std::_Exit(status);
 }
 
 int runApplicationMode(int argc, char** argv) {

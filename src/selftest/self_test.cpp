@@ -1,14 +1,180 @@
 #include "self_test.h"
 
+#include "clean_whisper.h"
 #include "config.h"
 #include "log.h"
+#include "polisher.h"
+#include "servers.h"
+#include "speech_synth.h"
+#include "temp_folder.h"
+#include "transcribe.h"
+#include "vocabulary.h"
+#include "wav.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 namespace vozmo {
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kSentence = "Hola Bruno, mañana tenemos reunión con el equipo de Altavela a "
+                              "las diez. No, perdón, a las doce.";
+
+const char* const kSamples[] = {
+    "eh bueno pues el envío lo hacemos el lunes no perdón el martes por la mañana",
+    "me puedes confirmar si la factura 2045 ya está pagada",
+    "dile a Tomás que mañana no puedo que mejor lo dejamos para el jueves",
+    "o sea lo que quiero decir es que la campaña de Altavela empieza en diciembre",
+    "primero abrir la tienda segundo revisar el stock y tercero preparar los pedidos",
+    "escribe un correo a Sonia pidiéndole el contrato firmado",
+};
+
+// One whole line on standard output.
+void printLine(const std::string& line) {
+    std::string out = line + "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::string format(const char* pattern, ...) {
+    va_list args;
+    va_start(args, pattern);
+    char buffer[512];
+    std::vsnprintf(buffer, sizeof buffer, pattern, args);
+    va_end(args);
+    return buffer;
+}
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The log folder as the user would type it.
+std::string whisperLogForHumans() {
+    std::string path = (config().logsDir / "whisper.log").string();
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        std::string prefix = std::string(home) + "/";
+        if (path.rfind(prefix, 0) == 0) {
+            return "~/" + path.substr(prefix.size());
+        }
+    }
+    return path;
+}
+
+// Writes the spoken test sentence as a 16 kHz, 16-bit mono WAV file.
+bool say(const std::optional<std::string>& voice, const std::filesystem::path& folder,
+         const std::filesystem::path& audioFile) {
+    auto samples = synthesizeSpeech(kSentence, voice, folder);
+    if (!samples) {
+        return false;
+    }
+    auto bytes = wavData(*samples);
+    if (!bytes) {
+        return false;
+    }
+    std::ofstream out(audioFile, std::ios::binary | std::ios::trunc);
+    out.write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
+    out.close();
+    std::error_code ec;
+    return out.good() && std::filesystem::exists(audioFile, ec);
+}
+
+std::optional<std::string> readWhole(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
 int runSelfTest() {
     ensureSupport();
-    log("FALLO: la autoprueba todavía no está disponible en esta versión");
-    return 1;
+    Servers servers;
+    servers.start();
+    const auto t0 = Clock::now();
+
+    if (!servers.whisperAvailable()) {
+        printLine("FALLO: falta whisper-server o el modelo de Whisper");
+        // A language-model server may have been started: it must not outlive the run.
+        servers.stop();
+        return 1;
+    }
+
+    while (true) {
+        bool done = servers.whisperReady() && (servers.llmReady() || !servers.llmAvailable());
+        // Waiting on makes no sense once the supervisor has given the speech server up.
+        if (done || servers.whisperGaveUp() || secondsSince(t0) >= 300.0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    const bool whisperReady = servers.whisperReady();
+    const bool llmReady = servers.llmReady();
+    printLine(format("ARRANQUE: whisper=%s ia=%s (%.1f s)", whisperReady ? "ok" : "NO",
+                     llmReady ? "ok" : "NO", secondsSince(t0)));
+    if (!whisperReady) {
+        printLine("FALLO: Whisper no arrancó. Mira " + whisperLogForHumans());
+        servers.stop();
+        return 1;
+    }
+
+    const auto folder = privateTempFolder();
+    const auto audioFile = folder / "vozmo-selftest.wav";
+    if (!say("Mónica", folder, audioFile) && !say("Paulina", folder, audioFile)) {
+        say(std::nullopt, folder, audioFile);
+    }
+
+    const Vocabulary vocabulary = Vocabulary::load();
+    auto audio = readWhole(audioFile);
+    if (!audio) {
+        printLine("AVISO: no se pudo generar audio de prueba con 'say'");
+    } else {
+        std::string transcript;
+        for (int n = 1; n <= 2; ++n) {
+            auto started = Clock::now();
+            auto raw = transcribe(*audio, "es", vocabulary.whisperPrompt());
+            transcript = raw ? cleanWhisper(*raw) : "(error)";
+            printLine(format("WHISPER #%d (%.2f s): ", n, secondsSince(started)) + transcript);
+        }
+        if (llmReady) {
+            auto started = Clock::now();
+            auto answer = Polisher::polish(transcript, vocabulary.words);
+            double seconds = secondsSince(started);
+            std::string output = answer.value_or("(sin respuesta)");
+            bool accepted = Polisher::accept(transcript, output);
+            printLine(format("IA (%.2f s, %s): ", seconds, accepted ? "aceptado" : "descartado") +
+                      output);
+        }
+    }
+
+    if (llmReady) {
+        for (const char* sample : kSamples) {
+            auto started = Clock::now();
+            auto answer = Polisher::polish(sample, vocabulary.words);
+            std::string output = answer.value_or("(sin respuesta)");
+            bool accepted = Polisher::accept(sample, output);
+            double seconds = secondsSince(started);
+            printLine("\nENTRADA: " + std::string(sample) + "\n" +
+                      format("IA (%.2f s, %s): ", seconds,
+                             accepted ? "aceptado" : "descartado → se pega lo original") +
+                      output);
+        }
+    }
+
+    servers.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    printLine("\nPRUEBA COMPLETADA");
+    return 0;
 }
 
 } // namespace vozmo

@@ -63,7 +63,9 @@ HttpResponse http(const HttpRequest& request) {
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     }
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutSeconds * 1000.0));
+    // curl reads 0 as "no limit": a limit below a millisecond must still be a limit.
+    const double limitMs = request.timeoutSeconds * 1000.0;
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, limitMs >= 1.0 ? static_cast<long>(limitMs) : 1L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L); // timeouts without SIGALRM: safe in threads
     curl_easy_setopt(h, CURLOPT_NOPROXY, "*"); // our servers are local; never via a proxy
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);

@@ -1,0 +1,358 @@
+#include "status_menu.h"
+
+#include "config.h"
+#include "log.h"
+#include "prefs.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMessageBox>
+#include <QUrl>
+
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace vozmo {
+
+namespace {
+
+constexpr int kTitleGraphemes = 60;
+
+MenuItem separator() {
+    MenuItem item;
+    item.kind = MenuItem::Kind::separator;
+    return item;
+}
+
+MenuItem disabled(std::string title) {
+    MenuItem item;
+    item.title = std::move(title);
+    item.enabled = false;
+    return item;
+}
+
+MenuItem action(std::string title, MenuAction action) {
+    MenuItem item;
+    item.title = std::move(title);
+    item.action = action;
+    return item;
+}
+
+MenuItem checkable(std::string title, MenuAction act, bool checked) {
+    MenuItem item = action(std::move(title), act);
+    item.checkable = true;
+    item.checked = checked;
+    return item;
+}
+
+MenuItem submenu(std::string title, std::vector<MenuItem> children) {
+    MenuItem item;
+    item.kind = MenuItem::Kind::submenu;
+    item.title = std::move(title);
+    item.children = std::move(children);
+    return item;
+}
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+std::string statusLine(const Readiness& servers) {
+    if (!servers.whisperAvailable) {
+        return "Falta la configuración inicial";
+    }
+    if (!servers.whisperReady) {
+        return "Cargando Whisper…";
+    }
+    if (servers.llmReady) {
+        return "Listo · Whisper + IA";
+    }
+    if (servers.llmAvailable) {
+        return "Listo · cargando IA…";
+    }
+    return "Listo · solo Whisper";
+}
+
+std::string historyTitle(std::string_view entry) {
+    std::string oneLine(entry);
+    std::replace(oneLine.begin(), oneLine.end(), '\n', ' ');
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(oneLine);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> clusters(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || !clusters) {
+        return oneLine;
+    }
+    clusters->setText(text);
+    int count = 0;
+    int32_t cut = 0;
+    for (int32_t end = clusters->next(); end != icu::BreakIterator::DONE; end = clusters->next()) {
+        ++count;
+        if (count == kTitleGraphemes) {
+            cut = end;
+        } else if (count > kTitleGraphemes) {
+            std::string shortened;
+            text.tempSubString(0, cut).toUTF8String(shortened);
+            return shortened + "…";
+        }
+    }
+    return oneLine;
+}
+
+std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
+    std::vector<MenuItem> items;
+    items.push_back(disabled(statusLine(in.servers)));
+    items.push_back(
+        disabled("Mantén " + in.hotkeyName + " para dictar · toque corto = manos libres"));
+    if (!in.keyMonitorOk || !in.pasteOk) {
+        items.push_back(
+            action("\u26A0\uFE0E Falta permiso de Accesibilidad…", MenuAction::openAccessibility));
+    }
+    items.push_back(separator());
+
+    std::vector<MenuItem> recent;
+    if (in.history.empty()) {
+        recent.push_back(disabled("Vacío"));
+    }
+    for (const std::string& entry : in.history) {
+        MenuItem item = action(historyTitle(entry), MenuAction::copyHistory);
+        item.toolTip = "Clic para copiar";
+        item.payload = entry;
+        recent.push_back(std::move(item));
+    }
+    items.push_back(submenu("Últimos dictados", std::move(recent)));
+    items.push_back(separator());
+
+    items.push_back(checkable("Pulido con IA", MenuAction::togglePolish, in.polish));
+    items.push_back(submenu(
+        "Tecla", {checkable("🌐 Fn", MenuAction::setFn, in.hotkey == "fn"),
+                  checkable("⌥ Opción derecha", MenuAction::setROpt, in.hotkey == "ropt")}));
+    items.push_back(submenu("Idioma", {checkable("Español", MenuAction::setES, in.language == "es"),
+                                       checkable("Detectar automáticamente", MenuAction::setAuto,
+                                                 in.language == "auto")}));
+    items.push_back(checkable("Sonidos", MenuAction::toggleSounds, in.sounds));
+    items.push_back(
+        checkable("Abrir al iniciar sesión", MenuAction::toggleLogin, in.loginItemEnabled));
+    items.push_back(separator());
+
+    items.push_back(action("Configuración inicial…", MenuAction::showSetup));
+    items.push_back(action("Editar diccionario…", MenuAction::openDictionary));
+    items.push_back(action("Permisos de Accesibilidad…", MenuAction::openAccessibility));
+    items.push_back(action("Ver registros", MenuAction::openLogs));
+    items.push_back(separator());
+
+    MenuItem quit = action("Salir de Vozmo", MenuAction::quit);
+    quit.shortcut = "Ctrl+Q";
+    items.push_back(std::move(quit));
+    return items;
+}
+
+std::optional<std::filesystem::path> permissionsReadme(const std::filesystem::path& executableDir) {
+    namespace fs = std::filesystem;
+    if (executableDir.empty()) {
+        return std::nullopt;
+    }
+    for (const fs::path& readme :
+         {executableDir / "README.md", executableDir.parent_path() / "README.md",
+          executableDir.parent_path() / "share" / "doc" / "vozmo" / "README.md"}) {
+        std::error_code error;
+        if (fs::is_regular_file(readme, error)) {
+            return readme;
+        }
+    }
+    return std::nullopt;
+}
+
+StatusMenu::StatusMenu(std::unique_ptr<LoginItem> loginItem, QObject* parent)
+    : QObject(parent), loginItem_(std::move(loginItem)), menu_(std::make_unique<QMenu>()) {
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    connect(menu_.get(), &QMenu::aboutToShow, this, &StatusMenu::rebuild);
+}
+
+StatusMenu::~StatusMenu() {
+    if (helpBox_) {
+        helpBox_->close(); // deletes itself
+    }
+}
+
+StatusMenuInputs StatusMenu::inputs() const {
+    StatusMenuInputs in;
+    if (readiness) {
+        in.servers = readiness();
+    }
+    if (history) {
+        in.history = history();
+    }
+    in.polish = Prefs::polish();
+    in.sounds = Prefs::sounds();
+    in.hotkey = Prefs::hotkey();
+    in.hotkeyName = Prefs::hotkeyName();
+    in.language = Prefs::language();
+    in.keyMonitorOk = !keyMonitorOk || keyMonitorOk();
+    in.pasteOk = !pasteOk || pasteOk();
+    in.loginItemEnabled = loginItem_ && loginItem_->enabled();
+    return in;
+}
+
+void StatusMenu::rebuild() {
+    menu_->clear();
+    for (const QPointer<QMenu>& sub : submenus_) {
+        if (sub) {
+            sub->deleteLater();
+        }
+    }
+    submenus_.clear();
+    fill(menu_.get(), describeStatusMenu(inputs()));
+}
+
+void StatusMenu::fill(QMenu* menu, const std::vector<MenuItem>& items) {
+    for (const MenuItem& item : items) {
+        switch (item.kind) {
+        case MenuItem::Kind::separator:
+            menu->addSeparator();
+            break;
+        case MenuItem::Kind::submenu: {
+            auto* sub = new QMenu(qs(item.title), menu);
+            submenus_.emplace_back(sub);
+            fill(sub, item.children);
+            menu->addMenu(sub);
+            break;
+        }
+        case MenuItem::Kind::item: {
+            QAction* act = menu->addAction(qs(item.title));
+            act->setEnabled(item.enabled);
+            act->setCheckable(item.checkable);
+            act->setChecked(item.checked);
+            if (!item.shortcut.empty()) {
+                act->setShortcut(QKeySequence(qs(item.shortcut)));
+            }
+            if (!item.toolTip.empty()) {
+                act->setToolTip(qs(item.toolTip));
+            }
+            if (item.action != MenuAction::none) {
+                connect(act, &QAction::triggered, this, [this, item] { perform(item); });
+            }
+            break;
+        }
+        }
+    }
+    menu->setToolTipsVisible(true);
+}
+
+void StatusMenu::flash(const HUDMode& mode, double seconds) {
+    if (onFlash) {
+        onFlash(mode, seconds);
+    }
+}
+
+void StatusMenu::perform(const MenuItem& item) {
+    switch (item.action) {
+    case MenuAction::none:
+        break;
+    case MenuAction::copyHistory:
+        if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+            clipboard->setText(qs(item.payload), QClipboard::Clipboard);
+            flash(HUDMode::done(QStringLiteral("Copiado")), 1.0);
+        }
+        break;
+    case MenuAction::togglePolish:
+        Prefs::togglePolish();
+        break;
+    case MenuAction::toggleSounds:
+        Prefs::toggleSounds();
+        break;
+    case MenuAction::setFn:
+        Prefs::setHotkey("fn");
+        break;
+    case MenuAction::setROpt:
+        Prefs::setHotkey("ropt");
+        break;
+    case MenuAction::setES:
+        Prefs::setLanguage("es");
+        break;
+    case MenuAction::setAuto:
+        Prefs::setLanguage("auto");
+        break;
+    case MenuAction::toggleLogin:
+        toggleLogin();
+        break;
+    case MenuAction::showSetup:
+        if (onShowSetup) {
+            onShowSetup();
+        }
+        break;
+    case MenuAction::openDictionary:
+        if (openUrl) {
+            openUrl(QUrl::fromLocalFile(QString::fromStdString(config().dictionaryURL.string())));
+        }
+        break;
+    case MenuAction::openAccessibility:
+        openPermissionsHelp();
+        break;
+    case MenuAction::openLogs:
+        if (openUrl) {
+            openUrl(QUrl::fromLocalFile(QString::fromStdString(config().logsDir.string())));
+        }
+        break;
+    case MenuAction::quit:
+        if (onQuit) {
+            onQuit();
+        } else {
+            QCoreApplication::quit();
+        }
+        break;
+    }
+}
+
+void StatusMenu::toggleLogin() {
+    if (!loginItem_) {
+        return;
+    }
+    if (auto error = loginItem_->setEnabled(!loginItem_->enabled())) {
+        log("Inicio de sesión: " + error->description);
+        flash(HUDMode::message(QStringLiteral("No se pudo cambiar el inicio automático"),
+                               HUDColors::orange),
+              2.0);
+    }
+}
+
+void StatusMenu::openPermissionsHelp() {
+    if (auto readme = permissionsReadme(config().executableDir)) {
+        if (openUrl && openUrl(QUrl::fromLocalFile(QString::fromStdString(readme->string())))) {
+            return;
+        }
+    }
+    // Without a README to open, the same explanation is shown here, in one window at most.
+    if (helpBox_) {
+        helpBox_->show();
+        helpBox_->raise();
+        return;
+    }
+    auto* box = new QMessageBox(
+        QMessageBox::Information, QStringLiteral("Permisos de Vozmo"),
+        QStringLiteral("En X11 Vozmo no necesita ningún permiso especial: lee la "
+                       "tecla de dictado con la extensión XInput2 y escribe con la "
+                       "extensión XTEST, que todo servidor X habitual ofrece.\n\n"
+                       "Si falta alguna de las dos (por ejemplo en una sesión "
+                       "Wayland sin XWayland), Vozmo no puede oír la tecla ni "
+                       "pegar: el texto se queda en el portapapeles.\n\n"
+                       "El micrófono es la entrada por defecto de PulseAudio o "
+                       "PipeWire; elígelo en los ajustes de sonido del escritorio."));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->setObjectName(QStringLiteral("vozmo-permissions"));
+    helpBox_ = box;
+    box->show();
+}
+
+} // namespace vozmo

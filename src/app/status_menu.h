@@ -1,0 +1,127 @@
+#pragma once
+
+#include "hud_mode.h"
+#include "login_item.h"
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QMenu;
+class QMessageBox;
+class QUrl;
+
+namespace vozmo {
+
+// What the server supervisor reports; the application fills it in.
+struct Readiness {
+    bool whisperAvailable = false; // speech server executable and model file present
+    bool whisperReady = false;
+    bool llmAvailable = false; // language-model executable and model file present
+    bool llmReady = false;
+};
+
+// Everything the menu shows, gathered at the moment it opens.
+struct StatusMenuInputs {
+    Readiness servers;
+    std::vector<std::string> history; // newest first
+    bool polish = true;
+    bool sounds = true;
+    std::string hotkey = "fn";
+    std::string hotkeyName = "🌐 Fn";
+    std::string language = "es";
+    bool keyMonitorOk = true; // the X server offers what the key monitor needs
+    bool pasteOk = true;      // the X server offers what pasting needs
+    bool loginItemEnabled = false;
+};
+
+enum class MenuAction {
+    none,
+    copyHistory,
+    togglePolish,
+    setFn,
+    setROpt,
+    setES,
+    setAuto,
+    toggleSounds,
+    toggleLogin,
+    showSetup,
+    openDictionary,
+    openAccessibility,
+    openLogs,
+    quit,
+};
+
+struct MenuItem {
+    enum class Kind { item, separator, submenu };
+    Kind kind = Kind::item;
+    std::string title;
+    bool enabled = true;
+    bool checkable = false; // carries a check mark when `checked`
+    bool checked = false;
+    std::string shortcut; // key sequence text, e.g. "Ctrl+Q"
+    std::string toolTip;
+    MenuAction action = MenuAction::none;
+    std::string payload; // copyHistory: the full entry
+    std::vector<MenuItem> children;
+};
+
+// The menu, top to bottom, for one set of inputs.
+std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& inputs);
+std::string statusLine(const Readiness& servers);
+// An entry on one line, cut to 60 user-perceived characters plus "…".
+std::string historyTitle(std::string_view entry);
+
+// The README that explains the permissions, looked for beside the program (a build tree or a
+// package's doc folder); nothing when there is none.
+std::optional<std::filesystem::path> permissionsReadme(const std::filesystem::path& executableDir);
+
+// The tray menu, rebuilt from scratch each time it opens. Main thread only.
+class StatusMenu : public QObject {
+    Q_OBJECT
+public:
+    explicit StatusMenu(std::unique_ptr<LoginItem> loginItem, QObject* parent = nullptr);
+    ~StatusMenu() override;
+
+    QMenu* menu() const { return menu_.get(); }
+
+    // Sources the application provides; an empty one reads as the field's default.
+    std::function<Readiness()> readiness;
+    std::function<std::vector<std::string>()> history;
+    std::function<bool()> keyMonitorOk;
+    std::function<bool()> pasteOk;
+
+    std::function<void(const HUDMode& mode, double seconds)> onFlash;
+    std::function<void()> onShowSetup;
+    // Empty: the application quits through QCoreApplication::quit().
+    std::function<void()> onQuit;
+    // How files and folders are opened; xdg-open through QDesktopServices by default.
+    std::function<bool(const QUrl& url)> openUrl;
+
+    StatusMenuInputs inputs() const;
+    // Empties the menu and fills it for this moment.
+    void rebuild();
+    // Carries out one item's action, as a click on it does.
+    void perform(const MenuItem& item);
+
+private:
+    void fill(QMenu* menu, const std::vector<MenuItem>& items);
+    void flash(const HUDMode& mode, double seconds);
+    void toggleLogin();
+    void openPermissionsHelp();
+
+    std::unique_ptr<LoginItem> loginItem_;
+    std::unique_ptr<QMenu> menu_;
+    std::vector<QPointer<QMenu>> submenus_;
+    QPointer<QMessageBox> helpBox_;
+};
+
+} // namespace vozmo

@@ -1,0 +1,143 @@
+#include "paste.h"
+
+#include "log.h"
+
+#include "linux/clipboard_x11.h"
+#include "linux/key_synth_x11.h"
+#include "linux/target_window_x11.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <cctype>
+
+namespace vozmo {
+
+const std::vector<std::string_view>& terminalClasses() {
+    static const std::vector<std::string_view> classes = {
+        "Gnome-terminal",
+        "gnome-terminal-server",
+        "org.gnome.Console",
+        "kgx",
+        "org.gnome.Ptyxis",
+        "konsole",
+        "Yakuake",
+        "Xfce4-terminal",
+        "Tilix",
+        "Terminator",
+        "kitty",
+        "Alacritty",
+        "org.wezfurlong.wezterm",
+        "foot",
+        "footclient",
+        "XTerm",
+        "UXTerm",
+        "URxvt",
+        "Rxvt",
+        "Mate-terminal",
+        "Lxterminal",
+        "QTerminal",
+        "Terminology",
+        "Guake",
+        "Tilda",
+        "Sakura",
+        "st-256color",
+        "com.mitchellh.ghostty",
+        "Cool-retro-term",
+        "Eterm",
+    };
+    return classes;
+}
+
+bool isTerminal(std::string_view appId) {
+    auto lower = [](std::string_view text) {
+        std::string out(text);
+        std::transform(out.begin(), out.end(), out.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return out;
+    };
+    std::string wanted = lower(appId);
+    return !wanted.empty() && std::any_of(terminalClasses().begin(), terminalClasses().end(),
+                                          [&](std::string_view c) { return lower(c) == wanted; });
+}
+
+KeyStroke pasteStroke(const std::optional<TargetApp>& target) {
+    bool terminal = target && isTerminal(target->appId);
+    return KeyStroke{"v", true, terminal};
+}
+
+Paster::Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent)
+    : QObject(parent), clipboard_(clipboard), keys_(keys), windows_(windows) {}
+
+void Paster::paste(const std::string& text) {
+    Pending pending;
+    // While an earlier call's text is still on the clipboard, the user's content is the one
+    // that call saved: take it over, so the user gets it back rather than our earlier text.
+    if (pending_ && clipboard_.changeCount() == pending_->mark) {
+        pending.snapshot = pending_->snapshot;
+    } else {
+        pending.snapshot = std::make_shared<const ClipboardSnapshot>(clipboard_.snapshot());
+    }
+    clipboard_.setText(text);
+    pending.mark = clipboard_.changeCount();
+    if (!keys_.send(pasteStroke(windows_.frontmost()))) {
+        log("No se pudo enviar la pulsación de pegar");
+    }
+    pending_ = pending;
+    restoreLater(std::move(pending));
+}
+
+void Paster::restoreLater(Pending pending) {
+    // Tied to this object: nothing runs once it is gone.
+    QTimer::singleShot(kRestoreDelay, this, [this, pending = std::move(pending)] {
+        if (pending_ && pending_->mark == pending.mark && pending_->snapshot == pending.snapshot) {
+            pending_.reset();
+        }
+        if (clipboard_.changeCount() != pending.mark || pending.snapshot->empty()) {
+            return;
+        }
+        clipboard_.restore(*pending.snapshot);
+    });
+}
+
+namespace {
+
+// The desktop's clipboard, keyboard and window lookup with their Paster, as one child of the
+// application object.
+class DesktopPaster : public QObject {
+    Q_OBJECT
+public:
+    explicit DesktopPaster(QObject* parent)
+        : QObject(parent), paster_(clipboard_, keys_, windows_) {
+        setObjectName(QStringLiteral("vozmo-desktop-paster"));
+    }
+    Paster& paster() { return paster_; }
+
+private:
+    X11Clipboard clipboard_;
+    X11KeySynth keys_;
+    X11TargetWindow windows_;
+    Paster paster_;
+};
+
+} // namespace
+
+void paste(const std::string& text) {
+    // The clipboard belongs to a GUI application; the headless self-test has none.
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (app == nullptr) {
+        return;
+    }
+    auto* desktop = app->findChild<DesktopPaster*>(QStringLiteral("vozmo-desktop-paster"),
+                                                   Qt::FindDirectChildrenOnly);
+    if (desktop == nullptr) {
+        desktop = new DesktopPaster(app); // owned by the application object
+    }
+    desktop->paster().paste(text);
+}
+
+} // namespace vozmo
+
+#include "paste.moc"

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "clipboard.h"
+#include "key_synth.h"
+#include "target_window.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vozmo {
+
+// How long the dictated text stays on the clipboard before the user's content comes back.
+inline constexpr std::chrono::milliseconds kRestoreDelay{800};
+
+// WM_CLASS class names of terminal emulators, which paste with Control+Shift+V.
+const std::vector<std::string_view>& terminalClasses();
+
+// Whether `appId` (a WM_CLASS class name) belongs to a terminal emulator; case does not matter,
+// since the same terminal spells its class differently from one version to the next.
+bool isTerminal(std::string_view appId);
+
+// The stroke that pastes into `target`: Control+V, or Control+Shift+V for a terminal.
+KeyStroke pasteStroke(const std::optional<TargetApp>& target);
+
+// Types text into the focused window through the clipboard: saves every format the clipboard
+// offers, puts the text there, sends the paste stroke and puts the saved content back after
+// kRestoreDelay unless someone has changed the clipboard since. Main thread only.
+class Paster : public QObject {
+    Q_OBJECT
+public:
+    Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent = nullptr);
+
+    void paste(const std::string& text);
+
+private:
+    struct Pending {
+        std::shared_ptr<const ClipboardSnapshot> snapshot;
+        std::uint64_t mark = 0;
+    };
+    void restoreLater(Pending pending);
+
+    Clipboard& clipboard_;
+    KeySynth& keys_;
+    TargetWindow& windows_;
+    // The latest call whose restore has not run yet.
+    std::optional<Pending> pending_;
+};
+
+// Pastes `text` into the frontmost window with the desktop's clipboard and keyboard. The
+// state between calls lives in an object owned by the application object; needs a
+// QGuiApplication. Main thread only.
+void paste(const std::string& text);
+
+} // namespace vozmo

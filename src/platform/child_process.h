@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vozmo {
+
+// A child process started from an executable path and an argument vector (never a shell).
+// Its exit is noticed on a background thread of its own.
+class ChildProcess {
+public:
+    struct Options {
+        std::string executable;
+        std::vector<std::string> arguments; // without argv[0]
+        int outputFd = -1;                  // standard output and error go here; -1 inherits ours
+        std::function<void(int waitStatus)> onExit; // on the watcher thread
+    };
+
+    // Starts the process; on failure returns nullptr and sets `error`.
+    static std::shared_ptr<ChildProcess> spawn(Options options, std::string& error);
+
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool isRunning() const;
+    // Sends SIGTERM if it still runs; never waits.
+    void terminate();
+    // Blocks until the exit has been noticed.
+    void waitUntilExit();
+
+    struct State;
+    class Key { // only spawn() can construct
+        Key() = default;
+        friend class ChildProcess;
+    };
+    ChildProcess(Key, pid_t pid, std::shared_ptr<State> state);
+
+private:
+    pid_t pid_;
+    std::shared_ptr<State> state_;
+};
+
+// Runs a program to its end and returns its exit status (-1 when it could not start).
+int runAndWait(const std::string& executable, const std::vector<std::string>& arguments);
+
+} // namespace vozmo

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vozmo {
+
+// The keys the dictation-key logic tells apart, identified by what they produce (keysym), not
+// by where they sit on the keyboard.
+enum class Key {
+    escape,
+    rightAlt, // Alt_R or ISO_Level3_Shift
+    fn,       // XF86WakeUp, which many laptops send for Fn, or XF86Fn (the kernel's KEY_FN)
+    modifier, // any other modifier: Shift, Control, left Alt, Super, Caps Lock...
+    other,
+};
+
+struct KeyEvent {
+    Key key = Key::other;
+    bool pressed = true; // false for a release
+};
+
+// System-wide observation of key presses and releases. Nothing is grabbed or consumed: the
+// focused application still receives every key.
+class KeyEvents {
+public:
+    using Handler = std::function<void(const KeyEvent&)>;
+
+    virtual ~KeyEvents() = default;
+    // Starts delivering events to `handler` on the main thread; false (with one log line) when
+    // the desktop offers no way to observe keys.
+    virtual bool start(Handler handler) = 0;
+};
+
+// Observation through X11 XInput2 raw key events on the root window.
+std::unique_ptr<KeyEvents> makeKeyEvents();
+
+// Whether keys can be observed and synthesised here: an X server offering XTEST and
+// XInputExtension 2.0 or later. Quiet and quick, so it can be polled.
+bool keyMonitorAvailable();
+// The same, with the reason when not ("" when available).
+std::string keyMonitorProblem();
+
+} // namespace vozmo

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "config.h"
+#include "http.h"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vozmo::Polisher {
+
+// The fixed system prompt: nine lines joined by line feeds.
+extern const std::string_view system;
+
+// Six few-shot pairs (dictation, expected answer), in order; built once on first use.
+const std::vector<std::pair<std::string, std::string>>& examples();
+
+// The system message: `system`, plus a line listing the vocabulary when there is one.
+std::string systemText(const std::vector<std::string>& vocabulary);
+
+// The request body: 14 messages, sampling settings, the token cap and the template switch.
+nlohmann::json polishRequestBody(std::string_view text, const std::vector<std::string>& vocabulary);
+
+// POST to the language-model server's chat endpoint on 127.0.0.1:port, 8-second limit.
+HttpRequest polishRequest(std::string_view text, const std::vector<std::string>& vocabulary,
+                          int port = LLM_PORT);
+
+// The model's answer, cleaned, when the exchange has the expected shape; absent otherwise.
+std::optional<std::string> readPolishAnswer(int status, const std::optional<std::string>& body);
+
+// Drops a reasoning block's tail, the <dictado> tags, surrounding white space and one pair of
+// enclosing straight double quotes.
+std::string cleanContent(std::string_view content);
+
+// Sends one dictation to the language model and waits for the answer (at most 8 s). Blocks:
+// call it from a background thread only. Without a vocabulary, the words of the freshly loaded
+// dictionary are listed.
+std::optional<std::string> polish(std::string_view text, int port = LLM_PORT);
+std::optional<std::string> polish(std::string_view text, const std::vector<std::string>& vocabulary,
+                                  int port = LLM_PORT);
+
+// Whether the polished answer may replace the dictation: no refusal or announcement, no
+// runaway growth or shrinkage, and every number of the dictation kept.
+bool accept(std::string_view raw, std::string_view polished);
+
+// The maximal runs of decimal digits (any script) in the text.
+std::set<std::string> numbers(std::string_view text);
+
+} // namespace vozmo::Polisher

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "config.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vozmo {
+
+// Fetches the model files that are missing, one after the other, in list order, on a worker
+// thread. Each body is streamed into a temporary file in the models folder and renamed into
+// place only once complete, so a partial file never sits under a model's name. Both callbacks
+// are delivered on the main thread, and never after the Downloader is gone. Main thread only.
+class Downloader {
+public:
+    // The model files of the configuration, as they are at each start().
+    Downloader();
+    // A fixed list of model files (tests point these at a local server).
+    explicit Downloader(std::vector<ModelSpec> specs);
+    // Cancels a run in progress and waits for its worker; no callback follows.
+    ~Downloader();
+    Downloader(const Downloader&) = delete;
+    Downloader& operator=(const Downloader&) = delete;
+
+    // Fraction of the file being fetched (0..1) and a status text such as
+    // "IA de pulido (2/2): 1520 de 2497 MB".
+    std::function<void(double fraction, const std::string& text)> onProgress;
+    // Once per run: true when every file of the run arrived at full size (or none was missing),
+    // false at the first failure; the files after it are not tried.
+    std::function<void(bool success)> onFinish;
+
+    // Begins a run over the files missing now. With nothing missing, onFinish(true) is called
+    // before start() returns. A start() while a run is still going is ignored: that run's
+    // onFinish answers it.
+    void start();
+    bool running() const { return running_; }
+    // The model files this Downloader looks after.
+    const std::vector<ModelSpec>& specs() const;
+
+private:
+    struct Shared; // what the worker and the main-thread deliveries share
+    void runWorker(std::vector<ModelSpec> queue);
+    bool fetch(const ModelSpec& spec, int index, int total);
+    void reportProgress(double fraction, std::string text, bool bytes);
+    void reportFinish(bool success);
+
+    std::optional<std::vector<ModelSpec>> fixedSpecs_;
+    std::shared_ptr<Shared> shared_;
+    std::atomic<bool> cancel_{false};
+    bool running_ = false;
+    std::thread worker_;
+};
+
+} // namespace vozmo

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "downloader.h"
+#include "setup_environment.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vozmo {
+
+// Whether the user's keyboard was seen sending Fn ("fnSeen" in the preferences).
+bool fnConfigured();
+
+// The state behind the first-run window: the four steps, their actions, and the news that the
+// models have just arrived. Lives on the main thread for the whole run; every change of a
+// field emits changed(), so the window simply re-reads everything.
+class Setup : public QObject {
+    Q_OBJECT
+public:
+    // How the check of the Fn key stands.
+    enum class FnCheck { Idle, Watching, NotSeen };
+
+    explicit Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloader = nullptr,
+                   QObject* parent = nullptr);
+    ~Setup() override;
+
+    bool modelsOK() const { return modelsOK_; }
+    bool downloading() const { return downloading_; }
+    double progress() const { return progress_; }
+    const std::string& progressText() const { return progressText_; }
+    bool downloadFailed() const { return downloadFailed_; }
+    bool micOK() const { return micOK_; }
+    bool axOK() const { return axOK_; }
+    bool fnOK() const { return fnOK_; }
+    // The server programs; without whisper-server nothing can be transcribed, without
+    // llama-server dictation works unpolished.
+    bool whisperServerFound() const { return whisperServerFound_; }
+    bool llmServerFound() const { return llmServerFound_; }
+    FnCheck fnCheck() const { return fnCheck_; }
+    // The last "Permitir" found no sound settings program to open.
+    bool soundSettingsMissing() const { return soundSettingsMissing_; }
+
+    // Models, speech server program, microphone and key access; the Fn step is recommended only.
+    bool ready() const { return modelsOK_ && whisperServerFound_ && micOK_ && axOK_; }
+
+    // Re-reads the microphone, key access and the server programs (also every second).
+    void refresh();
+    // Fetches the missing model files.
+    void download();
+    // Opens the desktop's sound settings and re-reads the microphone.
+    void requestMic();
+    // Shows the help on permissions when the X server lacks XTEST or XInput2.
+    void openAccessibility();
+    // Watches for the Fn key for fnWatchSeconds; once seen, the step is done for good.
+    void configureFn();
+    // Dictates with the right Alt key from now on; the Fn step is then not needed.
+    void useRightAlt();
+    // Shows where to put whisper-server and llama-server.
+    void openServersHelp();
+
+    // How long "Configurar" waits for the Fn key.
+    double fnWatchSeconds = 8.0;
+
+    // After a download run that ended with every model file present (main thread).
+    std::function<void()> onModelsReady;
+
+signals:
+    void changed();
+
+private:
+    template <typename T> void assign(T& field, const T& value);
+    void fnSeen();
+    void stopWatchingFn();
+    int micStatus() const;
+    bool keyAccessOk() const;
+    bool programFound(const std::string& name) const;
+
+    SetupEnvironment env_;
+    bool modelsOK_ = false;
+    bool downloading_ = false;
+    double progress_ = 0;
+    std::string progressText_;
+    bool downloadFailed_ = false;
+    bool micOK_ = false;
+    bool axOK_ = false;
+    bool fnOK_ = false;
+    bool whisperServerFound_ = false;
+    bool llmServerFound_ = false;
+    FnCheck fnCheck_ = FnCheck::Idle;
+    bool soundSettingsMissing_ = false;
+    int fnWatch_ = 0; // numbers each watch, so a stale timeout does nothing
+    std::unique_ptr<Downloader> downloader_;
+    QTimer timer_;
+};
+
+} // namespace vozmo

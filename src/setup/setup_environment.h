@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vozmo {
+
+// What the setup steps ask of the desktop, filled in by the application (tests fill in fakes).
+// An empty member counts as "no": not available, nothing opened, nothing seen.
+struct SetupEnvironment {
+    // Microphone authorisation as the audio layer reports it: 0 not determined, 1 restricted,
+    // 2 denied, 3 authorised (PulseAudio answers with a default source).
+    std::function<int()> micStatus;
+    // True when the X server offers XTEST and XInputExtension 2.0 or later, which the key
+    // monitor and the paste need.
+    std::function<bool()> keyAccessOk;
+    // Starts the desktop's sound settings; false when none is installed.
+    std::function<bool()> openSoundSettings;
+    // Shows the README's section on permissions (or the desktop's help).
+    std::function<void()> openPermissionsHelp;
+    // Shows the README's section on where to put whisper-server and llama-server.
+    std::function<void()> openServersHelp;
+    // Watches the key monitor: calls `onFnSeen` once, on the main thread, the next time the Fn
+    // key goes down. An empty `onFnSeen` stops the watch.
+    std::function<void(std::function<void()> onFnSeen)> watchFnKey;
+    // Finds a server program by name; findBinary when left empty.
+    std::function<std::optional<std::filesystem::path>(const std::string& name)> findProgram;
+};
+
+inline constexpr int kMicAuthorized = 3;
+
+} // namespace vozmo

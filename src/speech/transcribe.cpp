@@ -1,0 +1,112 @@
+#include "transcribe.h"
+
+#include "http.h"
+#include "log.h"
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdint>
+#include <random>
+
+namespace vozmo {
+
+namespace {
+
+constexpr double kTimeoutSeconds = 90.0;
+
+void appendField(std::string& body, const std::string& boundary, const char* name,
+                 const std::string& value) {
+    body += "--";
+    body += boundary;
+    body += "\r\nContent-Disposition: form-data; name=\"";
+    body += name;
+    body += "\"\r\n\r\n";
+    body += value;
+    body += "\r\n";
+}
+
+std::optional<std::string> transcriptOf(const HttpResponse& response) {
+    if (response.status != 200 || !response.body) {
+        return std::nullopt;
+    }
+    const auto json = nlohmann::json::parse(*response.body, nullptr, false);
+    if (!json.is_object()) { // also the discarded value of a failed parse
+        return std::nullopt;
+    }
+    const auto text = json.find("text");
+    if (text == json.end() || !text->is_string()) {
+        return std::nullopt;
+    }
+    return text->get<std::string>();
+}
+
+} // namespace
+
+std::string newBoundary() {
+    // A random (version 4) UUID. std::random_device reads the kernel's generator, so concurrent
+    // requests never share a sequence.
+    std::random_device device;
+    std::array<std::uint8_t, 16> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); i += 4) {
+        const std::uint32_t word = device();
+        for (std::size_t k = 0; k < 4; ++k) {
+            bytes[i + k] = static_cast<std::uint8_t>(word >> (8 * k));
+        }
+    }
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string boundary = "Vozmo";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            boundary += '-';
+        }
+        boundary += digits[bytes[i] >> 4];
+        boundary += digits[bytes[i] & 0x0F];
+    }
+    return boundary;
+}
+
+std::string multipartBody(const std::string& boundary, const std::string& wav,
+                          const std::string& language, const std::string& prompt) {
+    static constexpr std::size_t fixedBytes = 512;
+    std::string body;
+    body.reserve(wav.size() + language.size() + prompt.size() + 6 * boundary.size() + fixedBytes);
+    appendField(body, boundary, "response_format", "json");
+    appendField(body, boundary, "temperature", "0.0");
+    appendField(body, boundary, "language", language);
+    if (!prompt.empty()) {
+        appendField(body, boundary, "prompt", prompt);
+    }
+    body += "--";
+    body += boundary;
+    body += "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n"
+            "Content-Type: audio/wav\r\n\r\n";
+    body += wav;
+    body += "\r\n--";
+    body += boundary;
+    body += "--\r\n";
+    return body;
+}
+
+std::optional<std::string> transcribe(const std::string& wav, const std::string& language,
+                                      const std::string& prompt, int port) {
+    const std::string boundary = newBoundary();
+    HttpRequest request;
+    request.method = "POST";
+    request.url = "http://127.0.0.1:" + std::to_string(port) + "/inference";
+    request.headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + boundary);
+    request.body = multipartBody(boundary, wav, language, prompt);
+    request.timeoutSeconds = kTimeoutSeconds;
+
+    const HttpResponse response = http(request);
+    auto transcript = transcriptOf(response);
+    if (!transcript) {
+        log("Whisper respondió " + std::to_string(response.status));
+    }
+    return transcript;
+}
+
+} // namespace vozmo

@@ -1,0 +1,238 @@
+// The dictation key on the test desktop's X server: xdotool types while a GTK window has the
+// focus, and that window must still receive every key.
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include "config.h"
+#include "desktop_support.h"
+#include "hotkey.h"
+#include "key_events.h"
+#include "prefs.h"
+#include "temp_home.h"
+#include "x_keyboard.h"
+
+namespace vozmo {
+namespace {
+
+using test::run;
+using test::waitFor;
+
+// Keysyms as xdotool names them. In Xvfb's keymap right Alt is ISO_Level3_Shift on keycode 92
+// (Alt_R on 108), and XF86WakeUp, our Fn, sits on keycode 151.
+const std::string rightAlt = "ISO_Level3_Shift";
+const std::string fnKey = "XF86WakeUp";
+
+class HotkeyDesktop : public testing::Test {
+protected:
+    void SetUp() override {
+        window_.setProgram("/usr/bin/python3");
+        window_.setArguments({VOZMO_KEY_WINDOW});
+        QObject::connect(&window_, &QProcess::readyReadStandardOutput, [this] {
+            while (window_.canReadLine()) {
+                windowLines_.push_back(window_.readLine().trimmed().toStdString());
+            }
+        });
+        window_.start();
+        ASSERT_TRUE(window_.waitForStarted(20000));
+        ASSERT_TRUE(waitFor([this] { return !windowLines_.empty(); }, 30.0))
+            << "the test window never got the focus";
+        windowLines_.clear();
+
+        hotkey_.onDown = [this] { calls_ += 'D'; };
+        hotkey_.onUp = [this] { calls_ += 'U'; };
+        hotkey_.onOtherKey = [this] { calls_ += 'O'; };
+        hotkey_.onEscape = [this] { calls_ += 'E'; };
+    }
+
+    void TearDown() override {
+        // Nothing stays held for the next test, whatever happened here.
+        run({"xdotool", "keyup", rightAlt, fnKey, "Alt_R", "Alt_L", "Shift_L", "a", "Escape"});
+        window_.kill();
+        window_.waitForFinished(10000);
+    }
+
+    void xdotool(std::vector<std::string> args) {
+        args.insert(args.begin(), "xdotool");
+        ASSERT_EQ(run(args), 0);
+    }
+
+    // Presses Escape as a marker and waits for its callback: every event typed before it has
+    // then been handled, so the calls seen are all there will be.
+    std::string settle() {
+        const std::string before = calls_;
+        run({"xdotool", "key", "Escape"});
+        const bool seen = waitFor([&] { return calls_.size() > before.size(); });
+        EXPECT_TRUE(seen) << "the marker never arrived";
+        std::string calls = calls_;
+        if (seen && calls.back() == 'E') {
+            calls.pop_back();
+        }
+        calls_ = calls;
+        return calls;
+    }
+
+    // What the focused window received, once `count` lines have arrived.
+    std::vector<std::string> windowGot(std::size_t count) {
+        waitFor([&] { return windowLines_.size() >= count; });
+        return windowLines_;
+    }
+
+    test::TempHome home_;
+    QProcess window_;
+    std::vector<std::string> windowLines_;
+    Hotkey hotkey_;
+    std::string calls_;
+};
+
+TEST_F(HotkeyDesktop, ObservesWithoutGrabbing) {
+    ASSERT_TRUE(keyMonitorAvailable()) << keyMonitorProblem();
+    EXPECT_EQ(keyMonitorProblem(), "");
+    Prefs::setHotkey("fn");
+    ASSERT_TRUE(hotkey_.install());
+    ASSERT_TRUE(hotkey_.install()); // again: still one set of monitors
+
+    xdotool({"keydown", fnKey});
+    EXPECT_EQ(settle(), "D");
+    EXPECT_TRUE(hotkey_.isDown);
+    xdotool({"key", "a"});
+    xdotool({"key", "Shift_L"});
+    EXPECT_EQ(settle(), "DOOO") << "a letter once, a modifier on press and release";
+    xdotool({"keyup", fnKey});
+    EXPECT_EQ(settle(), "DOOOU");
+    EXPECT_FALSE(hotkey_.isDown);
+    xdotool({"key", "a"});
+    EXPECT_EQ(settle(), "DOOOU") << "nothing held: other keys mean nothing";
+
+    // GTK names XF86WakeUp "WakeUp".
+    const std::vector<std::string> expected = {
+        "press WakeUp",   "press Escape",   "release Escape",  "press a",
+        "release a",      "press Shift_L",  "release Shift_L", "press Escape",
+        "release Escape", "release WakeUp", "press Escape",    "release Escape",
+        "press a",        "release a",      "press Escape",    "release Escape"};
+    EXPECT_EQ(windowGot(expected.size()), expected) << "the focused window got every key";
+}
+
+TEST_F(HotkeyDesktop, RightAltWithLeftAltInBetween) {
+    Prefs::setHotkey("ropt");
+    ASSERT_TRUE(hotkey_.install());
+    xdotool({"keydown", rightAlt});
+    xdotool({"key", "Alt_L"});
+    EXPECT_EQ(settle(), "DOO");
+    EXPECT_TRUE(hotkey_.isDown);
+    xdotool({"key", fnKey}); // with "ropt", Fn is another modifier
+    EXPECT_EQ(settle(), "DOOOO");
+    xdotool({"keyup", rightAlt});
+    EXPECT_EQ(settle(), "DOOOOU");
+}
+
+TEST_F(HotkeyDesktop, EscapeHeldOrNot) {
+    Prefs::setHotkey("fn");
+    ASSERT_TRUE(hotkey_.install());
+    xdotool({"key", "Escape"});
+    EXPECT_EQ(settle(), "E");
+    xdotool({"keydown", fnKey});
+    xdotool({"key", "Escape"});
+    xdotool({"keyup", fnKey});
+    EXPECT_EQ(settle(), "EDEU") << "Escape is never another key";
+
+    // Held, it repeats as Escape.
+    calls_.clear();
+    xdotool({"keydown", fnKey});
+    xdotool({"keydown", "Escape"});
+    waitFor([&] { return calls_.size() >= 4; }, 10.0);
+    xdotool({"keyup", "Escape"});
+    xdotool({"keyup", fnKey});
+    const std::string held = settle();
+    EXPECT_GE(held.size(), 5u) << held;
+    EXPECT_EQ(held, "D" + std::string(held.size() - 2, 'E') + "U");
+}
+
+TEST_F(HotkeyDesktop, FollowsAChangedKeyboardMapping) {
+    // Keys are matched by keysym: give Fn's keycode another keysym while the monitor runs.
+    Prefs::setHotkey("fn");
+    ASSERT_TRUE(hotkey_.install());
+    test::XKeyboard keyboard;
+    ASSERT_TRUE(keyboard.connected());
+    const unsigned code = keyboard.keycodeOf(fnKey);
+    ASSERT_NE(code, 0u);
+    keyboard.tap(code);
+    EXPECT_EQ(settle(), "DU");
+
+    // A client learns of a new mapping from the server's notice, which it reads after the
+    // events typed before it: the marker makes sure the monitor is past it.
+    keyboard.map(code, "Escape");
+    settle();
+    calls_.clear();
+    keyboard.tap(code);
+    EXPECT_EQ(settle(), "E");
+    keyboard.map(code, fnKey);
+    settle();
+    calls_.clear();
+    keyboard.tap(code);
+    EXPECT_EQ(settle(), "DU") << "and back";
+}
+
+TEST(KeyMonitorDesktop, UnavailableWithoutAnXServer) {
+    test::TempHome home;
+    ensureSupport();
+    EXPECT_TRUE(keyMonitorAvailable());
+    const std::string display = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
+    ::unsetenv("DISPLAY");
+    const bool available = keyMonitorAvailable();
+    const std::string problem = keyMonitorProblem();
+    Hotkey hotkey;
+    const bool installed = hotkey.install();
+    ::setenv("DISPLAY", display.c_str(), 1);
+
+    EXPECT_FALSE(available);
+    EXPECT_NE(problem.find("servidor X"), std::string::npos) << problem;
+    EXPECT_FALSE(installed);
+    const std::string log = test::readFile(config().logsDir / "app.log");
+    EXPECT_NE(log.find("Monitor de teclas no disponible: " + problem), std::string::npos) << log;
+}
+
+TEST_F(HotkeyDesktop, AChangedPreferenceCountsFromTheNextEvent) {
+    Prefs::setHotkey("fn");
+    ASSERT_TRUE(hotkey_.install());
+    xdotool({"key", rightAlt});
+    EXPECT_EQ(settle(), "");
+    Prefs::setHotkey("ropt");
+    xdotool({"key", rightAlt});
+    EXPECT_EQ(settle(), "DU");
+    xdotool({"key", fnKey});
+    EXPECT_EQ(settle(), "DU");
+}
+
+TEST_F(HotkeyDesktop, HeldKeysRepeatAsOtherKeys) {
+    // The server repeats a held key for the focused window only; the monitor repeats it with
+    // the server's settings, so the counts agree up to the one repeat a release may race.
+    Prefs::setHotkey("fn");
+    ASSERT_TRUE(hotkey_.install());
+    xdotool({"keydown", fnKey});
+    EXPECT_EQ(settle(), "D");
+    const auto presses = [this] {
+        return std::count(windowLines_.begin(), windowLines_.end(), "press a");
+    };
+    xdotool({"keydown", "a"});
+    waitFor([&] { return presses() >= 6; }, 10.0);
+    xdotool({"keyup", "a"});
+    xdotool({"keyup", fnKey});
+    const std::string calls = settle();
+    const auto repeated = presses();
+    ASSERT_GE(repeated, 6) << "the server did not repeat the key";
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.front(), 'D');
+    EXPECT_EQ(calls.back(), 'U');
+    const auto others = std::count(calls.begin(), calls.end(), 'O');
+    EXPECT_EQ(others + 2, static_cast<long>(calls.size())) << calls;
+    EXPECT_NEAR(static_cast<double>(others), static_cast<double>(repeated), 1.0) << calls;
+}
+
+} // namespace
+} // namespace vozmo

@@ -1,0 +1,248 @@
+#include "paste.h"
+
+#include "desktop_support.h"
+#include "fake_clipboard.h"
+#include "fake_key_synth.h"
+#include "fake_target_window.h"
+#include "target_fixture.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+namespace vozmo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::pumpFor;
+using test::pumpUntil;
+
+// Past the restore delay, with room for a slow machine, for checks that nothing was restored.
+constexpr auto kAfterRestore = kRestoreDelay + 700ms;
+
+TEST(TerminalClasses, RecognisesTerminalsByClassName) {
+    struct Case {
+        const char* appId;
+        bool terminal;
+    };
+    const Case cases[] = {
+        {"Gnome-terminal", true}, {"gnome-terminal", true}, {"konsole", true},
+        {"Xfce4-terminal", true}, {"Tilix", true},          {"Terminator", true},
+        {"kitty", true},          {"Alacritty", true},      {"org.wezfurlong.wezterm", true},
+        {"foot", true},           {"XTerm", true},          {"URxvt", true},
+        {"firefox", false},       {"Gedit", false},         {"", false},
+        {"kitty2", false},        {"terminal", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isTerminal(c.appId), c.terminal) << c.appId;
+    }
+}
+
+TEST(PasteStroke, ControlVExceptInTerminals) {
+    EXPECT_EQ(pasteStroke(std::nullopt), (KeyStroke{"v", true, false}));
+    EXPECT_EQ(pasteStroke(TargetApp{42, "Gedit", 7}), (KeyStroke{"v", true, false}));
+    EXPECT_EQ(pasteStroke(TargetApp{42, "Alacritty", 7}), (KeyStroke{"v", true, true}));
+}
+
+// The paste logic against recording fakes.
+class PasterTest : public testing::Test {
+protected:
+    test::FakeClipboard clipboard;
+    test::FakeKeySynth keys;
+    test::FakeTargetWindow windows;
+    const ClipboardSnapshot rich = {{"text/plain", "A"}, {"text/html", "<b>A</b>"}};
+
+    bool waitForRestores(size_t count) {
+        return pumpUntil([&] { return clipboard.restores.size() >= count; }, 5s);
+    }
+};
+
+TEST_F(PasterTest, WritesTheTextPastesAndRestoresEveryFormatLater) {
+    clipboard.content = rich;
+    windows.front = TargetApp{42, "Gedit", 7};
+    Paster paster(clipboard, keys, windows);
+    paster.paste("hola");
+
+    EXPECT_EQ(clipboard.textWrites, std::vector<std::string>{"hola"});
+    EXPECT_EQ(keys.sent, (std::vector<KeyStroke>{{"v", true, false}}));
+    EXPECT_TRUE(clipboard.restores.empty()) << "restored before the target could paste";
+    ASSERT_TRUE(waitForRestores(1));
+    EXPECT_EQ(clipboard.content, rich);
+    pumpFor(300ms);
+    EXPECT_EQ(clipboard.restores.size(), 1u);
+}
+
+TEST_F(PasterTest, TerminalGetsControlShiftV) {
+    windows.front = TargetApp{42, "Gnome-terminal", 7};
+    Paster paster(clipboard, keys, windows);
+    paster.paste("ls");
+    EXPECT_EQ(keys.sent, (std::vector<KeyStroke>{{"v", true, true}}));
+}
+
+TEST_F(PasterTest, LeavesTheTextWhenTheClipboardWasEmptyOrChangedMeanwhile) {
+    {
+        Paster paster(clipboard, keys, windows);
+        paster.paste("hola");
+        pumpFor(kAfterRestore);
+        EXPECT_TRUE(clipboard.restores.empty());
+        EXPECT_EQ(clipboard.content, (ClipboardSnapshot{{"text/plain", "hola"}}));
+    }
+    {
+        clipboard.content = rich;
+        Paster paster(clipboard, keys, windows);
+        paster.paste("adiós");
+        clipboard.copyFromElsewhere({{"text/plain", "otra copia"}});
+        pumpFor(kAfterRestore);
+        EXPECT_TRUE(clipboard.restores.empty());
+        EXPECT_EQ(clipboard.content, (ClipboardSnapshot{{"text/plain", "otra copia"}}));
+    }
+}
+
+TEST_F(PasterTest, TwoQuickPastesGiveBackTheUsersContentOnce) {
+    clipboard.content = rich;
+    Paster paster(clipboard, keys, windows);
+    paster.paste("uno");
+    pumpFor(300ms);
+    paster.paste("dos");
+    ASSERT_TRUE(waitForRestores(1));
+    pumpFor(kAfterRestore);
+    ASSERT_EQ(clipboard.restores.size(), 1u);
+    EXPECT_EQ(clipboard.content, rich);
+    EXPECT_EQ(keys.sent.size(), 2u);
+}
+
+TEST_F(PasterTest, ACopyBetweenTwoPastesIsWhatComesBack) {
+    clipboard.content = rich;
+    Paster paster(clipboard, keys, windows);
+    paster.paste("uno");
+    const ClipboardSnapshot copied = {{"text/plain", "copiado"}};
+    clipboard.copyFromElsewhere(copied);
+    paster.paste("dos");
+    ASSERT_TRUE(waitForRestores(1));
+    pumpFor(kAfterRestore);
+    ASSERT_EQ(clipboard.restores.size(), 1u);
+    EXPECT_EQ(clipboard.content, copied);
+}
+
+TEST_F(PasterTest, NothingRunsOnceThePasterIsGone) {
+    clipboard.content = rich;
+    {
+        Paster paster(clipboard, keys, windows);
+        paster.paste("hola");
+    }
+    pumpFor(kAfterRestore);
+    EXPECT_TRUE(clipboard.restores.empty());
+}
+
+// The real desktop: QClipboard, XFixes, XTEST and a GTK window.
+class DesktopPaste : public testing::Test {
+protected:
+    void SetUp() override {
+        // Start from an empty clipboard owned by nobody, and past any earlier restore.
+        pumpFor(kAfterRestore);
+        QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+        target = test::startTarget(wmClass());
+        ASSERT_TRUE(target);
+        test::setTargetText(*target, "", 0);
+    }
+    virtual std::string wmClass() const { return "VozmoTarget"; }
+
+    std::unique_ptr<test::Child> ownClipboard(const QStringList& formats) {
+        auto owner = std::make_unique<test::Child>(VOZMO_CLIPBOARD_OWNER, formats);
+        EXPECT_TRUE(owner->expect("ready"));
+        // Our own copy of the ownership news may lag: wait until the owner serves it.
+        EXPECT_TRUE(pumpUntil([&] { return test::clipboardTargets().has_value(); }));
+        return owner;
+    }
+
+    bool targetShows(const std::string& text) {
+        return pumpUntil([&] { return test::targetText(*target) == text; });
+    }
+
+    std::unique_ptr<test::Child> target;
+};
+
+TEST_F(DesktopPaste, TextArrivesAndEveryFormatComesBackByteForByte) {
+    const std::string html = "<p>Hola <b>mundo</b> ñ €</p>";
+    auto owner =
+        ownClipboard({"text/plain=Hola mundo ñ €", QString::fromStdString("text/html=" + html)});
+
+    paste("Texto dictado, sí.");
+    EXPECT_TRUE(targetShows("Texto dictado, sí."));
+    ASSERT_TRUE(pumpUntil(
+        [] { return test::clipboardBytes("text/html") == "<p>Hola <b>mundo</b> ñ €</p>"; }, 5s))
+        << test::clipboardTargets().value_or("(no targets)");
+    EXPECT_EQ(test::clipboardBytes("text/plain"), "Hola mundo ñ €");
+    EXPECT_EQ(test::clipboardBytes("UTF8_STRING"), "Hola mundo ñ €");
+}
+
+TEST_F(DesktopPaste, AnEmptyClipboardKeepsTheDictatedText) {
+    paste("se queda");
+    EXPECT_TRUE(targetShows("se queda"));
+    pumpFor(kAfterRestore);
+    EXPECT_EQ(test::clipboardBytes("text/plain"), "se queda");
+}
+
+TEST_F(DesktopPaste, ACopyMadeMeanwhileIsKept) {
+    auto owner = ownClipboard({"text/plain=antes"});
+    paste("dictado");
+    EXPECT_TRUE(targetShows("dictado"));
+    auto other = ownClipboard({"text/plain=copia nueva"});
+    pumpFor(kAfterRestore);
+    EXPECT_EQ(test::clipboardBytes("text/plain"), "copia nueva");
+}
+
+TEST_F(DesktopPaste, TwoQuickPastesRestoreTheOriginalContent) {
+    auto owner = ownClipboard({"text/plain=original", "text/html=<i>original</i>"});
+    paste("uno ");
+    EXPECT_TRUE(targetShows("uno "));
+    paste("dos");
+    EXPECT_TRUE(targetShows("uno dos"));
+    ASSERT_TRUE(
+        pumpUntil([] { return test::clipboardBytes("text/html") == "<i>original</i>"; }, 5s));
+    EXPECT_EQ(test::clipboardBytes("text/plain"), "original");
+}
+
+namespace {
+bool keyDown(const char* keysymName) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return false;
+    }
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    KeyCode code = XKeysymToKeycode(display, XStringToKeysym(keysymName));
+    XCloseDisplay(display);
+    return code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0;
+}
+} // namespace
+
+TEST_F(DesktopPaste, AHeldAltKeyStaysOutOfTheStrokeAndIsHeldAgainAfterIt) {
+    ASSERT_TRUE(test::runCommand("xdotool", {"keydown", "Alt_L"}));
+    paste("con alt");
+    bool arrived = targetShows("con alt");
+    bool stillHeld = keyDown("Alt_L");
+    test::runCommand("xdotool", {"keyup", "Alt_L"});
+    EXPECT_TRUE(arrived);
+    EXPECT_TRUE(stillHeld) << "the user's Alt key was not pressed again";
+    EXPECT_NE(target->transcript().find("key v control\n"), std::string::npos)
+        << target->transcript();
+    EXPECT_EQ(target->transcript().find("key v control+alt"), std::string::npos);
+}
+
+class DesktopPasteTerminal : public DesktopPaste {
+protected:
+    std::string wmClass() const override { return "kitty"; }
+};
+
+TEST_F(DesktopPasteTerminal, TerminalGetsControlShiftV) {
+    paste("ls -l");
+    EXPECT_TRUE(target->expect("key V control+shift")) << target->transcript();
+    EXPECT_EQ(target->transcript().find("key v control\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace vozmo

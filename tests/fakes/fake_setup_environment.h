@@ -1,0 +1,53 @@
+#pragma once
+
+#include "setup_environment.h"
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace vozmo::test {
+
+// A desktop for Setup whose answers the test sets and whose actions it records.
+struct FakeDesktop {
+    int micStatus = 3;
+    bool keyAccess = true;
+    bool soundSettingsInstalled = true;
+    std::set<std::string> programs = {"whisper-server", "llama-server"};
+    int soundSettingsOpened = 0;
+    int permissionsHelpShown = 0;
+    int serversHelpShown = 0;
+    int watchesStarted = 0;
+    int watchesStopped = 0;
+    // The pending Fn watch; calling it is "the Fn key went down".
+    std::function<void()> fnWatcher;
+    bool supportsFnWatch = true;
+
+    SetupEnvironment environment() {
+        SetupEnvironment env;
+        env.micStatus = [this] { return micStatus; };
+        env.keyAccessOk = [this] { return keyAccess; };
+        env.openSoundSettings = [this] {
+            soundSettingsOpened += soundSettingsInstalled ? 1 : 0;
+            return soundSettingsInstalled;
+        };
+        env.openPermissionsHelp = [this] { ++permissionsHelpShown; };
+        env.openServersHelp = [this] { ++serversHelpShown; };
+        if (supportsFnWatch) {
+            env.watchFnKey = [this](std::function<void()> onFnSeen) {
+                (onFnSeen ? watchesStarted : watchesStopped) += 1;
+                fnWatcher = std::move(onFnSeen);
+            };
+        }
+        env.findProgram = [this](const std::string& name) -> std::optional<std::filesystem::path> {
+            if (programs.count(name) == 0) {
+                return std::nullopt;
+            }
+            return std::filesystem::path("/opt/fake/bin") / name;
+        };
+        return env;
+    }
+};
+
+} // namespace vozmo::test

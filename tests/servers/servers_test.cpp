@@ -1,0 +1,302 @@
+#include "config.h"
+#include "servers.h"
+#include "standin.h"
+#include "temp_home.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace vozmo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::StandinKind;
+
+// Runs the event loop until `done` holds or the time is up.
+template <typename Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit = 30s) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limit.count()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::vector<std::string> logMessages() {
+    std::ifstream in(config().logsDir / "app.log");
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);) {
+        auto close = line.find("] ");
+        out.push_back(close == std::string::npos ? line : line.substr(close + 2));
+    }
+    return out;
+}
+
+bool logged(const std::string& message) {
+    for (const auto& line : logMessages()) {
+        if (line == message) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int countMatching(const std::string& pattern) {
+    std::regex re(pattern);
+    int n = 0;
+    for (const auto& line : logMessages()) {
+        n += std::regex_match(line, re) ? 1 : 0;
+    }
+    return n;
+}
+
+bool alive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto close = text.rfind(')');
+    // A zombie has ended; only its parent has not collected it yet.
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+}
+
+std::vector<pid_t> startedPids(const test::StandinDir& dir, StandinKind kind) {
+    std::vector<pid_t> pids;
+    for (const auto& entry : dir.records(kind)) {
+        if (entry.value("event", "") == "start") {
+            pids.push_back(entry.value("pid", 0));
+        }
+    }
+    return pids;
+}
+
+// A private home with the stand-ins first on PATH, steered through VOZMO_STANDIN_DIR.
+class ServersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+        ::setenv("VOZMO_STANDIN_DIR", dir_.path().c_str(), 1);
+        ensureSupport();
+    }
+    void TearDown() override {
+        ::setenv("PATH", savedPath_.c_str(), 1);
+        ::unsetenv("VOZMO_STANDIN_DIR");
+        // Whatever happened, no stand-in this test started keeps running.
+        for (auto kind : {StandinKind::Whisper, StandinKind::Llama}) {
+            for (pid_t pid : startedPids(dir_, kind)) {
+                if (alive(pid)) {
+                    ::kill(pid, SIGKILL);
+                }
+            }
+        }
+    }
+    void withStandins() {
+        ::setenv("PATH", (test::standinBinDir().string() + ":" + savedPath_).c_str(), 1);
+    }
+    void withModels(bool whisper = true, bool llm = true) {
+        if (whisper) {
+            test::writeFile(config().whisperModelURL, "");
+        }
+        if (llm) {
+            test::writeFile(config().llmModelURL, "");
+        }
+    }
+
+    test::TempHome home_;
+    test::StandinDir dir_;
+    std::string savedPath_;
+};
+
+TEST_F(ServersTest, NothingToStartWithoutExecutables) {
+    withModels();
+    ::setenv("PATH", "/nonexistent", 1);
+    Servers servers;
+    int changes = 0;
+    servers.setOnChange([&] { ++changes; });
+    EXPECT_FALSE(servers.whisperAvailable());
+    EXPECT_FALSE(servers.llmAvailable());
+    servers.start();
+    waitUntil([] { return false; }, 500ms);
+    EXPECT_TRUE(logged("Whisper no disponible: falta whisper-server o el modelo"));
+    EXPECT_TRUE(logged("IA de pulido no disponible: falta llama-server o el modelo"));
+    EXPECT_EQ(countMatching(".* iniciado .*"), 0);
+    EXPECT_EQ(changes, 0);
+    EXPECT_FALSE(servers.whisperReady());
+    EXPECT_FALSE(servers.llmReady());
+    EXPECT_TRUE(dir_.records(StandinKind::Whisper).empty());
+}
+
+TEST_F(ServersTest, MissingSpeechModelStillLaunchesTheLanguageModel) {
+    withStandins();
+    withModels(/*whisper=*/false, /*llm=*/true);
+    Servers servers;
+    EXPECT_FALSE(servers.whisperAvailable());
+    EXPECT_TRUE(servers.llmAvailable());
+    servers.start();
+    EXPECT_TRUE(logged("Whisper no disponible: falta whisper-server o el modelo"));
+    ASSERT_TRUE(waitUntil([&] { return servers.llmReady(); }));
+    EXPECT_FALSE(servers.whisperReady());
+    // The exact command line, and the warm-up polish once ready.
+    auto starts = dir_.records(StandinKind::Llama);
+    ASSERT_FALSE(starts.empty());
+    std::vector<std::string> argv = starts.front()["argv"];
+    std::vector<std::string> expected = {"-m",     config().llmModelURL.string(),
+                                         "--host", "127.0.0.1",
+                                         "--port", "8179",
+                                         "-ngl",   "99",
+                                         "-c",     "4096",
+                                         "-np",    "1",
+                                         "--jinja"};
+    ASSERT_EQ(argv.size(), expected.size() + 1);
+    EXPECT_EQ(std::vector<std::string>(argv.begin() + 1, argv.end()), expected);
+    ASSERT_TRUE(waitUntil(
+        [&] { return !dir_.requests(StandinKind::Llama, "/v1/chat/completions").empty(); }));
+    auto warmUp = dir_.requests(StandinKind::Llama, "/v1/chat/completions").front();
+    EXPECT_EQ(warmUp["json"]["messages"].back()["content"].get<std::string>().find(
+                  "hola qué tal esto es una prueba de arranque") != std::string::npos,
+              true);
+    servers.stop();
+}
+
+TEST_F(ServersTest, ReadinessRulesDifferPerServer) {
+    withStandins();
+    withModels();
+    // The speech server is ready on any answer; the language model only on 200.
+    dir_.configure(StandinKind::Whisper, {{"probe_status", 404}});
+    dir_.configure(StandinKind::Llama, {{"probe_status", 503}, {"probe_status_seconds", 2.5}});
+    Servers servers;
+    std::vector<std::pair<bool, bool>> seen;
+    servers.setOnChange([&] { seen.emplace_back(servers.whisperReady(), servers.llmReady()); });
+    servers.start();
+    ASSERT_TRUE(waitUntil([&] { return servers.whisperReady(); }));
+    EXPECT_FALSE(servers.llmReady());
+    ASSERT_TRUE(waitUntil([&] { return servers.llmReady(); }));
+    EXPECT_GE(dir_.requests(StandinKind::Llama, "/health").size(), 2u);
+    EXPECT_TRUE(countMatching("whisper listo en \\d+\\.\\d s") == 1);
+    EXPECT_TRUE(countMatching("llm listo en \\d+\\.\\d s") == 1);
+    ASSERT_TRUE(waitUntil([&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen.back(), std::make_pair(true, true));
+    servers.stop();
+}
+
+TEST_F(ServersTest, ACrashedServerIsRestartedThreeTimesOnly) {
+    withStandins();
+    withModels(/*whisper=*/true, /*llm=*/false);
+    Servers servers;
+    int changes = 0;
+    servers.setOnChange([&] { ++changes; });
+    servers.start();
+    const auto logFile = config().logsDir / "whisper.log";
+    std::vector<double> killedAt;
+    for (int round = 1; round <= 4; ++round) {
+        ASSERT_TRUE(waitUntil([&] {
+            return servers.whisperReady() &&
+                   startedPids(dir_, StandinKind::Whisper).size() == static_cast<size_t>(round);
+        })) << "round "
+            << round;
+        // Each launch starts its own log afresh.
+        test::writeFile(logFile, test::readFile(logFile) + "marca de la ronda anterior\n");
+        pid_t pid = startedPids(dir_, StandinKind::Whisper).back();
+        int changesBefore = changes;
+        killedAt.push_back(
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count());
+        ::kill(pid, SIGKILL);
+        ASSERT_TRUE(waitUntil([&] { return !servers.whisperReady(); }));
+        ASSERT_TRUE(waitUntil([&] { return changes > changesBefore; }));
+        EXPECT_TRUE(
+            logged("whisper se cerró inesperadamente (intento " + std::to_string(round) + ")"));
+        if (round < 4) {
+            ASSERT_TRUE(waitUntil([&] {
+                return startedPids(dir_, StandinKind::Whisper).size() ==
+                       static_cast<size_t>(round + 1);
+            }));
+            EXPECT_EQ(test::readFile(logFile).find("marca"), std::string::npos);
+            // The restart came about 2 s after the exit.
+            double startedAt = 0;
+            for (const auto& e : dir_.records(StandinKind::Whisper)) {
+                if (e.value("event", "") == "start") {
+                    startedAt = e.value("time", 0.0);
+                }
+            }
+            EXPECT_GE(startedAt - killedAt.back(), 1.9);
+        }
+    }
+    // The fourth exit is final.
+    waitUntil([] { return false; }, 3500ms);
+    EXPECT_EQ(startedPids(dir_, StandinKind::Whisper).size(), 4u);
+    EXPECT_EQ(countMatching("whisper iniciado \\(pid \\d+\\)"), 4);
+    EXPECT_FALSE(servers.whisperReady());
+}
+
+TEST_F(ServersTest, AnExitAfterStopIsNotACrash) {
+    withStandins();
+    withModels();
+    Servers servers;
+    servers.start();
+    ASSERT_TRUE(waitUntil([&] { return servers.whisperReady() && servers.llmReady(); }));
+    int changes = 0;
+    waitUntil([] { return false; }, 200ms);
+    servers.setOnChange([&] { ++changes; });
+    auto pids = startedPids(dir_, StandinKind::Whisper);
+    auto llmPids = startedPids(dir_, StandinKind::Llama);
+    servers.stop();
+    ASSERT_TRUE(waitUntil([&] { return !alive(pids.back()) && !alive(llmPids.back()); }));
+    waitUntil([] { return false; }, 2500ms);
+    EXPECT_EQ(countMatching(".*se cerró inesperadamente.*"), 0);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(startedPids(dir_, StandinKind::Whisper).size(), 1u);
+    // stop() leaves the flags as they were.
+    EXPECT_TRUE(servers.whisperReady());
+}
+
+TEST_F(ServersTest, StopDuringTheRestartPauseLaunchesNothing) {
+    withStandins();
+    withModels(true, false);
+    Servers servers;
+    servers.start();
+    ASSERT_TRUE(waitUntil([&] { return servers.whisperReady(); }));
+    ::kill(startedPids(dir_, StandinKind::Whisper).back(), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return !servers.whisperReady(); }));
+    servers.stop();
+    waitUntil([] { return false; }, 3000ms);
+    EXPECT_EQ(startedPids(dir_, StandinKind::Whisper).size(), 1u);
+}
+
+TEST_F(ServersTest, TheSweepEndsLeftoversOnOurPortOnly) {
+    withStandins();
+    withModels(false, false);
+    test::ChildProcess ours({test::standinExecutable(StandinKind::Whisper).string(), "-m",
+                             dir_.model().string(), "--host", "127.0.0.1", "--port", "8178", "-t",
+                             "4", "-l", "es"},
+                            dir_.environment());
+    int otherPort = test::freePort();
+    test::ChildProcess other({test::standinExecutable(StandinKind::Whisper).string(), "-m",
+                              dir_.model().string(), "--host", "127.0.0.1", "--port",
+                              std::to_string(otherPort), "-t", "4", "-l", "es"},
+                             dir_.environment());
+    ASSERT_TRUE(waitUntil([&] { return test::portAnswers(8178) && test::portAnswers(otherPort); }));
+    Servers servers;
+    servers.start();
+    EXPECT_TRUE(ours.wait(10s).has_value());
+    EXPECT_TRUE(other.running());
+}
+
+} // namespace
+} // namespace vozmo
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

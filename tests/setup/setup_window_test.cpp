@@ -1,0 +1,275 @@
+#include "setup_window.h"
+
+#include "desktop_setup.h"
+
+#include "fake_setup_environment.h"
+#include "model_server.h"
+#include "prefs.h"
+#include "temp_home.h"
+#include "wait.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace vozmo {
+namespace {
+
+constexpr std::int64_t kSize = 2000000;
+
+// What one row shows: its detail, whether the check mark is there, and its visible buttons.
+struct RowView {
+    QString detail;
+    bool check = false;
+    QStringList buttons;
+    bool progressBar = false;
+};
+
+class SetupWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("no_proxy", "127.0.0.1", 1);
+        desktop.micStatus = 1;
+        desktop.keyAccess = false;
+    }
+
+    void TearDown() override { host.reset(); }
+
+    void makeSetup(const std::string& first = "/file/2000000",
+                   const std::string& second = "/file/2000000") {
+        auto downloader = std::make_unique<Downloader>(std::vector<ModelSpec>{
+            {"Whisper", server.url(first), config().whisperModelURL, kSize},
+            {"IA de pulido", server.url(second), config().llmModelURL, kSize}});
+        setup = std::make_unique<vozmo::Setup>(desktop.environment(), std::move(downloader));
+        host = std::make_unique<SetupWindowHost>(*setup);
+        host->showSetup();
+        ASSERT_NE(host->window(), nullptr);
+        ASSERT_TRUE(test::waitUntil([&] { return host->window()->isVisible(); }));
+    }
+
+    void writeModels() {
+        test::writeFile(config().whisperModelURL, std::string(kSize, 'w'));
+        test::writeFile(config().llmModelURL, std::string(kSize, 'l'));
+    }
+
+    SetupWindow& window() { return *host->window(); }
+
+    RowView row(const char* name) {
+        auto* frame = window().findChild<QWidget*>(name);
+        EXPECT_NE(frame, nullptr) << name;
+        RowView view;
+        if (frame == nullptr) {
+            return view;
+        }
+        view.detail = frame->findChild<QLabel*>("detail")->text();
+        view.check = frame->findChild<QLabel*>("check")->isVisibleTo(&window());
+        for (auto* button : frame->findChildren<QPushButton*>()) {
+            if (button->isVisibleTo(&window())) {
+                view.buttons << button->text();
+            }
+        }
+        auto* bar = frame->findChild<QProgressBar*>();
+        view.progressBar = bar != nullptr && bar->isVisibleTo(&window());
+        return view;
+    }
+
+    QPushButton* button(const char* name) { return window().findChild<QPushButton*>(name); }
+
+    QPushButton* start() { return button("startButton"); }
+
+    // Pictures for the README, taken from the window as the user sees it.
+    void screenshot(const char* name) {
+        QCoreApplication::processEvents();
+        QString file = QString(VOZMO_SOURCE_DIR "/docs/setup-%1.png").arg(name);
+        EXPECT_TRUE(window().grab().save(file)) << file.toStdString();
+    }
+
+    test::TempHome home;
+    test::ModelServer server;
+    test::FakeDesktop desktop;
+    std::unique_ptr<vozmo::Setup> setup;
+    std::unique_ptr<SetupWindowHost> host;
+};
+
+TEST_F(SetupWindowTest, FirstLaunchShowsEveryStepsButton) {
+    makeSetup();
+    EXPECT_EQ(window().width(), SetupWindow::kWidth);
+    RowView models = row("modelsRow");
+    EXPECT_EQ(models.detail, "3,4 GB, una sola vez. Después funciona sin internet.");
+    EXPECT_EQ(models.buttons, QStringList{"Descargar"});
+    EXPECT_FALSE(models.check);
+    EXPECT_EQ(row("micRow").buttons, QStringList{"Abrir Ajustes"});
+    EXPECT_EQ(row("accessRow").buttons, QStringList{"Ver ayuda"});
+    EXPECT_EQ(row("fnRow").buttons, QStringList{"Configurar"});
+    EXPECT_FALSE(row("fnRow").check);
+    EXPECT_FALSE(start()->isEnabled());
+    EXPECT_EQ(window().findChild<QLabel*>("hint")->text(),
+              "Mantén Fn, habla y suelta. Toque corto: manos libres.");
+    screenshot("first-launch");
+
+    button("micButton")->click();
+    EXPECT_EQ(desktop.soundSettingsOpened, 1);
+    button("accessButton")->click();
+    EXPECT_EQ(desktop.permissionsHelpShown, 1);
+}
+
+TEST_F(SetupWindowTest, DownloadingShowsTheProgressInsteadOfAButton) {
+    makeSetup("/slow/8000000");
+    button("downloadButton")->click();
+    ASSERT_TRUE(test::waitUntil([&] { return row("modelsRow").detail.contains(" MB"); }));
+    // Enough of the body for a visible bar.
+    ASSERT_TRUE(test::waitUntil([&] { return setup->progress() > 0.35; }));
+    RowView models = row("modelsRow");
+    EXPECT_TRUE(models.detail.startsWith("Whisper (1/2): ")) << models.detail.toStdString();
+    EXPECT_TRUE(models.progressBar);
+    EXPECT_TRUE(models.buttons.isEmpty());
+    EXPECT_GT(window().findChild<QProgressBar*>("downloadProgress")->value(), 0);
+    screenshot("downloading");
+}
+
+TEST_F(SetupWindowTest, FailedDownloadOffersARetry) {
+    makeSetup("/missing");
+    button("downloadButton")->click();
+    ASSERT_TRUE(test::waitUntil([&] { return setup->downloadFailed(); }));
+    RowView models = row("modelsRow");
+    EXPECT_EQ(models.detail, "La descarga falló. Revisa tu conexión.");
+    EXPECT_EQ(models.buttons, QStringList{"Reintentar"});
+    EXPECT_FALSE(models.progressBar);
+    screenshot("failed");
+}
+
+TEST_F(SetupWindowTest, ReadyEnablesEmpezarAndReturnActivatesIt) {
+    writeModels();
+    desktop.micStatus = 3;
+    desktop.keyAccess = true;
+    makeSetup();
+    for (const char* name : {"modelsRow", "micRow", "accessRow"}) {
+        EXPECT_TRUE(row(name).check) << name;
+        EXPECT_TRUE(row(name).buttons.isEmpty()) << name;
+    }
+    EXPECT_EQ(row("modelsRow").detail, "Listos.");
+    EXPECT_FALSE(row("fnRow").check); // recommended, not required
+    EXPECT_TRUE(start()->isEnabled());
+    screenshot("ready");
+
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window(), &press);
+    EXPECT_TRUE(test::waitUntil([&] { return !window().isVisible(); }));
+}
+
+TEST_F(SetupWindowTest, MissingServerProgramsAreNamedWithWhereToRead) {
+    writeModels();
+    desktop.micStatus = 3;
+    desktop.keyAccess = true;
+    desktop.programs = {};
+    makeSetup();
+    RowView models = row("modelsRow");
+    EXPECT_FALSE(models.check);
+    EXPECT_TRUE(models.detail.contains("whisper-server")) << models.detail.toStdString();
+    EXPECT_TRUE(models.detail.contains("llama-server"));
+    EXPECT_TRUE(models.detail.contains("«The servers»"));
+    EXPECT_EQ(models.buttons, QStringList{"Cómo instalarlo"});
+    EXPECT_FALSE(start()->isEnabled());
+    button("serversHelpButton")->click();
+    EXPECT_EQ(desktop.serversHelpShown, 1);
+    screenshot("missing-server");
+
+    // whisper-server copied in: dictation can start; polishing is still missing and said so.
+    desktop.programs = {"whisper-server"};
+    ASSERT_TRUE(test::waitUntil([&] { return start()->isEnabled(); }, 30000));
+    models = row("modelsRow");
+    EXPECT_TRUE(models.detail.contains("llama-server"));
+    EXPECT_FALSE(models.detail.contains("whisper-server"));
+    EXPECT_EQ(models.buttons, QStringList{"Cómo instalarlo"});
+
+    desktop.programs = {"whisper-server", "llama-server"};
+    ASSERT_TRUE(test::waitUntil([&] { return row("modelsRow").check; }, 30000));
+    EXPECT_EQ(row("modelsRow").detail, "Listos.");
+}
+
+TEST_F(SetupWindowTest, FnRowFindsTheKeyOrSwitchesToRightAlt) {
+    makeSetup();
+    setup->fnWatchSeconds = 0.3;
+    button("fnButton")->click();
+    EXPECT_EQ(row("fnRow").detail, "Pulsa la tecla Fn ahora…");
+    EXPECT_TRUE(row("fnRow").buttons.isEmpty());
+    ASSERT_TRUE(
+        test::waitUntil([&] { return setup->fnCheck() == vozmo::Setup::FnCheck::NotSeen; }));
+    RowView fn = row("fnRow");
+    EXPECT_EQ(fn.detail, "Tu teclado no envía la tecla Fn. Dicta con Alt derecha.");
+    EXPECT_EQ(fn.buttons, (QStringList{"Usar Alt derecha", "Reintentar"}));
+    screenshot("fn-not-seen");
+
+    button("rightAltButton")->click();
+    EXPECT_TRUE(row("fnRow").check);
+    EXPECT_EQ(row("fnRow").detail, "Dictas con la tecla Alt derecha.");
+    EXPECT_EQ(Prefs::hotkey(), "ropt");
+    EXPECT_EQ(window().findChild<QLabel*>("hint")->text(),
+              "Mantén Alt derecha, habla y suelta. Toque corto: manos libres.");
+}
+
+TEST_F(SetupWindowTest, FnRowDoneOnceTheKeyIsSeen) {
+    makeSetup();
+    button("fnButton")->click();
+    ASSERT_TRUE(desktop.fnWatcher);
+    desktop.fnWatcher();
+    EXPECT_TRUE(row("fnRow").check);
+    EXPECT_EQ(row("fnRow").detail, "Tu teclado envía la tecla Fn.");
+}
+
+TEST_F(SetupWindowTest, RightAltChosenBeforeShowsTheFnRowDone) {
+    Prefs::setHotkey("ropt");
+    makeSetup();
+    EXPECT_TRUE(row("fnRow").check);
+    EXPECT_TRUE(row("fnRow").buttons.isEmpty());
+}
+
+TEST_F(SetupWindowTest, ShowSetupKeepsOneWindowShownAgainWithTheCurrentState) {
+    makeSetup();
+    SetupWindow* first = host->window();
+    host->showSetup();
+    EXPECT_EQ(host->window(), first);
+    first->close();
+    ASSERT_TRUE(test::waitUntil([&] { return !first->isVisible(); }));
+
+    desktop.micStatus = 3; // granted while the window was hidden
+    setup->refresh();
+    host->showSetup();
+    EXPECT_EQ(host->window(), first);
+    EXPECT_TRUE(test::waitUntil([&] { return first->isVisible(); }));
+    EXPECT_TRUE(row("micRow").check);
+}
+
+} // namespace
+} // namespace vozmo
+
+namespace vozmo {
+namespace {
+
+TEST(SetupHelp, ReadmeSectionsTheRowsPointTo) {
+    const std::filesystem::path readme = VOZMO_SOURCE_DIR "/README.md";
+    QString servers = readmeSection(readme, "The servers");
+    EXPECT_TRUE(servers.startsWith("## The servers")) << servers.toStdString();
+    EXPECT_TRUE(servers.contains("~/.local/bin"));
+    EXPECT_FALSE(servers.contains("\n## ")); // ends before the next section
+    EXPECT_TRUE(readmeSection(readme, "Permissions").contains("XTEST"));
+    EXPECT_TRUE(readmeSection(readme, "No such section").isEmpty());
+    EXPECT_TRUE(readmeSection("/nonexistent/README.md", "Permissions").isEmpty());
+}
+
+TEST(SetupHelp, KeyAccessOfTheTestDesktopsXServer) {
+    // Xvfb offers XTEST and XInput 2; without a display there is no key access at all.
+    EXPECT_TRUE(keyAccessAvailable());
+    QByteArray display = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":9999");
+    EXPECT_FALSE(keyAccessAvailable());
+    qputenv("DISPLAY", display);
+}
+
+} // namespace
+} // namespace vozmo

@@ -1,0 +1,230 @@
+#include "transcribe.h"
+
+#include "config.h"
+#include "http.h"
+#include "standin.h"
+#include "temp_home.h"
+#include "wav.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace vozmo {
+namespace {
+
+using test::StandinKind;
+
+std::string speechWav(std::size_t samples = 16000) {
+    std::vector<float> audio(samples);
+    for (std::size_t i = 0; i < audio.size(); ++i) {
+        audio[i] = static_cast<float>(i % 200) / 200.0f - 0.5f;
+    }
+    return *wavData(audio);
+}
+
+std::string appLog() {
+    return test::readFile(config().logsDir / "app.log");
+}
+
+TEST(MultipartBody, LayoutWithoutPrompt) {
+    const std::string wav("RIFF\0\r\n--x", 10);
+    const std::string expected = "--B\r\nContent-Disposition: form-data; name=\"response_format\""
+                                 "\r\n\r\njson\r\n"
+                                 "--B\r\nContent-Disposition: form-data; name=\"temperature\""
+                                 "\r\n\r\n0.0\r\n"
+                                 "--B\r\nContent-Disposition: form-data; name=\"language\""
+                                 "\r\n\r\n\r\n"
+                                 "--B\r\nContent-Disposition: form-data; name=\"file\"; "
+                                 "filename=\"audio.wav\"\r\nContent-Type: audio/wav\r\n\r\n" +
+                                 wav + "\r\n--B--\r\n";
+    EXPECT_EQ(multipartBody("B", wav, "", ""), expected);
+}
+
+TEST(MultipartBody, LayoutWithPromptLast) {
+    const std::string expected = "--Vozmo1\r\nContent-Disposition: form-data; "
+                                 "name=\"response_format\"\r\n\r\njson\r\n"
+                                 "--Vozmo1\r\nContent-Disposition: form-data; "
+                                 "name=\"temperature\"\r\n\r\n0.0\r\n"
+                                 "--Vozmo1\r\nContent-Disposition: form-data; "
+                                 "name=\"language\"\r\n\r\nes\r\n"
+                                 "--Vozmo1\r\nContent-Disposition: form-data; "
+                                 "name=\"prompt\"\r\n\r\nJira, Núñez\r\n"
+                                 "--Vozmo1\r\nContent-Disposition: form-data; name=\"file\"; "
+                                 "filename=\"audio.wav\"\r\nContent-Type: audio/wav\r\n\r\n"
+                                 "WAVBYTES\r\n--Vozmo1--\r\n";
+    EXPECT_EQ(multipartBody("Vozmo1", "WAVBYTES", "es", "Jira, Núñez"), expected);
+}
+
+// "Vozmo" + 8-4-4-4-12 upper-case hexadecimal digits, version 4 and the RFC 4122 variant.
+bool isBoundary(const std::string& b) {
+    if (b.size() != 41 || b.rfind("Vozmo", 0) != 0 || b[5 + 14] != '4' ||
+        std::string("89AB").find(b[5 + 19]) == std::string::npos) {
+        return false;
+    }
+    for (std::size_t i = 5; i < b.size(); ++i) {
+        const bool dash = i - 5 == 8 || i - 5 == 13 || i - 5 == 18 || i - 5 == 23;
+        const bool hex = (b[i] >= '0' && b[i] <= '9') || (b[i] >= 'A' && b[i] <= 'F');
+        if (dash ? b[i] != '-' : !hex) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(Boundary, FreshUpperCaseUuidEachTime) {
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        const auto boundary = newBoundary();
+        EXPECT_TRUE(isBoundary(boundary)) << boundary;
+        seen.insert(boundary);
+    }
+    EXPECT_EQ(seen.size(), 100u);
+}
+
+class TranscribeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ensureSupport();
+        ASSERT_TRUE(whisper.waitUntilListening());
+    }
+
+    void answerWith(const nlohmann::json& behaviour) {
+        dir.configure(StandinKind::Whisper, behaviour);
+    }
+
+    std::vector<nlohmann::json> inferences() const {
+        return dir.requests(StandinKind::Whisper, "/inference");
+    }
+
+    test::TempHome home;
+    test::StandinDir dir;
+    test::Standin whisper{StandinKind::Whisper, dir};
+};
+
+TEST_F(TranscribeTest, SendsTheExactBodyWithAFreshBoundary) {
+    answerWith({{"texts", {" Hola.\n", " Adiós.\n"}}});
+    const std::string wav = speechWav();
+    EXPECT_EQ(transcribe(wav, "es", "", whisper.port()), " Hola.\n");
+    EXPECT_EQ(transcribe(wav, "auto", "WhatsApp, Jira", whisper.port()), " Adiós.\n");
+
+    const auto sent = inferences();
+    ASSERT_EQ(sent.size(), 2u);
+    std::vector<std::string> boundaries;
+    const std::string prefix = "multipart/form-data; boundary=";
+    for (const auto& request : sent) {
+        EXPECT_EQ(request["method"], "POST");
+        const auto type = test::recordedHeader(request, "Content-Type");
+        ASSERT_TRUE(type);
+        ASSERT_EQ(type->rfind(prefix, 0), 0u) << *type;
+        boundaries.push_back(type->substr(prefix.size()));
+        EXPECT_TRUE(isBoundary(boundaries.back())) << boundaries.back();
+        // What the server parsed: the file part and a valid 16 kHz mono 16-bit WAV.
+        EXPECT_EQ(request["file"]["filename"], "audio.wav");
+        EXPECT_EQ(request["file"]["content_type"], "audio/wav");
+        EXPECT_EQ(request["wav"]["data_size"], 32000);
+    }
+    EXPECT_NE(boundaries[0], boundaries[1]);
+    EXPECT_EQ(test::recordedBody(sent[0]), multipartBody(boundaries[0], wav, "es", ""));
+    EXPECT_EQ(test::recordedBody(sent[1]),
+              multipartBody(boundaries[1], wav, "auto", "WhatsApp, Jira"));
+    EXPECT_EQ(sent[0]["parts"],
+              nlohmann::json({"response_format", "temperature", "language", "file"}));
+    EXPECT_EQ(sent[1]["fields"], nlohmann::json({{"response_format", "json"},
+                                                 {"temperature", "0.0"},
+                                                 {"language", "auto"},
+                                                 {"prompt", "WhatsApp, Jira"}}));
+    EXPECT_EQ(appLog().find("Whisper respondió"), std::string::npos);
+}
+
+TEST_F(TranscribeTest, TranscriptIsReturnedUntouched) {
+    const std::string texts[] = {" Hola Bruno, mañana tenemos reunión.\n No, perdón, a las doce.\n",
+                                 "", "  ¿Qué tal?  "};
+    for (const auto& text : texts) {
+        answerWith({{"text", text}});
+        EXPECT_EQ(transcribe(speechWav(), "es", "", whisper.port()), text);
+    }
+}
+
+TEST_F(TranscribeTest, MalformedAnswersAreRefusedAndLogged) {
+    const struct {
+        nlohmann::json behaviour;
+        int status;
+    } cases[] = {
+        {{{"status", 500}}, 500},
+        {{{"status", 404}}, 404},
+        {{{"status", 503}, {"body", R"({"text":"hola"})"}}, 503},
+        {{{"body", "Hola, no soy JSON"}, {"content_type", "text/plain"}}, 200},
+        {{{"body", R"(["text", "hola"])"}}, 200},
+        {{{"body", R"("hola")"}}, 200},
+        {{{"body", R"({"texto":"hola"})"}}, 200},
+        {{{"body", R"({"text":null})"}}, 200},
+        {{{"text", 42}}, 200},
+        {{{"body", ""}}, 200},
+        {{{"body", R"({"text":"hola")"}}, 200},
+    };
+    for (const auto& c : cases) {
+        answerWith(c.behaviour);
+        const auto before = appLog().size();
+        EXPECT_FALSE(transcribe(speechWav(), "es", "", whisper.port())) << c.behaviour;
+        const auto added = appLog().substr(before);
+        EXPECT_NE(added.find("] Whisper respondió " + std::to_string(c.status) + "\n"),
+                  std::string::npos)
+            << c.behaviour << " logged: " << added;
+    }
+}
+
+TEST_F(TranscribeTest, AudioTheServerCannotReadIsRefused) {
+    std::string wav = speechWav();
+    wav[24] = '\x44'; // 44100 Hz declared: not what the server takes
+    wav[25] = '\xAC';
+    EXPECT_FALSE(transcribe(wav, "es", "", whisper.port()));
+    EXPECT_NE(appLog().find("Whisper respondió 400\n"), std::string::npos);
+    EXPECT_FALSE(transcribe("not a wav file", "es", "", whisper.port()));
+}
+
+TEST_F(TranscribeTest, ConcurrentRequestsEachGetTheirAnswer) {
+    answerWith({{"rules",
+                 {{{"match", "uno"}, {"text", " Uno."}},
+                  {{"match", "dos"}, {"text", " Dos."}},
+                  {{"match", "tres"}, {"text", " Tres."}},
+                  {{"match", "cuatro"}, {"text", " Cuatro."}}}}});
+    const std::vector<std::string> words = {"uno", "dos", "tres", "cuatro"};
+    std::vector<std::optional<std::string>> results(words.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        threads.emplace_back(
+            [&, i] { results[i] = transcribe(speechWav(8000), "es", words[i], whisper.port()); });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(results[0], " Uno.");
+    EXPECT_EQ(results[1], " Dos.");
+    EXPECT_EQ(results[2], " Tres.");
+    EXPECT_EQ(results[3], " Cuatro.");
+    std::set<std::string> boundaries;
+    for (const auto& request : inferences()) {
+        boundaries.insert(test::recordedHeader(request, "Content-Type").value_or(""));
+    }
+    EXPECT_EQ(boundaries.size(), words.size());
+}
+
+TEST(TranscribeUnreachable, NoServerGivesAbsentAndStatusZero) {
+    test::TempHome home;
+    ensureSupport();
+    const int port = test::freePort(); // nothing listens there
+    EXPECT_FALSE(transcribe(speechWav(), "es", "", port));
+    EXPECT_NE(appLog().find("] Whisper respondió 0\n"), std::string::npos);
+}
+
+TEST_F(TranscribeTest, ServerDyingMidRequestGivesStatusZero) {
+    answerWith({{"exit_during_request", 1}});
+    EXPECT_FALSE(transcribe(speechWav(), "es", "", whisper.port()));
+    EXPECT_NE(appLog().find("] Whisper respondió 0\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace vozmo
