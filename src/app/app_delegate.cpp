@@ -149,7 +149,9 @@ void AppDelegate::updateIcon() {
     }
 }
 
-void AppDelegate::showSetup() { setupWindow_->showSetup(); }
+void AppDelegate::showSetup() {
+    setupWindow_->showSetup();
+}
 
 // ---- Lifecycle ----
 
@@ -227,7 +229,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     log(std::string("Vozmo iniciado. Accesibilidad: ") + (wasTrusted_ ? "true" : "false"));
 }
 
-void AppDelegate::applicationWillTerminate() { servers_->stop(); }
+void AppDelegate::applicationWillTerminate() {
+    servers_->stop();
+}
 
 void AppDelegate::startServersIfPossible() {
     if (serversStarted_ || !modelsPresent()) {
@@ -321,9 +325,9 @@ void AppDelegate::startRecording() {
         return;
     }
     if (env_.microphoneStatus && env_.microphoneStatus() == MicrophoneStatus::denied) {
-        flash(HUDMode::message(QStringLiteral("Permite el micrófono en Ajustes"),
-                               HUDColors::orange),
-              3.0);
+        flash(
+            HUDMode::message(QStringLiteral("Permite el micrófono en Ajustes"), HUDColors::orange),
+            3.0);
         if (env_.openMicrophoneSettings) {
             env_.openMicrophoneSettings();
         }
@@ -424,8 +428,8 @@ void AppDelegate::finish() {
             }
             iaTime = secondsSince(t1);
         }
-        text = adapt(text, job.target ? std::optional<std::string>(job.target->appId)
-                                      : std::nullopt);
+        text =
+            adapt(text, job.target ? std::optional<std::string>(job.target->appId) : std::nullopt);
         char line[128];
         std::snprintf(line, sizeof line, "Dictado %.1f s · Whisper %.2f s · IA %.2f s",
                       job.duration, whisperTime, iaTime);

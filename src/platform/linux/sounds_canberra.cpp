@@ -15,8 +15,8 @@ public:
             context_ = nullptr;
             return;
         }
-        ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Vozmo",
-                                CA_PROP_APPLICATION_ID, "vozmo", nullptr);
+        ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Vozmo", CA_PROP_APPLICATION_ID,
+                                "vozmo", nullptr);
     }
     ~CanberraPlayer() override {
         if (context_ != nullptr) {
@@ -47,6 +47,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<SoundPlayer> makeSystemSoundPlayer() { return std::make_unique<CanberraPlayer>(); }
+std::unique_ptr<SoundPlayer> makeSystemSoundPlayer() {
+    return std::make_unique<CanberraPlayer>();
+}
 
 } // namespace vozmo
