@@ -1,11 +1,15 @@
+#include "app_delegate.h"
+#include "app_environment.h"
 #include "config.h"
 #include "log.h"
 #include "main_thread.h"
 #include "quit_signals.h"
 #include "self_test.h"
+#include "single_instance.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,10 +48,27 @@ int runApplicationMode(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("Vozmo");
     QApplication::setDesktopFileName("vozmo");
-    vozmo::installQuitSignals([] { QCoreApplication::quit(); });
-    vozmo::ensureSupport();
-    vozmo::log("Vozmo iniciado");
-    return app.exec();
+
+    // A second instance would sweep away the first one's servers: hand over and leave.
+    vozmo::SingleInstance instance;
+    if (instance.askRunningInstance()) {
+        return 0;
+    }
+
+    int status = 0;
+    {
+        vozmo::AppDelegate delegate(vozmo::linuxEnvironment());
+        instance.listen([&delegate] { delegate.showSetup(); });
+        // Every way to quit (the menu, SIGTERM, SIGINT, SIGHUP) ends the loop the same way.
+        vozmo::installQuitSignals([] { QCoreApplication::quit(); });
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                         [&delegate] { delegate.applicationWillTerminate(); });
+        QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+        status = app.exec();
+    }
+    // Background runs and the supervisor's threads may still be winding down.
+    std::fflush(stdout);
+    std::_Exit(status);
 }
 
 } // namespace

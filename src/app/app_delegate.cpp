@@ -1,0 +1,481 @@
+#include "app_delegate.h"
+
+#include "adapt.h"
+#include "clean_whisper.h"
+#include "config.h"
+#include "hotkey.h"
+#include "hud.h"
+#include "log.h"
+#include "main_thread.h"
+#include "model_files.h"
+#include "polisher.h"
+#include "prefs.h"
+#include "recorder.h"
+#include "servers.h"
+#include "setup.h"
+#include "setup_window.h"
+#include "status_icon.h"
+#include "status_menu.h"
+#include "transcribe.h"
+#include "vocabulary.h"
+#include "wav.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdio>
+#include <thread>
+
+namespace vozmo {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kTapThreshold = 0.3;
+constexpr double kShortcutWindow = 1.5;
+constexpr int kRecordingLimitMs = 300 * 1000;
+constexpr double kSampleRate = 16000.0;
+constexpr double kShortestRecording = 0.4;
+constexpr float kQuietestPeak = 0.006f;
+constexpr auto kSpeechServerWait = std::chrono::seconds(180);
+constexpr auto kSpeechServerPoll = std::chrono::milliseconds(200);
+constexpr size_t kLeadingSilence = 4800;
+constexpr size_t kHistoryLength = 15;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Words are the non-empty runs between plain spaces; other blanks do not separate.
+int spaceSeparatedWords(const std::string& text) {
+    int words = 0;
+    bool inWord = false;
+    for (char c : text) {
+        if (c == ' ') {
+            inWord = false;
+        } else if (!inWord) {
+            inWord = true;
+            ++words;
+        }
+    }
+    return words;
+}
+
+// What the panel shows, in words: its window title, for screen readers and the window list.
+QString describe(const HUDMode& mode) {
+    switch (mode.kind) {
+    case HUDMode::Kind::listening:
+        return mode.locked ? QStringLiteral("Manos libres") : QStringLiteral("Escuchando");
+    case HUDMode::Kind::loading:
+        return QStringLiteral("Cargando IA");
+    case HUDMode::Kind::transcribing:
+        return QStringLiteral("Transcribiendo");
+    case HUDMode::Kind::polishing:
+        return QStringLiteral("Puliendo");
+    case HUDMode::Kind::done:
+    case HUDMode::Kind::message:
+        return mode.text;
+    }
+    return {};
+}
+
+// Everything a background run needs, copied on the main thread when the recording ends.
+struct Job {
+    std::int64_t generation = 0;
+    std::vector<float> samples;
+    std::string language;
+    bool polish = true;
+    std::optional<TargetApp> target;
+    double duration = 0;
+};
+
+} // namespace
+
+AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
+    : QObject(parent), env_(std::move(environment)), servers_(std::make_shared<Servers>()),
+      recorder_(std::make_unique<Recorder>(env_.makeAudioInput)),
+      hotkey_(std::make_unique<Hotkey>(env_.makeKeyEvents)), downAt_(Clock::now()) {
+    wasTrusted_ = env_.accessibilityTrusted && env_.accessibilityTrusted();
+
+    SetupEnvironment setupEnv = desktopSetupEnvironment();
+    setupEnv.micStatus = [this] {
+        return env_.microphoneStatus ? static_cast<int>(env_.microphoneStatus()) : 0;
+    };
+    if (env_.accessibilityTrusted) {
+        setupEnv.keyAccessOk = env_.accessibilityTrusted;
+    }
+    setupEnv.watchFnKey = [this](std::function<void()> onFnSeen) {
+        fnWatcher_ = std::move(onFnSeen);
+    };
+    setup_ = std::make_unique<Setup>(std::move(setupEnv));
+    setupWindow_ = std::make_unique<SetupWindowHost>(*setup_);
+
+    maxTimer_ = new QTimer(this);
+    maxTimer_->setSingleShot(true);
+    maxTimer_->setInterval(kRecordingLimitMs);
+    connect(maxTimer_, &QTimer::timeout, this, &AppDelegate::finish);
+}
+
+AppDelegate::~AppDelegate() = default;
+
+HUD& AppDelegate::hud() {
+    if (!hud_) {
+        hud_ = std::make_unique<HUD>();
+    }
+    return *hud_;
+}
+
+void AppDelegate::show(const HUDMode& mode) {
+    hud().view().setWindowTitle(describe(mode));
+    hud().show(mode);
+}
+
+void AppDelegate::flash(const HUDMode& mode, double seconds) {
+    hud().view().setWindowTitle(describe(mode));
+    hud().flash(mode, seconds);
+}
+
+void AppDelegate::play(const std::string& name) {
+    if (Prefs::sounds() && env_.sounds) {
+        env_.sounds->play(name);
+    }
+}
+
+void AppDelegate::updateIcon() {
+    if (icon_) {
+        icon_->update(state_, servers_->whisperReady());
+    }
+}
+
+void AppDelegate::showSetup() {
+    setupWindow_->showSetup();
+}
+
+// ---- Lifecycle ----
+
+void AppDelegate::applicationDidFinishLaunching() {
+    ensureSupport();
+
+    menu_ = std::make_unique<StatusMenu>(
+        makeLoginItem(config().autostartFile, config().executableDir / "vozmo"));
+    menu_->readiness = [this] {
+        return Readiness{servers_->whisperAvailable(), servers_->whisperReady(),
+                         servers_->llmAvailable(), servers_->llmReady()};
+    };
+    menu_->history = [this] { return history_; };
+    menu_->keyMonitorOk = [this] { return keyMonitorAvailable(); };
+    menu_->pasteOk = [this] { return !env_.accessibilityTrusted || env_.accessibilityTrusted(); };
+    menu_->onFlash = [this](const HUDMode& mode, double seconds) { flash(mode, seconds); };
+    menu_->onShowSetup = [this] { showSetup(); };
+    icon_ = std::make_unique<StatusIcon>();
+    icon_->install(menu_->menu());
+    updateIcon();
+
+    QPointer<AppDelegate> self(this);
+    servers_->setOnChange([self] {
+        if (self) {
+            self->serversChanged();
+        }
+    });
+    setup_->onModelsReady = [self] {
+        if (self) {
+            self->startServersIfPossible();
+        }
+    };
+    startServersIfPossible();
+
+    if (!setup_->ready() || !Prefs::boolForKey("setupShown")) {
+        Prefs::setBool("setupShown", true);
+        showSetup();
+    }
+
+    recorder_->onLevel = [self](float level) {
+        // The capture thread must not touch the panel: hop to the main thread.
+        postToMain([self, level] {
+            if (self) {
+                self->hud().push(level);
+            }
+        });
+    };
+    hotkey_->onDown = [self] {
+        if (self) {
+            self->keyDown();
+        }
+    };
+    hotkey_->onUp = [self] {
+        if (self) {
+            self->keyUp();
+        }
+    };
+    hotkey_->onOtherKey = [self] {
+        if (self) {
+            self->otherKey();
+        }
+    };
+    hotkey_->onEscape = [self] {
+        if (self) {
+            self->cancel(false);
+        }
+    };
+    hotkey_->install();
+
+    accessibilityPoll_ = new QTimer(this);
+    accessibilityPoll_->setInterval(2000);
+    connect(accessibilityPoll_, &QTimer::timeout, this, &AppDelegate::pollAccessibility);
+    accessibilityPoll_->start();
+
+    log(std::string("Vozmo iniciado. Accesibilidad: ") + (wasTrusted_ ? "true" : "false"));
+}
+
+void AppDelegate::applicationWillTerminate() {
+    servers_->stop();
+}
+
+void AppDelegate::startServersIfPossible() {
+    if (serversStarted_ || !modelsPresent()) {
+        return;
+    }
+    serversStarted_ = true;
+    show(HUDMode::loading());
+    servers_->start();
+}
+
+void AppDelegate::serversChanged() {
+    updateIcon();
+    if (!servers_->whisperReady() || announcedReady_) {
+        return;
+    }
+    announcedReady_ = true;
+    if (state_ != State::idle) {
+        return;
+    }
+    flash(HUDMode::done(QString::fromStdString("Listo · mantén " + Prefs::hotkeyName())), 2.2);
+}
+
+void AppDelegate::pollAccessibility() {
+    bool trusted = env_.accessibilityTrusted && env_.accessibilityTrusted();
+    if (trusted && !wasTrusted_) {
+        hotkey_->install();
+        flash(HUDMode::done(QStringLiteral("Permiso concedido")), 1.5);
+    }
+    wasTrusted_ = trusted;
+}
+
+// ---- Controller ----
+
+void AppDelegate::keyDown() {
+    if (fnWatcher_) {
+        // The setup window is listening for the Fn key: this press answers it.
+        auto seen = std::move(fnWatcher_);
+        fnWatcher_ = nullptr;
+        seen();
+        return;
+    }
+    if (state_ == State::idle) {
+        startRecording();
+    } else if (state_ == State::recording && locked_) {
+        finish();
+    }
+}
+
+void AppDelegate::keyUp() {
+    if (state_ != State::recording || locked_) {
+        return;
+    }
+    if (secondsSince(downAt_) < kTapThreshold) {
+        locked_ = true;
+        show(HUDMode::listening(true));
+        return;
+    }
+    finish();
+}
+
+void AppDelegate::otherKey() {
+    if (state_ != State::recording || locked_) {
+        return;
+    }
+    if (secondsSince(downAt_) < kShortcutWindow) {
+        cancel(true);
+    }
+}
+
+void AppDelegate::cancel(bool silent) {
+    if (state_ == State::idle) {
+        return;
+    }
+    if (state_ == State::recording) {
+        maxTimer_->stop();
+        recorder_->stop();
+    }
+    ++generation_;
+    state_ = State::idle;
+    updateIcon();
+    if (silent) {
+        hud().hide(0);
+    } else {
+        flash(HUDMode::message(QStringLiteral("Cancelado"), HUDColors::grey), 0.9);
+    }
+}
+
+void AppDelegate::startRecording() {
+    if (!servers_->whisperAvailable()) {
+        showSetup();
+        return;
+    }
+    if (env_.microphoneStatus && env_.microphoneStatus() == MicrophoneStatus::denied) {
+        flash(
+            HUDMode::message(QStringLiteral("Permite el micrófono en Ajustes"), HUDColors::orange),
+            3.0);
+        if (env_.openMicrophoneSettings) {
+            env_.openMicrophoneSettings();
+        }
+        return;
+    }
+    target_ = env_.frontmostApp ? env_.frontmostApp() : std::nullopt;
+    if (auto error = recorder_->start()) {
+        log("Error de micrófono: " + error->description);
+        flash(HUDMode::message(QStringLiteral("No hay micrófono disponible"), HUDColors::orange),
+              2.5);
+        return;
+    }
+    state_ = State::recording;
+    locked_ = false;
+    downAt_ = Clock::now();
+    play("Tink");
+    updateIcon();
+    show(HUDMode::listening(false));
+    maxTimer_->start();
+}
+
+// ---- Pipeline ----
+
+void AppDelegate::finish() {
+    if (state_ != State::recording) {
+        return;
+    }
+    maxTimer_->stop();
+    Recorder::Recording recording = recorder_->stop();
+    state_ = State::processing;
+    updateIcon();
+    play("Pop");
+    const double duration = static_cast<double>(recording.samples.size()) / kSampleRate;
+    if (duration < kShortestRecording || recording.peak < kQuietestPeak) {
+        state_ = State::idle;
+        updateIcon();
+        flash(HUDMode::message(QStringLiteral("No te he oído"), HUDColors::orange), 1.2);
+        return;
+    }
+    ++generation_;
+    Job job;
+    job.generation = generation_;
+    job.samples = std::move(recording.samples);
+    job.language = Prefs::language();
+    job.polish = Prefs::polish();
+    job.target = target_;
+    job.duration = duration;
+    show(servers_->whisperReady() ? HUDMode::transcribing() : HUDMode::loading());
+
+    QPointer<AppDelegate> self(this);
+    // Runs on the main thread only while the run is still the current dictation.
+    auto whenCurrent = [self, generation = job.generation](auto action) {
+        postToMain([self, generation, action = std::move(action)] {
+            if (self && self->generation_ == generation) {
+                action(*self);
+            }
+        });
+    };
+    std::thread([servers = servers_, job = std::move(job), whenCurrent]() mutable {
+        const auto start = Clock::now();
+        while (!servers->whisperReady() && Clock::now() - start < kSpeechServerWait) {
+            std::this_thread::sleep_for(kSpeechServerPoll);
+        }
+        whenCurrent([](AppDelegate& app) { app.show(HUDMode::transcribing()); });
+
+        const Vocabulary vocabulary = Vocabulary::load();
+        std::vector<float> audio(kLeadingSilence, 0.0f);
+        audio.insert(audio.end(), job.samples.begin(), job.samples.end());
+        job.samples = {};
+        const auto t0 = Clock::now();
+        auto wav = wavData(audio);
+        audio = {};
+        std::optional<std::string> raw;
+        if (wav) {
+            raw = transcribe(*wav, job.language, vocabulary.whisperPrompt());
+        }
+        if (!raw) {
+            whenCurrent([generation = job.generation](AppDelegate& app) {
+                app.fail(generation, "Error al transcribir");
+            });
+            return;
+        }
+        std::string text = vocabulary.apply(cleanWhisper(*raw));
+        const double whisperTime = secondsSince(t0);
+        if (text.empty()) {
+            whenCurrent([generation = job.generation](AppDelegate& app) {
+                app.fail(generation, "No he entendido nada");
+            });
+            return;
+        }
+        double iaTime = 0;
+        if (job.polish && servers->llmReady() && spaceSeparatedWords(text) >= 3) {
+            whenCurrent([](AppDelegate& app) { app.show(HUDMode::polishing()); });
+            const auto t1 = Clock::now();
+            auto polished = Polisher::polish(text, vocabulary.words);
+            if (polished && Polisher::accept(text, *polished)) {
+                text = vocabulary.apply(*polished);
+            }
+            iaTime = secondsSince(t1);
+        }
+        text =
+            adapt(text, job.target ? std::optional<std::string>(job.target->appId) : std::nullopt);
+        char line[128];
+        std::snprintf(line, sizeof line, "Dictado %.1f s · Whisper %.2f s · IA %.2f s",
+                      job.duration, whisperTime, iaTime);
+        log(line);
+        whenCurrent([text, target = job.target](AppDelegate& app) { app.deliver(text, target); });
+    }).detach();
+}
+
+void AppDelegate::fail(std::int64_t generation, const std::string& message) {
+    if (generation != generation_) {
+        return;
+    }
+    state_ = State::idle;
+    updateIcon();
+    play("Basso");
+    flash(HUDMode::message(QString::fromStdString(message), HUDColors::orange), 1.8);
+}
+
+void AppDelegate::deliver(const std::string& text, const std::optional<TargetApp>& target) {
+    state_ = State::idle;
+    updateIcon();
+    history_.insert(history_.begin(), text);
+    if (history_.size() > kHistoryLength) {
+        history_.pop_back();
+    }
+    const bool trusted = env_.accessibilityTrusted && env_.accessibilityTrusted();
+    const auto now = env_.frontmostApp ? env_.frontmostApp() : std::nullopt;
+    const TargetApp own = env_.ownIdentity ? env_.ownIdentity() : TargetApp{};
+    const bool targetIsUs = target && (target->pid == own.pid || target->appId == own.appId);
+    if (trusted && target && now && sameApp(*target, *now) && !targetIsUs) {
+        std::string typed = text;
+        if (env_.needsLeadingSpace && env_.needsLeadingSpace()) {
+            typed.insert(typed.begin(), ' ');
+        }
+        if (env_.paste) {
+            env_.paste(typed);
+        }
+        hud().hide(0);
+        return;
+    }
+    if (env_.copyText) {
+        env_.copyText(text);
+    }
+    flash(HUDMode::done(trusted ? QStringLiteral("Copiado: pega con ⌘V")
+                                : QStringLiteral("Copiado · falta permiso")),
+          1.8);
+}
+
+} // namespace vozmo
