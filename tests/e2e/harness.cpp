@@ -48,7 +48,23 @@ double monotonicSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-int runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
+std::string programPath(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        fs::path candidate = fs::path(folder) / name;
+        if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate.string();
+        }
+    }
+    return name;
+}
+
+int runProgram(std::vector<std::string> argv, std::chrono::milliseconds limit) {
+    argv.at(0) = programPath(argv[0]);
     ChildProcess process(argv);
     if (!process.started()) {
         return -1;
@@ -565,7 +581,8 @@ fs::path toneWav(const fs::path& file, double toneSeconds, double silenceSeconds
 
 std::vector<std::string> playArguments(const fs::path& wav) {
     const char* sink = std::getenv("VOZMO_TEST_SINK");
-    return {"paplay", std::string("--device=") + (sink != nullptr ? sink : "vsink"), wav.string()};
+    return {programPath("paplay"), std::string("--device=") + (sink != nullptr ? sink : "vsink"),
+            wav.string()};
 }
 
 bool play(const fs::path& wav) {

@@ -36,7 +36,9 @@ double monotonicSeconds();
 
 // Runs a program (argument vector, no shell) to its end; its exit status, or -1 when it did not
 // exit normally within `limit` (it is stopped by pid then).
-int runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit = 30s);
+int runProgram(std::vector<std::string> argv, std::chrono::milliseconds limit = 30s);
+// The full path of a program found on PATH (ChildProcess does not search).
+std::string programPath(const std::string& name);
 // The program's standard output, or absent when it failed.
 std::optional<std::string> programOutput(const std::vector<std::string>& argv,
                                          std::chrono::milliseconds limit = 10s);
