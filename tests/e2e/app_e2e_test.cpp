@@ -149,7 +149,8 @@ TEST_F(AppE2e, HeldKeyPastesThePolishedCorrectedText) {
     // Only the corrected text earns the polished answer; anything else gets a refusal.
     standins_.configure(StandinKind::Llama,
                         {{"rules", {{{"match", corrected}, {"content", polished}}}},
-                         {"content", "Lo siento, no puedo ayudar con eso."}});
+                         {"content", "Lo siento, no puedo ayudar con eso."},
+                         {"delay", 0.3}});
     clipboard_ = std::make_unique<test::ClipboardOwner>(kPrevious);
     ASSERT_TRUE(clipboard_->ready());
     ASSERT_NO_FATAL_FAILURE(launch());
