@@ -311,13 +311,16 @@ TEST_F(AppE2e, SilentOrShortRecordingIsNotHeard) {
     ASSERT_TRUE(desk_.key(kDictationKey, false));
     EXPECT_TRUE(hud_->waitFor(kNotHeard, from)) << "silence: " << hud_->shownSince(from);
 
+    // The same message again must be seen coming anew.
+    ASSERT_TRUE(waitUntil([&] { return !hud_->panelVisible(); }, 10s)) << hud_->shownSince(from);
+
     // A loud tone, but a tap and a second press at once: far shorter than 0.4 s.
     const auto tone = test::toneWav(home_->root() / "tone.wav", 4.0, 0.0);
     test::ChildProcess player(test::playArguments(tone));
     waitUntil([] { return false; }, 500ms);
+    // Back to back, so even a busy machine keeps it short.
     from = hud_->mark();
     ASSERT_TRUE(desk_.tap(kDictationKey));
-    ASSERT_TRUE(hud_->waitFor(kHandsFree, from)) << hud_->shownSince(from);
     ASSERT_TRUE(desk_.tap(kDictationKey));
     EXPECT_TRUE(hud_->waitFor(kNotHeard, from)) << "short: " << hud_->shownSince(from);
     player.wait(10s);
