@@ -40,9 +40,9 @@ double handledAfter(const t::StandinDir& dir, StandinKind kind, std::size_t know
     return total;
 }
 
-// utime + stime of the whole process, in clock ticks.
-long long cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+// utime + stime of a process (or of one of its threads: "PID/task/TID"), in clock ticks.
+long long cpuTicks(const std::string& which) {
+    std::ifstream in("/proc/" + which + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     auto close = text.rfind(')');
     if (close == std::string::npos) {
@@ -156,11 +156,38 @@ public:
 
     // Processor share over `seconds` of idling, in percent of one core.
     double idleCpu(double seconds) {
-        const long long before = cpuTicks(app_->pid());
+        const std::string pid = std::to_string(app_->pid());
+        const auto threadsBefore = threadTicks(pid);
+        const long long before = cpuTicks(pid);
         t::waitUntil([] { return false; },
                      std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
-        const long long after = cpuTicks(app_->pid());
+        const long long after = cpuTicks(pid);
+        // Where the time went, for whoever has to bring it down.
+        for (const auto& [thread, ticks] : threadTicks(pid)) {
+            auto was = threadsBefore.find(thread);
+            long long spent = ticks.second - (was != threadsBefore.end() ? was->second.second : 0);
+            if (spent > 0) {
+                std::fprintf(stderr, "app_bench: idle thread %s (%s): %lld ticks\n", thread.c_str(),
+                             ticks.first.c_str(), spent);
+            }
+        }
         return double(after - before) / double(::sysconf(_SC_CLK_TCK)) / seconds * 100.0;
+    }
+
+    // Name and ticks of every thread of the process.
+    static std::map<std::string, std::pair<std::string, long long>>
+    threadTicks(const std::string& pid) {
+        std::map<std::string, std::pair<std::string, long long>> threads;
+        std::error_code ec;
+        for (const auto& entry :
+             std::filesystem::directory_iterator("/proc/" + pid + "/task", ec)) {
+            const std::string tid = entry.path().filename().string();
+            std::ifstream comm(entry.path() / "comm");
+            std::string name;
+            std::getline(comm, name);
+            threads[tid] = {name, cpuTicks(pid + "/task/" + tid)};
+        }
+        return threads;
     }
 
     double rss() { return rssMegabytes(app_->pid()); }
