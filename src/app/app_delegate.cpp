@@ -266,6 +266,13 @@ void AppDelegate::pollAccessibility() {
 // ---- Controller ----
 
 void AppDelegate::keyDown() {
+    if (ignorePressUntil_) {
+        const bool ours = Clock::now() < *ignorePressUntil_;
+        ignorePressUntil_.reset();
+        if (ours) {
+            return;
+        }
+    }
     if (fnWatcher_) {
         // The setup window is listening for the Fn key: this press answers it.
         auto seen = std::move(fnWatcher_);
@@ -463,6 +470,9 @@ void AppDelegate::deliver(const std::string& text, const std::optional<TargetApp
         std::string typed = text;
         if (env_.needsLeadingSpace && env_.needsLeadingSpace()) {
             typed.insert(typed.begin(), ' ');
+        }
+        if (hotkey_->isDown) {
+            ignorePressUntil_ = Clock::now() + std::chrono::seconds(1);
         }
         if (env_.paste) {
             env_.paste(typed);

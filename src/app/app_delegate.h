@@ -88,6 +88,9 @@ private:
     QTimer* accessibilityPoll_ = nullptr; // owned by this object
     // Set while the setup window waits for the Fn key, which then starts no dictation.
     std::function<void()> fnWatcher_;
+    // A paste lifts a dictation key that is still held and presses it again; that press is
+    // ours, not the user's, and must not start a recording.
+    std::optional<std::chrono::steady_clock::time_point> ignorePressUntil_;
 };
 
 } // namespace vozmo
