@@ -669,13 +669,4 @@ std::string RunningApp::output() const {
     return readText(outputFile_);
 }
 
-bool processAlive(pid_t pid) {
-    if (pid <= 0) {
-        return false;
-    }
-    std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
-    auto close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
-}
-
 } // namespace vozmo::test

@@ -242,7 +242,4 @@ private:
     std::unique_ptr<ChildProcess> process_;
 };
 
-// The process exists and is not a zombie.
-bool processAlive(pid_t pid);
-
 } // namespace vozmo::test

@@ -16,23 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::StandinKind;
 
-bool alive(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
-}
-
-std::vector<pid_t> startedPids(const test::StandinDir& dir, StandinKind kind) {
-    std::vector<pid_t> pids;
-    for (const auto& entry : dir.records(kind)) {
-        if (entry.value("event", "") == "start") {
-            pids.push_back(entry.value("pid", 0));
-        }
-    }
-    return pids;
-}
-
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::stringstream in(text);
@@ -52,8 +35,8 @@ class SelfTestRun : public ::testing::Test {
 protected:
     void TearDown() override {
         for (auto kind : {StandinKind::Whisper, StandinKind::Llama}) {
-            for (pid_t pid : startedPids(dir_, kind)) {
-                if (alive(pid)) {
+            for (pid_t pid : dir_.startedPids(kind)) {
+                if (test::processAlive(pid)) {
                     ::kill(pid, SIGKILL);
                 }
             }
@@ -145,11 +128,11 @@ TEST_F(SelfTestRun, BothServersReadyGivesTheWholeRun) {
     EXPECT_EQ(inference[0]["fields"]["language"], "es");
     // No server outlives the run.
     for (auto kind : {StandinKind::Whisper, StandinKind::Llama}) {
-        for (pid_t pid : startedPids(dir_, kind)) {
-            for (int i = 0; i < 100 && alive(pid); ++i) {
+        for (pid_t pid : dir_.startedPids(kind)) {
+            for (int i = 0; i < 100 && test::processAlive(pid); ++i) {
                 std::this_thread::sleep_for(50ms);
             }
-            EXPECT_FALSE(alive(pid));
+            EXPECT_FALSE(test::processAlive(pid));
         }
     }
 }
@@ -190,10 +173,10 @@ TEST_F(SelfTestRun, MissingSpeechServerFailsAndLeavesNoChildBehind) {
         }
     }
     ASSERT_GT(pid, 0) << ::testing::PrintToString(r.out);
-    for (int i = 0; i < 200 && alive(pid); ++i) {
+    for (int i = 0; i < 200 && test::processAlive(pid); ++i) {
         std::this_thread::sleep_for(50ms);
     }
-    EXPECT_FALSE(alive(pid));
+    EXPECT_FALSE(test::processAlive(pid));
 }
 
 TEST_F(SelfTestRun, SpeechServerThatNeverAnswersFailsTheRun) {

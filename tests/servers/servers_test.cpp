@@ -62,24 +62,6 @@ int countMatching(const std::string& pattern) {
     return n;
 }
 
-bool alive(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    // A zombie has ended; only its parent has not collected it yet.
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
-}
-
-std::vector<pid_t> startedPids(const test::StandinDir& dir, StandinKind kind) {
-    std::vector<pid_t> pids;
-    for (const auto& entry : dir.records(kind)) {
-        if (entry.value("event", "") == "start") {
-            pids.push_back(entry.value("pid", 0));
-        }
-    }
-    return pids;
-}
-
 // A private home with the stand-ins first on PATH, steered through VOZMO_STANDIN_DIR.
 class ServersTest : public ::testing::Test {
 protected:
@@ -93,8 +75,8 @@ protected:
         ::unsetenv("VOZMO_STANDIN_DIR");
         // Whatever happened, no stand-in this test started keeps running.
         for (auto kind : {StandinKind::Whisper, StandinKind::Llama}) {
-            for (pid_t pid : startedPids(dir_, kind)) {
-                if (alive(pid)) {
+            for (pid_t pid : dir_.startedPids(kind)) {
+                if (test::processAlive(pid)) {
                     ::kill(pid, SIGKILL);
                 }
             }
@@ -201,12 +183,12 @@ TEST_F(ServersTest, ACrashedServerIsRestartedThreeTimesOnly) {
     for (int round = 1; round <= 4; ++round) {
         ASSERT_TRUE(waitUntil([&] {
             return servers.whisperReady() &&
-                   startedPids(dir_, StandinKind::Whisper).size() == static_cast<size_t>(round);
+                   dir_.startedPids(StandinKind::Whisper).size() == static_cast<size_t>(round);
         })) << "round "
             << round;
         // Each launch starts its own log afresh.
         test::writeFile(logFile, test::readFile(logFile) + "marca de la ronda anterior\n");
-        pid_t pid = startedPids(dir_, StandinKind::Whisper).back();
+        pid_t pid = dir_.startedPids(StandinKind::Whisper).back();
         int changesBefore = changes;
         killedAt.push_back(
             std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -218,7 +200,7 @@ TEST_F(ServersTest, ACrashedServerIsRestartedThreeTimesOnly) {
             logged("whisper se cerró inesperadamente (intento " + std::to_string(round) + ")"));
         if (round < 4) {
             ASSERT_TRUE(waitUntil([&] {
-                return startedPids(dir_, StandinKind::Whisper).size() ==
+                return dir_.startedPids(StandinKind::Whisper).size() ==
                        static_cast<size_t>(round + 1);
             }));
             EXPECT_EQ(test::readFile(logFile).find("marca"), std::string::npos);
@@ -234,7 +216,7 @@ TEST_F(ServersTest, ACrashedServerIsRestartedThreeTimesOnly) {
     }
     // The fourth exit is final.
     waitUntil([] { return false; }, 3500ms);
-    EXPECT_EQ(startedPids(dir_, StandinKind::Whisper).size(), 4u);
+    EXPECT_EQ(dir_.startedPids(StandinKind::Whisper).size(), 4u);
     EXPECT_EQ(countMatching("whisper iniciado \\(pid \\d+\\)"), 4);
     EXPECT_FALSE(servers.whisperReady());
 }
@@ -248,14 +230,15 @@ TEST_F(ServersTest, AnExitAfterStopIsNotACrash) {
     int changes = 0;
     waitUntil([] { return false; }, 200ms);
     servers.setOnChange([&] { ++changes; });
-    auto pids = startedPids(dir_, StandinKind::Whisper);
-    auto llmPids = startedPids(dir_, StandinKind::Llama);
+    auto pids = dir_.startedPids(StandinKind::Whisper);
+    auto llmPids = dir_.startedPids(StandinKind::Llama);
     servers.stop();
-    ASSERT_TRUE(waitUntil([&] { return !alive(pids.back()) && !alive(llmPids.back()); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !test::processAlive(pids.back()) && !test::processAlive(llmPids.back()); }));
     waitUntil([] { return false; }, 2500ms);
     EXPECT_EQ(countMatching(".*se cerró inesperadamente.*"), 0);
     EXPECT_EQ(changes, 0);
-    EXPECT_EQ(startedPids(dir_, StandinKind::Whisper).size(), 1u);
+    EXPECT_EQ(dir_.startedPids(StandinKind::Whisper).size(), 1u);
     // stop() leaves the flags as they were.
     EXPECT_TRUE(servers.whisperReady());
 }
@@ -266,11 +249,11 @@ TEST_F(ServersTest, StopDuringTheRestartPauseLaunchesNothing) {
     Servers servers;
     servers.start();
     ASSERT_TRUE(waitUntil([&] { return servers.whisperReady(); }));
-    ::kill(startedPids(dir_, StandinKind::Whisper).back(), SIGKILL);
+    ::kill(dir_.startedPids(StandinKind::Whisper).back(), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return !servers.whisperReady(); }));
     servers.stop();
     waitUntil([] { return false; }, 3000ms);
-    EXPECT_EQ(startedPids(dir_, StandinKind::Whisper).size(), 1u);
+    EXPECT_EQ(dir_.startedPids(StandinKind::Whisper).size(), 1u);
 }
 
 TEST_F(ServersTest, TheSweepEndsLeftoversOnOurPortOnly) {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -237,6 +238,27 @@ void StandinDir::configure(StandinKind kind, const nlohmann::json& behaviour) co
         out << behaviour.dump();
     }
     std::filesystem::rename(temporary, target);
+}
+
+std::vector<pid_t> StandinDir::startedPids(StandinKind kind) const {
+    std::vector<pid_t> pids;
+    for (const auto& entry : records(kind)) {
+        if (entry.value("event", "") == "start") {
+            pids.push_back(entry.value("pid", 0));
+        }
+    }
+    return pids;
+}
+
+bool processAlive(pid_t pid) {
+    if (pid <= 0) {
+        return false;
+    }
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A zombie has ended; only its parent has not collected it yet.
+    auto close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
 std::vector<nlohmann::json> StandinDir::records(StandinKind kind) const {

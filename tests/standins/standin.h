@@ -86,12 +86,17 @@ public:
     std::vector<nlohmann::json> records(StandinKind kind) const;
     // Only the "request" entries, optionally those of one path.
     std::vector<nlohmann::json> requests(StandinKind kind, const std::string& path = {}) const;
+    // The pids of the kind's "start" events, in launch order.
+    std::vector<pid_t> startedPids(StandinKind kind) const;
     // The environment a stand-in needs: VOZMO_STANDIN_DIR.
     std::map<std::string, std::string> environment() const;
 
 private:
     std::filesystem::path root_;
 };
+
+// The process exists and is not a zombie.
+bool processAlive(pid_t pid);
 
 // The exact bytes of a recorded request's body (decoded from "body_base64").
 std::string recordedBody(const nlohmann::json& request);
