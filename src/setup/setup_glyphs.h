@@ -5,7 +5,7 @@
 
 namespace vozmo {
 
-// The few symbols of the setup window, drawn here so they look alike on every desktop.
+// The symbols of the setup window's rows, from the project's own glyph set.
 enum class SetupGlyph { Download, Microphone, RaisedHand, Globe };
 
 // A rounded tile filled with a gradient of `tint`, the glyph on it in white.

@@ -271,12 +271,3 @@ TEST_F(ControllerTest, SoundsFollowThePreference) {
 
 } // namespace
 } // namespace vozmo
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests)) {
-        return RUN_ALL_TESTS(); // test discovery at build time has no display
-    }
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}

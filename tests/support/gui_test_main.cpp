@@ -1,11 +1,12 @@
+// The entry point of the test executables that need a QApplication (windows, the clipboard,
+// deliveries to the main thread). The suite runs inside the test desktop; listing the tests,
+// which the build does without a display, creates no application object.
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
 #include <optional>
 
-// The panel and menu tests need a real application object on the test desktop; listing the
-// tests (done at build time, without a display) must not create one.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     std::optional<QApplication> app;
