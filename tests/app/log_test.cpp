@@ -11,15 +11,6 @@
 namespace vozmo {
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
-
 const std::regex kEntry(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] (.*))");
 
 TEST(Log, CreatesAppendsAndRecreates) {
@@ -28,18 +19,19 @@ TEST(Log, CreatesAppendsAndRecreates) {
     const auto file = config().logsDir / "app.log";
     log("uno");
     auto content = test::readFile(file);
-    ASSERT_EQ(lines(content).size(), 1u);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines(content)[0], m, kEntry)) << content;
+    const auto first = test::lines(content);
+    ASSERT_EQ(first.size(), 1u);
+    std::smatch m; // refers into first, which must outlive it
+    ASSERT_TRUE(std::regex_match(first[0], m, kEntry)) << content;
     EXPECT_EQ(m[1], "uno");
     EXPECT_EQ(content.back(), '\n');
 
     log("dos");
-    EXPECT_EQ(lines(test::readFile(file)).size(), 2u);
+    EXPECT_EQ(test::lines(test::readFile(file)).size(), 2u);
 
     std::filesystem::remove(file);
     log("tres");
-    auto again = lines(test::readFile(file));
+    auto again = test::lines(test::readFile(file));
     ASSERT_EQ(again.size(), 1u);
     EXPECT_TRUE(std::regex_match(again[0], m, kEntry));
     EXPECT_EQ(m[1], "tres");
@@ -50,7 +42,7 @@ TEST(Log, MessagesAreWrittenVerbatim) {
     ensureSupport();
     log("");
     log("primera\nsegunda");
-    auto got = lines(test::readFile(config().logsDir / "app.log"));
+    auto got = test::lines(test::readFile(config().logsDir / "app.log"));
     ASSERT_EQ(got.size(), 3u);
     EXPECT_TRUE(std::regex_match(got[0], std::regex(R"(\[[^\]]+Z\] )")));
     EXPECT_TRUE(std::regex_match(got[1], kEntry));
@@ -71,7 +63,7 @@ TEST(Log, SelfTestModeEchoesTheBareMessage) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "Whisper no disponible: falta whisper-server o el modelo\n");
     std::smatch m;
-    auto got = lines(test::readFile(config().logsDir / "app.log"));
+    auto got = test::lines(test::readFile(config().logsDir / "app.log"));
     ASSERT_EQ(got.size(), 1u);
     ASSERT_TRUE(std::regex_match(got[0], m, kEntry));
     EXPECT_EQ(m[1], "Whisper no disponible: falta whisper-server o el modelo");
@@ -95,7 +87,7 @@ TEST(Log, ConcurrentEntriesLandWholeAndNoneIsLost) {
     for (auto& t : threads) {
         t.join();
     }
-    auto got = lines(test::readFile(config().logsDir / "app.log"));
+    auto got = test::lines(test::readFile(config().logsDir / "app.log"));
     ASSERT_EQ(got.size(), static_cast<size_t>(kThreads * kEach));
     std::set<std::string> seen;
     const std::regex shape(R"(\[[^\]]+Z\] (hilo \d+ entrada \d+) x{300})");

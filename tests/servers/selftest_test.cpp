@@ -16,15 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::StandinKind;
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
-
 struct Outcome {
     int status = -1;
     std::vector<std::string> out;
@@ -62,7 +53,7 @@ protected:
         if (status && WIFEXITED(*status)) {
             result.status = WEXITSTATUS(*status);
         }
-        result.out = lines(test::readFile(output));
+        result.out = test::lines(test::readFile(output));
         return result;
     }
 

@@ -40,4 +40,13 @@ void writeFile(const std::filesystem::path& file, const std::string& bytes) {
     out << bytes;
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
 } // namespace vozmo::test

@@ -23,5 +23,7 @@ private:
 
 std::string readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, const std::string& bytes);
+// The lines of a text, without their line feeds.
+std::vector<std::string> lines(const std::string& text);
 
 } // namespace vozmo::test
