@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -65,7 +66,13 @@ public:
         recorder.onLevel = [this](float level) {
             std::lock_guard guard(lock_);
             levels_.push_back(level);
+            onTestThread_ = onTestThread_ || std::this_thread::get_id() == testThread_;
         };
+    }
+    // Levels come from the capture thread only, never from inside start() or stop().
+    bool anyOnTestThread() {
+        std::lock_guard guard(lock_);
+        return onTestThread_;
     }
     std::size_t count() {
         std::lock_guard guard(lock_);
@@ -89,6 +96,8 @@ public:
 private:
     std::mutex lock_;
     std::vector<float> levels_;
+    const std::thread::id testThread_ = std::this_thread::get_id();
+    bool onTestThread_ = false;
 };
 
 // Seconds of the recording whose 64 ms windows are clearly above silence.
@@ -125,6 +134,7 @@ TEST(RecorderDesktop, RecordsSpeechPlayedIntoTheDefaultSource) {
     EXPECT_LT(levels.loudest(0, beforePlay), silencePeak) << "quiet before the speech";
     EXPECT_GT(levels.loudest(beforePlay, afterPlay + 10), 0.05f) << "levels rise while it plays";
     EXPECT_GT(loudSeconds(recording.samples), speech->seconds * 0.5) << "the speech is held";
+    EXPECT_FALSE(levels.anyOnTestThread());
 }
 
 TEST(RecorderDesktop, SilenceStaysBelowTheSpeechThreshold) {

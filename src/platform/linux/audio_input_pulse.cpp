@@ -189,7 +189,6 @@ public:
         if (stream_ == nullptr) {
             return failure("no se pudo crear la captura");
         }
-        pa_stream_set_read_callback(stream_, &PulseAudioInput::readable, this);
         // A recording stays on the source it began with: the server would otherwise move it
         // to whatever becomes the default (a monitor, when the microphone is unplugged).
         pa_buffer_attr attr{};
@@ -211,6 +210,9 @@ public:
             return failure(settled ? "la captura falló al empezar"
                                    : "la captura no empezó a tiempo");
         }
+        // Set only now, so every chunk reaches the handler on the capture thread and never
+        // inside the settling loop above; what arrived meanwhile waits in the stream.
+        pa_stream_set_read_callback(stream_, &PulseAudioInput::readable, this);
         stopping_ = false;
         thread_ = std::thread([this] {
             while (!stopping_.load()) {
