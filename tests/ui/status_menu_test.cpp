@@ -382,6 +382,7 @@ TEST(LoginItem, ExecIsQuotedForTheDesktopEntryFormat) {
         ASSERT_FALSE(item->setEnabled(true).has_value());
         EXPECT_NE(readFile(file).find(std::string(c.exec) + "\n"), std::string::npos)
             << readFile(file);
+        EXPECT_NE(readFile(file).find("\nIcon=vozmo\n"), std::string::npos) << readFile(file);
     }
     auto broken = makeLoginItem(file, "/x/new\nline");
     EXPECT_TRUE(broken->setEnabled(true).has_value());

@@ -94,6 +94,7 @@ private:
               << "Name=Vozmo\n"
               << "Comment=Dictado por voz privado y sin conexión\n"
               << "Exec=" << execValue(exec) << "\n"
+              << "Icon=vozmo\n"
               << "Terminal=false\n"
               << "X-GNOME-Autostart-enabled=true\n";
         // Written beside the target and renamed over it, so a crash leaves no half file.
