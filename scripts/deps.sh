@@ -6,6 +6,8 @@ VOZMO_RUN_PACKAGES="pulseaudio-utils procps xdg-utils sound-theme-freedesktop"
 VOZMO_TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox xdotool xclip pulseaudio
  espeak-ng dbus dbus-x11 at-spi2-core python3 curl libgtk-3-bin python3-gi gir1.2-gtk-3.0
  clang-format x11-utils"
+# Making and checking the Debian package; the tests of scripts/install-servers need git.
+VOZMO_PACKAGE_PACKAGES="dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin man-db git"
 
 # Installs the missing packages among "$@" when run as root; otherwise prints the one
 # apt-get line that is needed and fails.

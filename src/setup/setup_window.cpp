@@ -365,7 +365,8 @@ void showReadmeSection(const QString& heading) {
     if (text.isEmpty()) {
         text = heading == "The servers"
                    ? "Vozmo necesita `whisper-server` (whisper.cpp) y `llama-server` "
-                     "(llama.cpp). Copia ambos en `~/.local/bin`."
+                     "(llama.cpp). La orden `vozmo-install-servers` los compila y los instala "
+                     "en `~/.local/bin`."
                    : "En X11 Vozmo no necesita permisos: usa las extensiones XInput2 y XTEST "
                      "del servidor X. El micrófono es la entrada por defecto de PulseAudio o "
                      "PipeWire.";

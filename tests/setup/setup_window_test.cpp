@@ -256,6 +256,7 @@ TEST(SetupHelp, ReadmeSectionsTheRowsPointTo) {
     QString servers = readmeSection(readme, "The servers");
     EXPECT_TRUE(servers.startsWith("## The servers")) << servers.toStdString();
     EXPECT_TRUE(servers.contains("~/.local/bin"));
+    EXPECT_TRUE(servers.contains("vozmo-install-servers"));
     EXPECT_FALSE(servers.contains("\n## ")); // ends before the next section
     EXPECT_TRUE(readmeSection(readme, "Permissions").contains("XTEST"));
     EXPECT_TRUE(readmeSection(readme, "No such section").isEmpty());
