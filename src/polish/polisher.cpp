@@ -1,5 +1,6 @@
 #include "polisher.h"
 
+#include "faithful.h"
 #include "unicode_text.h"
 #include "vocabulary.h"
 
@@ -35,11 +36,6 @@ constexpr std::size_t kMaxTokens = 1500;
 constexpr std::array<std::string_view, 7> kRefusalMarkers = {
     "lo siento",   "no puedo ayudar",    "como modelo",     "como asistente",
     "aquí tienes", "aquí está el texto", "texto corregido",
-};
-
-// Phrases with which a speaker corrects themselves; the answer may then shrink a lot.
-constexpr std::array<std::string_view, 7> kSelfCorrectionMarkers = {
-    "perdón", "mejor", "quiero decir", "digo", "no espera", "corrijo", "me equivoqué",
 };
 
 constexpr double kGrowthRatio = 1.5;
@@ -186,10 +182,11 @@ std::optional<std::string> polish(std::string_view text, const std::vector<std::
     return readPolishAnswer(response.status, response.body);
 }
 
-bool accept(std::string_view raw, std::string_view polished) {
+Verdict judge(std::string_view raw, std::string_view polished) {
+    auto refuse = [](std::string_view reason) { return Verdict{false, reason}; };
     std::string_view p = text::trimWhitespace(polished);
     if (p.empty()) {
-        return false;
+        return refuse("vacio");
     }
     // Lower-cased and composed once, so every marker test below is a plain substring search.
     std::string pl = text::nfc(text::lowerCase(p));
@@ -199,30 +196,40 @@ bool accept(std::string_view raw, std::string_view polished) {
     };
     for (std::string_view marker : kRefusalMarkers) {
         if (contains(pl, marker) && !contains(rl, marker)) {
-            return false;
+            return refuse("marcador");
         }
     }
-    bool correction = std::any_of(kSelfCorrectionMarkers.begin(), kSelfCorrectionMarkers.end(),
-                                  [&](std::string_view m) { return contains(rl, m); });
+    const Words rawWords = words(raw);
+    // Markers as whole words: "código" holds "digo" and "mejorado" holds "mejor".
+    bool correction = hasSelfCorrection(rawWords);
     std::size_t lengthP = text::graphemeCount(p);
     std::size_t lengthRaw = text::graphemeCount(raw);
     double ratio = double(lengthP) / double(std::max<std::size_t>(lengthRaw, 1));
     if (ratio > kGrowthRatio && lengthP > lengthRaw + kGrowthAllowance) {
-        return false;
+        return refuse("largo");
     }
-    if (correction) {
-        return ratio >= kShrinkWithCorrection;
+    // The floor is lower when the dictation holds words a polish drops or shortens: "lo que
+    // quiero decir es que", "cuatro siete uno dos".
+    if (ratio < (mayShrink(rawWords) ? kShrinkWithCorrection : kShrinkWithoutCorrection)) {
+        return refuse("corto");
     }
-    if (ratio < kShrinkWithoutCorrection) {
-        return false;
-    }
-    std::set<std::string> kept = numbers(p);
-    for (const std::string& n : numbers(raw)) {
-        if (!kept.contains(n)) {
-            return false;
+    // A self-correction may drop a number; the content check below knows which ones may go.
+    if (!correction) {
+        std::set<std::string> kept = numbers(p);
+        for (const std::string& n : numbers(raw)) {
+            if (!kept.contains(n)) {
+                return refuse("cifras");
+            }
         }
     }
-    return true;
+    if (std::string_view change = contentChange(rawWords, words(p)); !change.empty()) {
+        return refuse(change);
+    }
+    return {true, {}};
+}
+
+bool accept(std::string_view raw, std::string_view polished) {
+    return judge(raw, polished).accepted;
 }
 
 std::set<std::string> numbers(std::string_view text) {
