@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 namespace vozmo::Polisher {
@@ -128,17 +129,6 @@ constexpr std::array<NumberWord, 62> kNumberWords = {{
     {"veintiuno", 21, Num::teen},
 }};
 
-static_assert(std::is_sorted(kLightWords.begin(), kLightWords.end()));
-static_assert(std::is_sorted(kNegations.begin(), kNegations.end()));
-static_assert(std::is_sorted(kDates.begin(), kDates.end()));
-static_assert(std::is_sorted(kOrdinals.begin(), kOrdinals.end()));
-static_assert(std::is_sorted(kEnglish.begin(), kEnglish.end()));
-static_assert(std::is_sorted(kSpanish.begin(), kSpanish.end()));
-static_assert(std::is_sorted(kNumberWords.begin(), kNumberWords.end(),
-                             [](const NumberWord& a, const NumberWord& b) {
-                                 return a.word < b.word;
-                             }));
-
 // Phrases, words separated by one blank.
 // Fillers and hesitations a polish drops.
 constexpr std::array<std::string_view, 29> kFillers = {
@@ -183,18 +173,59 @@ constexpr std::array<std::string_view, 11> kCorrections = {
     "me equivoque", "perdon",    "mejor",   "digo",      "corrijo",
 };
 
-template <std::size_t N>
-bool listed(const std::array<std::string_view, N>& list, std::string_view word) {
-    return std::binary_search(list.begin(), list.end(), word);
+// What the comparison knows of a word, found with one look-up.
+enum Lexical : std::uint16_t {
+    light = 1 << 0,
+    negation = 1 << 1,
+    date = 1 << 2,
+    ordinal = 1 << 3,
+    english = 1 << 4,
+    spanish = 1 << 5,
+    startsPhrase = 1 << 6,
+};
+
+struct Entry {
+    std::uint16_t lexical = 0;
+    std::int8_t number = -1; // index in kNumberWords
+};
+
+const Entry* lookUp(std::string_view word) {
+    static const std::unordered_map<std::string_view, Entry> lexicon = [] {
+        std::unordered_map<std::string_view, Entry> out;
+        auto flag = [&](const auto& words, std::uint16_t f) {
+            for (std::string_view w : words) {
+                out[w].lexical |= f;
+            }
+        };
+        auto firstWords = [&](const auto& phrases) {
+            for (std::string_view p : phrases) {
+                out[p.substr(0, p.find(' '))].lexical |= startsPhrase;
+            }
+        };
+        flag(kLightWords, light);
+        flag(kNegations, negation);
+        flag(kDates, date);
+        flag(kOrdinals, ordinal);
+        flag(kEnglish, english);
+        flag(kSpanish, spanish);
+        firstWords(kFillers);
+        firstWords(kLayout);
+        firstWords(kCorrections);
+        for (std::size_t i = 0; i < kNumberWords.size(); ++i) {
+            out[kNumberWords[i].word].number = std::int8_t(i);
+        }
+        return out;
+    }();
+    auto it = lexicon.find(word);
+    return it == lexicon.end() ? nullptr : &it->second;
+}
+
+bool is(const Word& w, Lexical what) {
+    return w.kind == Kind::word && (w.lexical & what) != 0;
 }
 
 const NumberWord* numberWord(const Word& w) {
-    if (w.kind != Kind::word) {
-        return nullptr;
-    }
-    auto it = std::lower_bound(kNumberWords.begin(), kNumberWords.end(), w.key,
-                               [](const NumberWord& n, std::string_view k) { return n.word < k; });
-    return it != kNumberWords.end() && it->word == w.key ? &*it : nullptr;
+    return w.kind == Kind::word && w.number >= 0 ? &kNumberWords[std::size_t(w.number)] : nullptr;
 }
 
 // ---- Reading the words of a text ----
@@ -222,12 +253,6 @@ UChar32 foldLetter(UChar32 c) {
     return c;
 }
 
-bool isMark(UChar32 c) {
-    auto type = u_charType(c);
-    return type == U_NON_SPACING_MARK || type == U_COMBINING_SPACING_MARK ||
-           type == U_ENCLOSING_MARK;
-}
-
 bool isLineBreak(UChar32 c) {
     return c == '\n' || c == '\r' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028 ||
            c == 0x2029;
@@ -248,32 +273,48 @@ void appendUtf8(std::string& out, UChar32 c) {
     }
 }
 
-class Reader {
-public:
-    explicit Reader(std::string_view text)
-        : s_(reinterpret_cast<const std::uint8_t*>(text.data())),
-          n_(std::int32_t(std::min<std::size_t>(text.size(), INT32_MAX))) {}
-    bool done() const { return at_ >= n_; }
-    // The next code point; U+FFFD for ill-formed bytes, which then separate words.
-    UChar32 next() {
-        UChar32 c;
-        U8_NEXT(s_, at_, n_, c);
-        return c < 0 ? 0xFFFD : c;
-    }
-    UChar32 peek(std::int32_t ahead = 0) const {
-        std::int32_t at = at_;
-        UChar32 c = -1;
-        for (std::int32_t i = 0; i <= ahead && at < n_; ++i) {
-            U8_NEXT(s_, at, n_, c);
+// The text's code points; ill-formed bytes read as U+FFFD, which separates words.
+std::u32string codePoints(std::string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto n = std::int32_t(std::min<std::size_t>(text.size(), INT32_MAX));
+    for (std::int32_t at = 0; at < n;) {
+        if (s[at] < 0x80) {
+            out.push_back(s[at++]);
+            continue;
         }
-        return at_ >= n_ ? -1 : (c < 0 ? 0xFFFD : c);
+        UChar32 c;
+        U8_NEXT(s, at, n, c);
+        out.push_back(c < 0 ? 0xFFFD : char32_t(c));
     }
+    return out;
+}
 
-private:
-    const std::uint8_t* s_;
-    std::int32_t n_;
-    std::int32_t at_ = 0;
-};
+// Character classes with a fast path for ASCII, which most of a Spanish text is.
+bool isDigit(char32_t c) {
+    return c < 0x80 ? c >= '0' && c <= '9' : u_isdigit(UChar32(c));
+}
+int digitValue(char32_t c) {
+    return c < 0x80 ? int(c - '0') : u_charDigitValue(UChar32(c));
+}
+bool isAlpha(char32_t c) {
+    return c < 0x80 ? (c | 0x20) >= 'a' && (c | 0x20) <= 'z' : u_isalpha(UChar32(c));
+}
+bool isUpper(char32_t c) {
+    return c < 0x80 ? c >= 'A' && c <= 'Z' : u_isupper(UChar32(c)) || u_istitle(UChar32(c));
+}
+bool isSpace(char32_t c) {
+    return c < 0x80 ? c == ' ' || (c >= '\t' && c <= '\r') : u_isWhitespace(UChar32(c));
+}
+bool isMark(char32_t c) {
+    if (c < 0x300) {
+        return false;
+    }
+    auto type = u_charType(UChar32(c));
+    return type == U_NON_SPACING_MARK || type == U_COMBINING_SPACING_MARK ||
+           type == U_ENCLOSING_MARK;
+}
 
 // "1.500" and "1500" are one value, "2,5" is "2.5"; other shapes stay as written.
 std::string canonicalNumber(const std::string& written) {
@@ -323,71 +364,76 @@ std::string canonicalNumber(const std::string& written) {
 }
 
 Words tokens(std::string_view text) {
+    const std::u32string c = codePoints(text);
+    const std::size_t n = c.size();
+    auto at = [&](std::size_t i) { return i < n ? c[i] : char32_t(0); };
     Words out;
-    Reader in(text);
+    out.reserve(n / 5);
     bool sentence = true;
     bool line = true;
     auto emit = [&](Word w) {
+        if (w.kind == Kind::word) {
+            if (const Entry* e = lookUp(w.key)) {
+                w.lexical = e->lexical;
+                w.number = e->number;
+            }
+        }
         w.sentenceStart = sentence;
         sentence = false;
         line = false;
         out.push_back(std::move(w));
     };
-    while (!in.done()) {
-        UChar32 c = in.next();
-        if (u_isdigit(c)) {
-            std::string written(1, char('0' + u_charDigitValue(c)));
-            for (;;) {
-                UChar32 d = in.peek();
-                if (u_isdigit(d)) {
-                    written += char('0' + u_charDigitValue(in.next()));
-                } else if ((d == '.' || d == ',' || d == ':') && u_isdigit(in.peek(1))) {
-                    written += char(in.next());
+    for (std::size_t i = 0; i < n;) {
+        if (isDigit(c[i])) {
+            std::string written;
+            for (; i < n; ++i) {
+                if (isDigit(c[i])) {
+                    written += char('0' + digitValue(c[i]));
+                } else if ((c[i] == '.' || c[i] == ',' || c[i] == ':') && isDigit(at(i + 1))) {
+                    written += char(c[i]);
                 } else {
                     break;
                 }
             }
             Word w{canonicalNumber(written), Kind::number};
-            UChar32 after = in.peek(1);
-            bool listMark = line && (in.peek() == '.' || in.peek() == ')') &&
-                            (after == -1 || u_isWhitespace(after));
+            bool listMark =
+                line && (at(i) == '.' || at(i) == ')') && (i + 1 >= n || isSpace(c[i + 1]));
             if (listMark) {
                 w.kind = Kind::listMark;
-                in.next();
+                ++i;
             }
             emit(std::move(w));
             sentence = listMark; // a list item starts like a sentence
-        } else if (u_isalpha(c)) {
+        } else if (isAlpha(c[i])) {
             Word w;
-            w.capital = u_isupper(c) || u_istitle(c);
-            appendUtf8(w.key, foldLetter(c));
-            for (;;) {
-                UChar32 d = in.peek();
-                if (u_isalnum(d)) {
-                    in.next();
-                    appendUtf8(w.key,
-                               u_isdigit(d) ? UChar32('0' + u_charDigitValue(d)) : foldLetter(d));
-                } else if (d != -1 && isMark(d)) {
-                    in.next(); // an accent written apart from its letter
-                } else if ((d == '\'' || d == 0x2019) && u_isalpha(in.peek(1))) {
-                    in.next();
+            w.capital = isUpper(c[i]);
+            for (; i < n; ++i) {
+                if (c[i] < 0x80 && isAlpha(c[i])) {
+                    w.key += char(c[i] | 0x20);
+                } else if (isDigit(c[i])) {
+                    w.key += char('0' + digitValue(c[i]));
+                } else if (c[i] >= 0x80 && isAlpha(c[i])) {
+                    appendUtf8(w.key, foldLetter(UChar32(c[i])));
+                } else if (isMark(c[i])) {
+                    // an accent written apart from its letter
+                } else if ((c[i] == '\'' || c[i] == 0x2019) && isAlpha(at(i + 1))) {
+                    // "O'Donnell"
                 } else {
                     break;
                 }
             }
             emit(std::move(w));
-        } else if (c == '%') {
-            emit(Word{"%"});
-        } else if (c == 0x20AC) {
-            emit(Word{"euros"});
-        } else if (c == '&') {
-            emit(Word{"y"});
         } else {
-            if (endsSentence(c)) {
-                sentence = true;
-            }
-            if (isLineBreak(c)) {
-                line = true;
+            char32_t x = c[i++];
+            if (x == '%') {
+                emit(Word{"%"});
+            } else if (x == 0x20AC) {
+                emit(Word{"euros"});
+            } else if (x == '&') {
+                emit(Word{"y"});
+            } else {
+                sentence = sentence || endsSentence(UChar32(x));
+                line = line || isLineBreak(UChar32(x));
             }
         }
     }
@@ -564,12 +610,11 @@ struct Info {
     std::uint64_t hash = 0;
     std::array<std::uint64_t, 2> alt{}; // other values of "2 y medio": 2.5 and 2:30
     std::uint32_t prefix3 = 0;          // the first bytes, to rule out most pairs at once
+    Kind kind_ = Kind::word;
     bool light = false, negation = false, date = false, name = false, one = false;
     bool droppable = false;
-    Kind kind() const { return word->kind; }
-    bool plain() const {
-        return kind() == Kind::word && !light && !negation && !date && !name && !one;
-    }
+    bool plain = false; // a word that may take another ending: none of the above kinds
+    Kind kind() const { return kind_; }
 };
 
 std::vector<Info> infos(const Words& words) {
@@ -578,14 +623,16 @@ std::vector<Info> infos(const Words& words) {
         const Word& w = words[i];
         Info& f = out[i];
         f.word = &w;
+        f.kind_ = w.kind;
         f.hash = hashOf(w.key);
         std::memcpy(&f.prefix3, w.key.data(), std::min<std::size_t>(w.key.size(), 3));
         if (w.kind == Kind::word) {
-            f.light = listed(kLightWords, w.key);
-            f.negation = listed(kNegations, w.key);
-            f.date = listed(kDates, w.key);
+            f.light = is(w, light);
+            f.negation = is(w, negation);
+            f.date = is(w, date);
             f.one = w.key == "un" || w.key == "una" || w.key == "uno";
             f.name = w.capital && !w.sentenceStart && !f.light && !f.one;
+            f.plain = !f.light && !f.negation && !f.date && !f.name && !f.one;
         }
     }
     return out;
@@ -618,15 +665,16 @@ std::size_t longestPhraseAt(const Words& t, std::size_t i,
     return best;
 }
 
-std::vector<bool> fillerMask(const Words& t) {
-    std::vector<bool> mask(t.size(), false);
+void markFillers(Words& t) {
     for (std::size_t i = 0; i < t.size(); ++i) {
+        if (!is(t[i], startsPhrase)) {
+            continue;
+        }
         std::size_t n = std::max(longestPhraseAt(t, i, kFillers), longestPhraseAt(t, i, kLayout));
         for (std::size_t k = i; k < i + n; ++k) {
-            mask[k] = true;
+            t[k].filler = true;
         }
     }
-    return mask;
 }
 
 bool anyOf(std::string_view word, std::initializer_list<std::string_view> words) {
@@ -662,19 +710,22 @@ struct Correction {
     std::size_t repair;     // the first word after it that is not a filler
 };
 
-std::vector<Correction> corrections(const Words& t, const std::vector<bool>& fillers) {
+std::vector<Correction> corrections(const Words& t) {
     std::vector<Correction> out;
     for (std::size_t i = 0; i < t.size(); ++i) {
+        if (!is(t[i], startsPhrase)) {
+            continue;
+        }
         std::size_t n = longestPhraseAt(t, i, kCorrections);
         if (n == 0 || !correctsHere(t, i, n)) {
             continue;
         }
-        if (std::all_of(fillers.begin() + std::ptrdiff_t(i),
-                        fillers.begin() + std::ptrdiff_t(i + n), [](bool f) { return f; })) {
+        if (std::all_of(t.begin() + std::ptrdiff_t(i), t.begin() + std::ptrdiff_t(i + n),
+                        [](const Word& w) { return w.filler; })) {
             continue; // "lo que quiero decir es que" is a filler, not a correction
         }
         std::size_t repair = i + n;
-        while (repair < t.size() && fillers[repair]) {
+        while (repair < t.size() && t[repair].filler) {
             ++repair;
         }
         if (repair < t.size()) {
@@ -720,10 +771,9 @@ bool similar(std::string_view a, std::string_view b) {
                        [&](const auto& e) { return e.first == x && e.second == y; });
 }
 
-std::size_t countListed(const Words& t, const auto& list) {
-    return std::size_t(std::count_if(t.begin(), t.end(), [&](const Word& w) {
-        return w.kind == Kind::word && listed(list, w.key);
-    }));
+std::size_t count(const Words& t, Lexical what) {
+    return std::size_t(
+        std::count_if(t.begin(), t.end(), [&](const Word& w) { return is(w, what); }));
 }
 
 // A text mostly in the other language than the dictation: a translation.
@@ -731,9 +781,8 @@ bool otherLanguage(const Words& raw, const Words& answer) {
     auto mostly = [](const Words& t, std::size_t ours, std::size_t theirs) {
         return ours >= 2 && ours > 3 * theirs && ours * 5 >= t.size();
     };
-    std::size_t rawEnglish = countListed(raw, kEnglish), rawSpanish = countListed(raw, kSpanish);
-    std::size_t answerEnglish = countListed(answer, kEnglish);
-    std::size_t answerSpanish = countListed(answer, kSpanish);
+    std::size_t rawEnglish = count(raw, english), rawSpanish = count(raw, spanish);
+    std::size_t answerEnglish = count(answer, english), answerSpanish = count(answer, spanish);
     bool rawIsEnglish = mostly(raw, rawEnglish, rawSpanish);
     bool answerIsEnglish = mostly(answer, answerEnglish, answerSpanish);
     bool answerIsSpanish = mostly(answer, answerSpanish, answerEnglish);
@@ -742,9 +791,8 @@ bool otherLanguage(const Words& raw, const Words& answer) {
 
 // Marks the words of the dictation that a faithful polish may leave out.
 void markDroppable(const Words& t, std::vector<Info>& r, const std::vector<Info>& a) {
-    const std::vector<bool> fillers = fillerMask(t);
     for (std::size_t i = 0; i < t.size(); ++i) {
-        r[i].droppable = fillers[i];
+        r[i].droppable = t[i].filler;
     }
     // Involuntary repetitions: the first of two equal runs of up to three words.
     for (std::size_t i = 0; i < t.size(); ++i) {
@@ -765,7 +813,7 @@ void markDroppable(const Words& t, std::vector<Info>& r, const std::vector<Info>
     // number). Without such a word it is unclear what was corrected, and only the marker goes.
     constexpr std::size_t kReach = 8;
     std::size_t floor = 0;
-    for (const Correction& c : corrections(t, fillers)) {
+    for (const Correction& c : corrections(t)) {
         for (std::size_t k = c.begin; k < c.end; ++k) {
             r[k].droppable = true;
         }
@@ -788,7 +836,7 @@ void markDroppable(const Words& t, std::vector<Info>& r, const std::vector<Info>
     if (list) {
         for (std::size_t i = 0; i < t.size(); ++i) {
             if (t[i].kind != Kind::word ||
-                !(listed(kOrdinals, t[i].key) || anyOf(t[i].key, {"luego", "despues"}))) {
+                !(is(t[i], ordinal) || anyOf(t[i].key, {"luego", "despues"}))) {
                 continue;
             }
             r[i].droppable = true;
@@ -850,7 +898,7 @@ std::uint32_t substitution(const Info& x, const Info& y, std::uint64_t one) {
     if (x.light && y.light) {
         return kLight;
     }
-    if (x.prefix3 == y.prefix3 && x.plain() && y.plain() && similar(x.word->key, y.word->key)) {
+    if (x.prefix3 == y.prefix3 && x.plain && y.plain && similar(x.word->key, y.word->key)) {
         return kSimilar;
     }
     return kNever;
@@ -915,7 +963,8 @@ Tally compareAsSets(const std::vector<Info>& r, const std::vector<Info>& a) {
     return tally;
 }
 
-Tally align(const std::vector<Info>& r, const std::vector<Info>& a) {
+// The cheapest alignment within a fixed band of diagonals around the length difference.
+Tally alignInBand(const std::vector<Info>& r, const std::vector<Info>& a) {
     const std::size_t n = r.size(), m = a.size();
     const long lo = std::min(0L, long(m) - long(n)) - kBand;
     const long hi = std::max(0L, long(m) - long(n)) + kBand;
@@ -999,19 +1048,119 @@ Tally align(const std::vector<Info>& r, const std::vector<Info>& a) {
     return tally;
 }
 
+// The cheapest alignment found row by row in a window that follows the cheapest cell of the
+// row before: a faithful polish stays close to that path, and this costs a fixed width per word
+// of the dictation instead of one that grows with all the fillers dropped. When the last cell
+// falls outside the window, the fixed band decides.
+std::optional<Tally> alignInWindow(const std::vector<Info>& r, const std::vector<Info>& a) {
+    constexpr std::size_t kBehind = 4, kWidth = 28;
+    const std::size_t n = r.size(), m = a.size();
+    const std::uint64_t one = hashOf("1");
+    auto dropCost = [&](std::size_t i) {
+        return r[i].droppable ? kDrop : r[i].light ? kLight : kContent;
+    };
+    auto addCost = [&](std::size_t j) {
+        return a[j].kind() == Kind::listMark ? kDrop : a[j].light ? kLight : kContent;
+    };
+    enum : std::uint8_t { none, fromDrop, fromAdd, fromPair };
+    std::vector<std::uint32_t> cost((n + 1) * kWidth, kNever);
+    std::vector<std::uint8_t> step((n + 1) * kWidth, none);
+    std::vector<std::size_t> first(n + 1, 0);
+    auto inRow = [&](std::size_t i, std::size_t j) {
+        return j >= first[i] && j < first[i] + kWidth && j <= m;
+    };
+    auto cell = [&](std::size_t i, std::size_t j) { return i * kWidth + (j - first[i]); };
+    for (std::size_t i = 0; i <= n; ++i) {
+        std::uint32_t* row = &cost[i * kWidth];
+        std::uint8_t* how = &step[i * kWidth];
+        const std::uint32_t* above = i > 0 ? &cost[(i - 1) * kWidth] : nullptr;
+        std::size_t shift = 0; // first[i] - first[i - 1]
+        if (i > 0) {
+            std::size_t best = 0;
+            for (std::size_t k = 1; k < kWidth; ++k) {
+                if (above[k] < above[best]) {
+                    best = k;
+                }
+            }
+            shift = best > kBehind ? best - kBehind : 0;
+            first[i] = first[i - 1] + shift;
+        }
+        const std::size_t last = std::min(m, first[i] + kWidth - 1);
+        for (std::size_t j = first[i]; j <= last; ++j) {
+            const std::size_t k = j - first[i];
+            std::uint32_t best = i == 0 && j == 0 ? 0 : kNever;
+            std::uint8_t from = none;
+            if (i > 0 && k + shift < kWidth && above[k + shift] < kNever) {
+                best = above[k + shift] + dropCost(i - 1);
+                from = fromDrop;
+            }
+            if (k > 0 && row[k - 1] < kNever && row[k - 1] + addCost(j - 1) < best) {
+                best = row[k - 1] + addCost(j - 1);
+                from = fromAdd;
+            }
+            // A pair can only win when the cell above and to the left is no dearer.
+            if (i > 0 && j > 0 && k + shift >= 1 && k + shift - 1 < kWidth &&
+                above[k + shift - 1] <= best) {
+                std::uint32_t s = substitution(r[i - 1], a[j - 1], one);
+                if (s < kNever && above[k + shift - 1] + s <= best) {
+                    best = above[k + shift - 1] + s;
+                    from = fromPair;
+                }
+            }
+            row[k] = best;
+            how[k] = from;
+        }
+    }
+    if (!inRow(n, m) || cost[cell(n, m)] >= kNever) {
+        return std::nullopt;
+    }
+    Tally tally;
+    for (std::size_t i = n, j = m; i > 0 || j > 0;) {
+        switch (step[cell(i, j)]) {
+        case fromDrop:
+            --i;
+            if (!r[i].droppable) {
+                tally.lost(r[i]);
+            }
+            break;
+        case fromAdd:
+            --j;
+            tally.gained(a[j]);
+            break;
+        case fromPair: {
+            --i;
+            --j;
+            std::uint32_t s = substitution(r[i], a[j], one);
+            tally.light += s == kLight;
+            tally.similar += s == kSimilar;
+            break;
+        }
+        default:
+            return std::nullopt;
+        }
+    }
+    return tally;
+}
+
+Tally align(const std::vector<Info>& r, const std::vector<Info>& a) {
+    if (auto tally = alignInWindow(r, a)) {
+        return *tally;
+    }
+    return alignInBand(r, a);
+}
+
 } // namespace
 
 Words words(std::string_view text) {
-    return withNumbers(tokens(text));
+    Words out = withNumbers(tokens(text));
+    markFillers(out);
+    return out;
 }
 
 bool mayShrink(const Words& raw) {
-    if (hasSelfCorrection(raw)) {
-        return true;
-    }
-    const std::vector<bool> fillers = fillerMask(raw);
     for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (fillers[i] || raw[i].spoken || (i + 1 < raw.size() && raw[i].key == raw[i + 1].key)) {
+        if (raw[i].filler || raw[i].spoken ||
+            (i + 1 < raw.size() && raw[i].key == raw[i + 1].key)) {
             return true;
         }
     }
@@ -1019,7 +1168,7 @@ bool mayShrink(const Words& raw) {
 }
 
 bool hasSelfCorrection(const Words& raw) {
-    return !corrections(raw, fillerMask(raw)).empty();
+    return !corrections(raw).empty();
 }
 
 std::string_view contentChange(const Words& raw, const Words& answer) {

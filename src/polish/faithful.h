@@ -18,6 +18,9 @@ struct Word {
     bool capital = false;       // written with an initial capital
     bool sentenceStart = false; // the first word of a text, sentence, line or list item
     bool spoken = false;        // a number said in words, which digits write shorter
+    bool filler = false;        // part of a hesitation or of spoken layout ("punto y aparte")
+    std::uint16_t lexical = 0;  // the word lists it is on, for the comparison
+    std::int8_t number = -1;    // which number word it is, for the comparison
 };
 using Words = std::vector<Word>;
 
@@ -28,8 +31,8 @@ Words words(std::string_view text);
 // whole words only.
 bool hasSelfCorrection(const Words& raw);
 
-// Whether a faithful polish of the dictation may be much shorter than it: it corrects itself,
-// hesitates, repeats itself or says numbers in words.
+// Whether a faithful polish of the dictation may be much shorter than it besides a
+// self-correction: it hesitates, repeats itself or says numbers in words.
 bool mayShrink(const Words& raw);
 
 // Empty when the answer keeps the dictation's content; otherwise a short code naming the first
