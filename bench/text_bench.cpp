@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,6 +22,14 @@ using Clock = std::chrono::steady_clock;
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Processor time of this thread: a call this short is timed without the turns other programs
+// take on a shared machine.
+double threadMilliseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
 // Whisper-like output: segments starting with a blank and ending in a line feed, an annotation.
@@ -120,9 +129,9 @@ int main() {
     const auto [dictation, polish] = dictationAndPolish(2000);
     std::vector<double> judged;
     for (int i = 0; i < 5 * kRounds; ++i) {
-        auto start = Clock::now();
+        double start = threadMilliseconds();
         vozmo::Polisher::Verdict verdict = vozmo::Polisher::judge(dictation, polish);
-        judged.push_back(millisecondsSince(start));
+        judged.push_back(threadMilliseconds() - start);
         if (!verdict.accepted) {
             std::fprintf(stderr, "the acceptance test refused the faithful polish (%.*s)\n",
                          int(verdict.reason.size()), verdict.reason.data());
@@ -135,6 +144,7 @@ int main() {
     std::printf("clean_apply_accept: %.3f ms per dictation (target <= 2 ms)\n",
                 times[times.size() / 2]);
     std::printf("dictionary_load: %.3f ms for 200 corrections\n", loads[loads.size() / 2]);
-    std::printf("accept_2000_chars: %.3f ms (target <= 0.2 ms)\n", judged[judged.size() / 2]);
+    std::printf("accept_2000_chars: %.3f ms processor time (target <= 0.2 ms)\n",
+                judged[judged.size() / 2]);
     return 0;
 }
