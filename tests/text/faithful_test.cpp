@@ -277,5 +277,85 @@ TEST(PolishGuard, RefusesBadAnswersForTheirReason) {
     std::cout << "bad answers refused: " << refused << " of " << kBad.size() << "\n";
 }
 
+TEST(PolishGuard, WordsAreFoldedAndNumbersRead) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> keys;
+    };
+    const Case cases[] = {
+        {"¡MAÑANA, el Miércoles!", {"manana", "el", "miercoles"}},
+        {"aqui\xCC\x81 y O'Donnell", {"aqui", "y", "odonnell"}}, // an accent written apart
+        {"dos mil veinticinco", {"2025"}},
+        {"mil quinientos y 1.500 y 1500", {"1500", "y", "1500", "y", "1500"}},
+        {"trescientos cuarenta y dos", {"342"}},
+        {"un millón doscientos mil", {"1200000"}},
+        {"3 millones", {"3000000"}},
+        {"cero seis uno dos", {"0612"}},
+        {"dos coma cinco y 2,5", {"2.5", "y", "2.5"}},
+        {"a las 5:30", {"a", "las", "5:30"}},
+        {"el veinte por ciento", {"el", "20", "%"}},
+        {"un café y una tarta", {"un", "cafe", "y", "una", "tarta"}}, // articles stay words
+        {"dos tres", {"23"}},
+        {"veinte treinta", {"20", "30"}},
+        {"\xFF\xFEhola\xC3", {"hola"}},
+        {"١٢ y ٣", {"12", "y", "3"}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> keys;
+        for (const auto& w : Polisher::words(c.text)) {
+            keys.push_back(w.key);
+        }
+        EXPECT_EQ(keys, c.keys) << c.text;
+    }
+    // Only a number opening a line and followed by "." or ")" marks a list item.
+    auto kinds = [](std::string_view text) {
+        std::string out;
+        for (const auto& w : Polisher::words(text)) {
+            out += w.kind == Polisher::Word::Kind::listMark ? 'L'
+                   : w.kind == Polisher::Word::Kind::number ? 'N'
+                                                            : 'w';
+        }
+        return out;
+    };
+    EXPECT_EQ(kinds("1. Pan\n2) Sal\nson 3. Y 4.5"), "LwLwwNwN");
+}
+
+TEST(PolishGuard, OddInputGivesAVerdict) {
+    const std::string huge = [] {
+        std::string s;
+        for (int i = 0; i < 4000; ++i) {
+            s += "eh bueno el lunes no perdón el martes 12 ";
+        }
+        return s;
+    }();
+    const std::string cases[] = {
+        "\xFF\xFE\xC3",
+        "...!!!",
+        "👨‍👩‍👧 🇪🇸",
+        "no perdón",
+        "perdón perdón perdón",
+        "mejor",
+        "y y y y",
+        "1. 2. 3.",
+        "mil mil millones millones",
+        huge,
+    };
+    for (const auto& raw : cases) {
+        for (const auto& answer : cases) {
+            Polisher::Verdict v = Polisher::judge(raw, answer);
+            EXPECT_EQ(v.accepted, v.reason.empty())
+                << raw.substr(0, 40) << " / " << answer.substr(0, 40);
+        }
+    }
+    // A long faithful polish is still compared word by word.
+    std::string polished;
+    for (int i = 0; i < 4000; ++i) {
+        polished += "El martes 12. ";
+    }
+    EXPECT_TRUE(Polisher::accept(huge, polished));
+    EXPECT_EQ(Polisher::judge(huge, polished + "Gracias.").reason, "anade");
+}
+
 } // namespace
 } // namespace vozmo
