@@ -22,10 +22,10 @@ namespace {
 using Kind = Word::Kind;
 constexpr std::size_t npos = std::size_t(-1);
 
-// Every list holds folded words (lower case, no accents), sorted for binary search.
+// Every list holds folded words: lower case, no accents.
 
 // Articles, prepositions, conjunctions and clitics: a polish may add, drop or swap a few of
-// them to fix the grammar.
+// them to fix the grammar. "así" is here for "así que", which a polish writes for "o sea que".
 constexpr std::array<std::string_view, 38> kLightWords = {
     "a",   "al", "asi", "como", "con", "de",  "del", "e",  "el",  "en",   "la",   "las", "le",
     "les", "lo", "los", "me",   "mi",  "mis", "nos", "o",  "os",  "para", "pero", "por", "que",
