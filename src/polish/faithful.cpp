@@ -131,8 +131,13 @@ constexpr std::array<NumberWord, 62> kNumberWords = {{
 
 // Phrases, words separated by one blank.
 // Fillers and hesitations a polish drops.
-constexpr std::array<std::string_view, 29> kFillers = {
+constexpr std::array<std::string_view, 34> kFillers = {
     "a ver como te lo explico",
+    "ya sabes",
+    "um",
+    "umm",
+    "hm",
+    "ejem",
     "como te lo explico",
     "lo que quiero decir es que",
     "bueno pues nada",
@@ -363,6 +368,11 @@ std::string canonicalNumber(const std::string& written) {
     return written;
 }
 
+bool isInteger(std::string_view key) {
+    return !key.empty() &&
+           std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 Words tokens(std::string_view text) {
     const std::u32string c = codePoints(text);
     const std::size_t n = c.size();
@@ -393,6 +403,28 @@ Words tokens(std::string_view text) {
                     written += char(c[i]);
                 } else {
                     break;
+                }
+            }
+            // A telephone number in groups: "600 123 456", "91 234 56 78".
+            auto groupAt = [&](std::size_t k) {
+                std::size_t digits = 0;
+                while (isDigit(at(k + digits))) {
+                    ++digits;
+                }
+                return (digits == 2 || digits == 3) && !isDigit(at(k + digits)) ? digits : 0;
+            };
+            if (isInteger(written) && (written.size() == 2 || written.size() == 3)) {
+                std::size_t groups = 1, end = i;
+                while (at(end) == ' ' && groupAt(end + 1) != 0) {
+                    end += 1 + groupAt(end + 1);
+                    ++groups;
+                }
+                if (groups >= 3) {
+                    for (; i < end; ++i) {
+                        if (isDigit(c[i])) {
+                            written += char('0' + digitValue(c[i]));
+                        }
+                    }
                 }
             }
             Word w{canonicalNumber(written), Kind::number};
@@ -445,11 +477,6 @@ Words tokens(std::string_view text) {
 bool singleDigit(const Word& w) {
     const NumberWord* n = numberWord(w);
     return n && n->kind == Num::unit && w.key != "un" && w.key != "una";
-}
-
-bool isInteger(std::string_view key) {
-    return !key.empty() &&
-           std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The value of the spoken number that starts at t[i] and the index after it.
@@ -557,12 +584,15 @@ std::optional<std::pair<std::string, std::size_t>> spokenNumber(const Words& t, 
         }
         value = std::to_string(total + current);
     }
-    // "dos coma cinco"
-    if (decimals && j + 1 < t.size() && t[j].kind == Kind::word && t[j].key == "coma") {
-        if (auto fraction = spokenNumber(t, j + 1, false)) {
+    // "dos coma cinco"; "diecinueve con noventa y nueve" is a price, 19,99.
+    if (decimals && j + 1 < t.size() && t[j].kind == Kind::word &&
+        (t[j].key == "coma" || t[j].key == "con")) {
+        auto fraction = spokenNumber(t, j + 1, false);
+        if (!fraction && singleDigit(t[j + 1])) {
+            fraction = std::pair{std::string(1, char('0' + numberWord(t[j + 1])->value)), j + 2};
+        }
+        if (fraction && (t[j].key == "coma" || fraction->first.size() == 2)) {
             return std::pair{value + "." + fraction->first, fraction->second};
-        } else if (singleDigit(t[j + 1])) {
-            return std::pair{value + "." + char('0' + numberWord(t[j + 1])->value), j + 2};
         }
     }
     return std::pair{value, j};

@@ -64,6 +64,11 @@ const std::vector<Case> kFaithful = {
      "El informe ya está en la carpeta compartida."},
     {"eh em pues que la reunión de mañana se cancela", "La reunión de mañana se cancela."},
     {"emm la verdad es que eh el proyecto va bien", "La verdad es que el proyecto va bien."},
+    {"necesito que me envíes el informe ya sabes el de ventas",
+     "Necesito que me envíes el informe de ventas."},
+    {"um vale entonces quedamos así", "Vale, entonces quedamos así."},
+    {"Hola, Marta. Te escribo porque, eh, no sé si te llegó el correo.",
+     "Hola, Marta. Te escribo porque no sé si te llegó el correo."},
     // Repetitions and false starts.
     {"quiero que que revises el el presupuesto antes de enviarlo",
      "Quiero que revises el presupuesto antes de enviarlo."},
@@ -94,6 +99,9 @@ const std::vector<Case> kFaithful = {
     {"la obra costó tres millones de euros", "La obra costó 3 millones de euros."},
     {"a las cinco", "A las 5."},
     {"primero uno segundo dos", "1. Uno.\n2. Dos."},
+    {"cuesta diecinueve con noventa y nueve", "Cuesta 19,99."},
+    {"llámame al seis cero cero uno dos tres cuatro cinco seis", "Llámame al 600 123 456."},
+    {"el martes a las diez y cuarto", "El martes a las 10:15."},
     // Lists.
     {"para mañana primero llamar al banco segundo pagar el alquiler y por último comprar pan",
      "Para mañana:\n1. Llamar al banco.\n2. Pagar el alquiler.\n3. Comprar pan."},
@@ -230,6 +238,9 @@ const std::vector<Case> kBad = {
     {"el contrato se firmó en dos mil veinticinco", "El contrato se firmó en 2024.", "cifras"},
     {"compra 2 kilos y medio de naranjas", "Compra 2 kilos de naranjas.", "quita"},
     {"el precio es de 1500 euros", "El precio es de 1.500 euros.", "cifras"},
+    {"llámame al seis cero cero uno dos tres cuatro cinco seis", "Llámame al 600 123 465.",
+     "cifras"},
+    {"cuesta diecinueve con noventa y nueve", "Cuesta 19,90.", "cifras"},
     // A self-correction that keeps the wrong half.
     {"eh bueno pues el envío lo hacemos el lunes no perdón el martes por la mañana",
      "El envío lo hacemos el lunes por la mañana.", "fecha"},
