@@ -426,20 +426,27 @@ void AppDelegate::finish() {
             return;
         }
         double iaTime = 0;
+        std::string_view refusal; // a reason code, never the text
         if (job.polish && servers->llmReady() && spaceSeparatedWords(text) >= 3) {
             whenCurrent([](AppDelegate& app) { app.show(HUDMode::polishing()); });
             const auto t1 = Clock::now();
             auto polished = Polisher::polish(text, vocabulary.words);
-            if (polished && Polisher::accept(text, *polished)) {
-                text = vocabulary.apply(*polished);
+            if (polished) {
+                const Polisher::Verdict verdict = Polisher::judge(text, *polished);
+                if (verdict.accepted) {
+                    text = vocabulary.apply(*polished);
+                }
+                refusal = verdict.reason;
             }
             iaTime = secondsSince(t1);
         }
         text =
             adapt(text, job.target ? std::optional<std::string>(job.target->appId) : std::nullopt);
-        char line[128];
-        std::snprintf(line, sizeof line, "Dictado %.1f s · Whisper %.2f s · IA %.2f s",
-                      job.duration, whisperTime, iaTime);
+        char line[160];
+        std::snprintf(line, sizeof line, "Dictado %.1f s · Whisper %.2f s · IA %.2f s%s%.*s",
+                      job.duration, whisperTime, iaTime,
+                      refusal.empty() ? "" : " · descartada: ", int(refusal.size()),
+                      refusal.data());
         log(line);
         whenCurrent([text, target = job.target](AppDelegate& app) { app.deliver(text, target); });
     }).detach();

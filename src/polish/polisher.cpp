@@ -1,10 +1,14 @@
 #include "polisher.h"
 
+#include "faithful.h"
 #include "unicode_text.h"
 #include "vocabulary.h"
 
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 namespace vozmo::Polisher {
 
@@ -37,11 +41,6 @@ constexpr std::array<std::string_view, 7> kRefusalMarkers = {
     "aquí tienes", "aquí está el texto", "texto corregido",
 };
 
-// Phrases with which a speaker corrects themselves; the answer may then shrink a lot.
-constexpr std::array<std::string_view, 7> kSelfCorrectionMarkers = {
-    "perdón", "mejor", "quiero decir", "digo", "no espera", "corrijo", "me equivoqué",
-};
-
 constexpr double kGrowthRatio = 1.5;
 constexpr std::size_t kGrowthAllowance = 25;
 constexpr double kShrinkWithCorrection = 0.3;
@@ -49,6 +48,49 @@ constexpr double kShrinkWithoutCorrection = 0.6;
 
 std::string wrapped(std::string_view dictation) {
     return "<dictado>" + std::string(dictation) + "</dictado>";
+}
+
+// The folded words separated by blanks, with one blank at each end so that a search may ask for
+// whole words.
+std::string joined(const Words& words) {
+    std::string out = " ";
+    for (const Word& w : words) {
+        out += w.key;
+        out += ' ';
+    }
+    return out;
+}
+
+// The number of grapheme clusters. Text of the alphabetic scripts, punctuation and combining
+// accents is counted here directly: every code point starts a cluster but a combining accent and
+// the LF of a CR LF. Anything else (emoji sequences, Hangul, Indic scripts) goes to ICU's rules.
+std::size_t characters(std::string_view s) {
+    std::size_t count = 0;
+    bool afterCR = false;
+    for (std::size_t i = 0; i < s.size();) {
+        auto byte = static_cast<unsigned char>(s[i]);
+        if (byte < 0x80) {
+            count += !(byte == '\n' && afterCR);
+            afterCR = byte == '\r';
+            ++i;
+            continue;
+        }
+        afterCR = false;
+        UChar32 c;
+        std::int32_t at = 0;
+        const auto length = std::int32_t(std::min<std::size_t>(s.size() - i, 4));
+        U8_NEXT(reinterpret_cast<const std::uint8_t*>(s.data() + i), at, length, c);
+        i += std::size_t(at);
+        bool accent = c >= 0x300 && c <= 0x36F;
+        bool simple = (c >= 0x80 && c < 0x300) || (c >= 0x370 && c < 0x483) ||
+                      (c >= 0x48A && c < 0x530) || (c >= 0x1E00 && c < 0x200C) ||
+                      (c >= 0x200E && c < 0x2060) || (c >= 0x20A0 && c < 0x20C0);
+        if (!accent && !simple) {
+            return text::graphemeCount(s);
+        }
+        count += simple;
+    }
+    return count;
 }
 
 void eraseAll(std::string& s, std::string_view what) {
@@ -186,43 +228,62 @@ std::optional<std::string> polish(std::string_view text, const std::vector<std::
     return readPolishAnswer(response.status, response.body);
 }
 
-bool accept(std::string_view raw, std::string_view polished) {
+Verdict judge(std::string_view raw, std::string_view polished) {
+    auto refuse = [](std::string_view reason) { return Verdict{false, reason}; };
     std::string_view p = text::trimWhitespace(polished);
     if (p.empty()) {
-        return false;
+        return refuse("vacio");
     }
-    // Lower-cased and composed once, so every marker test below is a plain substring search.
-    std::string pl = text::nfc(text::lowerCase(p));
-    std::string rl = text::nfc(text::lowerCase(raw));
-    auto contains = [](const std::string& haystack, std::string_view marker) {
-        return haystack.find(text::nfc(marker)) != std::string::npos;
-    };
-    for (std::string_view marker : kRefusalMarkers) {
-        if (contains(pl, marker) && !contains(rl, marker)) {
-            return false;
+    const Words rawWords = words(raw);
+    const Words answerWords = words(p);
+    // The markers are searched in the folded words (lower case, no accents or punctuation),
+    // which a marker matches whatever its case, accents or canonical form.
+    const std::string rawFolded = joined(rawWords), answerFolded = joined(answerWords);
+    static const std::vector<std::string> markers = [] {
+        std::vector<std::string> out;
+        for (std::string_view marker : kRefusalMarkers) {
+            std::string folded = joined(words(marker));
+            out.push_back(folded.substr(1, folded.size() - 2)); // a substring, not whole words
+        }
+        return out;
+    }();
+    for (const std::string& folded : markers) {
+        if (answerFolded.find(folded) != std::string::npos &&
+            rawFolded.find(folded) == std::string::npos) {
+            return refuse("marcador");
         }
     }
-    bool correction = std::any_of(kSelfCorrectionMarkers.begin(), kSelfCorrectionMarkers.end(),
-                                  [&](std::string_view m) { return contains(rl, m); });
-    std::size_t lengthP = text::graphemeCount(p);
-    std::size_t lengthRaw = text::graphemeCount(raw);
+    // Markers as whole words: "código" holds "digo" and "mejorado" holds "mejor".
+    bool correction = hasSelfCorrection(rawWords);
+    std::size_t lengthP = characters(p);
+    std::size_t lengthRaw = characters(raw);
     double ratio = double(lengthP) / double(std::max<std::size_t>(lengthRaw, 1));
     if (ratio > kGrowthRatio && lengthP > lengthRaw + kGrowthAllowance) {
-        return false;
+        return refuse("largo");
     }
-    if (correction) {
-        return ratio >= kShrinkWithCorrection;
+    // The floor is lower when the dictation holds words a polish drops or shortens: "lo que
+    // quiero decir es que", "cuatro siete uno dos".
+    if (ratio <
+        (correction || mayShrink(rawWords) ? kShrinkWithCorrection : kShrinkWithoutCorrection)) {
+        return refuse("corto");
     }
-    if (ratio < kShrinkWithoutCorrection) {
-        return false;
-    }
-    std::set<std::string> kept = numbers(p);
-    for (const std::string& n : numbers(raw)) {
-        if (!kept.contains(n)) {
-            return false;
+    // A self-correction may drop a number; the content check below knows which ones may go.
+    if (!correction) {
+        std::set<std::string> kept = numbers(p);
+        for (const std::string& n : numbers(raw)) {
+            if (!kept.contains(n)) {
+                return refuse("cifras");
+            }
         }
     }
-    return true;
+    if (std::string_view change = contentChange(rawWords, answerWords); !change.empty()) {
+        return refuse(change);
+    }
+    return {true, {}};
+}
+
+bool accept(std::string_view raw, std::string_view polished) {
+    return judge(raw, polished).accepted;
 }
 
 std::set<std::string> numbers(std::string_view text) {

@@ -44,8 +44,19 @@ std::optional<std::string> polish(std::string_view text, int port = LLM_PORT);
 std::optional<std::string> polish(std::string_view text, const std::vector<std::string>& vocabulary,
                                   int port = LLM_PORT);
 
+// The acceptance test's answer. `reason` is a short code for the log when the answer is
+// refused ("marcador", "largo", "corto", "cifras", or one of `contentChange`'s), empty when it
+// is accepted; it never holds any of the dictated text.
+struct Verdict {
+    bool accepted = false;
+    std::string_view reason;
+};
+
 // Whether the polished answer may replace the dictation: no refusal or announcement, no
-// runaway growth or shrinkage, and every number of the dictation kept.
+// runaway growth or shrinkage, every number of the dictation kept, and the same content word
+// for word but for what a polish is asked to change (fillers, self-corrections, punctuation,
+// capitals, accents, numbered lists, spoken numbers as digits).
+Verdict judge(std::string_view raw, std::string_view polished);
 bool accept(std::string_view raw, std::string_view polished);
 
 // The maximal runs of decimal digits (any script) in the text.

@@ -191,6 +191,7 @@ TEST_F(AppE2e, HeldKeyPastesThePolishedCorrectedText) {
     auto timings = app_->logLines("Dictado ", logFrom);
     ASSERT_EQ(timings.size(), 1u) << app_->log();
     EXPECT_TRUE(std::regex_search(timings[0], kTimingLine)) << timings[0];
+    EXPECT_EQ(timings[0].find("descartada"), std::string::npos) << timings[0];
 }
 
 // A tap starts a hands-free recording; other keys do not end it, the next press of the key does.
@@ -385,18 +386,22 @@ TEST_F(AppE2e, RefusedPolishDeliversTheUnpolishedText) {
     struct Case {
         std::string raw;
         std::string answer;
+        std::string reason; // the code on the timing line
     };
     const std::vector<Case> cases = {
-        {"el precio es de 1500 euros", "El precio es de 1.500 euros."},
+        {"el precio es de 1500 euros", "El precio es de 1.500 euros.", "cifras"},
         {"dile a Sonia que llego tarde",
          "Dile a Sonia que llego tarde porque el tráfico de la autopista estaba completamente "
-         "parado esta mañana y no pude salir antes de casa."},
+         "parado esta mañana y no pude salir antes de casa.",
+         "largo"},
+        {"mañana no puedo ir a la reunión", "Mañana puedo ir a la reunión.", "negacion"},
     };
     nlohmann::json rules = nlohmann::json::array();
     for (const auto& c : cases) {
         rules.push_back({{"match", c.raw}, {"content", c.answer}});
     }
-    standins_.configure(StandinKind::Llama, {{"rules", rules}});
+    // Slow enough for the polishing step to stay on the panel longer than one look at it.
+    standins_.configure(StandinKind::Llama, {{"rules", rules}, {"delay", 0.3}});
     ASSERT_NO_FATAL_FAILURE(launch());
 
     for (const auto& c : cases) {
@@ -405,9 +410,17 @@ TEST_F(AppE2e, RefusedPolishDeliversTheUnpolishedText) {
         ASSERT_TRUE(target_->setText(""));
         const auto chats = completions().size();
         const auto from = hud_->mark();
+        const auto logFrom = app_->logSize();
         ASSERT_NO_FATAL_FAILURE(holdAndSpeak());
         EXPECT_TRUE(targetShows(c.raw)) << target_->text().value_or("?");
         EXPECT_EQ(completions().size(), chats + 1) << "the text was not offered for polishing";
+        // The refusal's reason is logged as a code beside the timings, without the text.
+        ASSERT_TRUE(app_->waitForLog("Dictado ", logFrom, 10s)) << app_->log();
+        auto timings = app_->logLines("Dictado ", logFrom);
+        ASSERT_EQ(timings.size(), 1u) << app_->log();
+        EXPECT_TRUE(std::regex_search(timings[0], kTimingLine)) << timings[0];
+        EXPECT_TRUE(timings[0].ends_with(" · descartada: " + c.reason)) << timings[0];
+        EXPECT_EQ(timings[0].find(c.raw), std::string::npos) << timings[0];
         EXPECT_TRUE(hud_->sawSince(kPolishing, from)) << hud_->shownSince(from);
         ASSERT_TRUE(waitUntil([&] { return !hud_->panelVisible(); }, 10s));
     }

@@ -237,14 +237,37 @@ TEST(PolishAccept, Table) {
         {"a las cinco", "A las 5.", true},
         {"primero uno segundo dos", "1. Uno.\n2. Dos.", true},
         {"el 07 de mayo", "El 7 de mayo.", false},
-        // With a self-correction the numbers are not checked ("código" contains "digo").
-        {"el código es 1234 ya", "El código es 12.", true},
+        // Self-correction markers are whole words: "código" holds "digo" but corrects nothing,
+        // so its number is checked.
+        {"el código es 1234 ya", "El código es 12.", false},
         {"el numero es 1234 ya", "El numero es 12.", false},
-        // Canonical equivalence in the self-correction markers.
-        {"no perdo\xCC\x81n el martes a las cinco", "El martes.", true},
+        // Canonical equivalence in the self-correction markers; the repair is kept whole.
+        {"el lunes no perdo\xCC\x81n el martes a las cinco", "El martes a las cinco.", true},
+        {"no perdo\xCC\x81n el martes a las cinco", "El martes.", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Polisher::accept(c.raw, c.polished), c.accepted) << c.raw << " -> " << c.polished;
+    }
+}
+
+TEST(PolishAccept, ReasonCodes) {
+    struct Case {
+        std::string raw, polished;
+        std::string_view reason;
+    };
+    const Case cases[] = {
+        {"hola", "  ", "vacio"},
+        {"revisa esto", "Texto corregido: revisa esto.", "marcador"},
+        {"dile que sí", "Dile que sí, que mañana se lo confirmo por escrito sin falta.", "largo"},
+        {"el precio final del piso es de doscientos mil euros", "El piso.", "corto"},
+        {"a las 5", "A las cinco.", "cifras"},
+        {"quedamos el martes", "Quedamos el martes.", ""},
+    };
+    for (const auto& c : cases) {
+        Polisher::Verdict v = Polisher::judge(c.raw, c.polished);
+        EXPECT_EQ(v.reason, c.reason) << c.raw << " -> " << c.polished;
+        EXPECT_EQ(v.accepted, c.reason.empty()) << c.raw;
+        EXPECT_EQ(Polisher::accept(c.raw, c.polished), v.accepted) << c.raw;
     }
 }
 
@@ -256,6 +279,9 @@ TEST(PolishAccept, LengthLimitsInCharacters) {
         }
         return out;
     };
+    // The word stays the same; only punctuation makes up the difference, so the length limits
+    // alone decide.
+    auto dots = [](std::size_t n) { return std::string(n, '.'); };
     struct Case {
         std::size_t raw, polished;
         bool accepted;
@@ -269,17 +295,20 @@ TEST(PolishAccept, LengthLimitsInCharacters) {
         {100, 59, false},  {0, 25, true},    {0, 26, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Polisher::accept(chars(c.raw), chars(c.polished)), c.accepted)
-            << c.raw << " -> " << c.polished;
+        std::size_t word = std::min(c.raw, c.polished);
+        std::string raw = chars(word) + dots(c.raw - word);
+        std::string polished = chars(word) + dots(c.polished - word);
+        EXPECT_EQ(Polisher::accept(raw, polished), c.accepted) << c.raw << " -> " << c.polished;
     }
     // 41 and 22 characters: ratio about 0.54, allowed only after a self-correction.
     EXPECT_TRUE(
         Polisher::accept("quedamos el martes no perdón el miércoles", "Quedamos el miércoles."));
     EXPECT_FALSE(
         Polisher::accept("quedamos el martes no pardón el miércoles", "Quedamos el miércoles."));
-    // Ratio 0.3 is the floor with a self-correction.
-    EXPECT_TRUE(Polisher::accept("mejor " + std::string(94, 'a'), std::string(30, 'b')));
-    EXPECT_FALSE(Polisher::accept("mejor " + std::string(94, 'a'), std::string(29, 'b')));
+    // Ratio 0.3 is the floor with a self-correction: 100 and 101 characters shrink to 30.
+    const std::string repair = "el " + std::string(27, 'b');
+    EXPECT_TRUE(Polisher::accept("el " + std::string(60, 'a') + " mejor " + repair, repair));
+    EXPECT_FALSE(Polisher::accept("el " + std::string(61, 'a') + " mejor " + repair, repair));
 }
 
 TEST(PolishAccept, Numbers) {
