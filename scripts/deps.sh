@@ -6,6 +6,8 @@ VOZMO_RUN_PACKAGES="pulseaudio-utils procps xdg-utils sound-theme-freedesktop"
 VOZMO_TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox xdotool xclip pulseaudio
  espeak-ng dbus dbus-x11 at-spi2-core python3 curl libgtk-3-bin python3-gi gir1.2-gtk-3.0
  clang-format x11-utils"
+# The fuzz build: clang with its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports.
+VOZMO_FUZZ_PACKAGES="clang libclang-rt-14-dev llvm-14"
 
 # Installs the missing packages among "$@" when run as root; otherwise prints the one
 # apt-get line that is needed and fails.
@@ -35,4 +37,12 @@ vozmo_build() {
     shift
     cmake -S "$VOZMO_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
         cmake --build "$dir" -j2
+}
+
+# Like vozmo_build, but only the given target (a fuzz build needs no application).
+vozmo_build_targets() {
+    local dir="$1" target="$2"
+    shift 2
+    cmake -S "$VOZMO_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+        cmake --build "$dir" -j2 --target "$target"
 }

@@ -26,11 +26,13 @@ void appendField(std::string& body, const std::string& boundary, const char* nam
     body += "\r\n";
 }
 
-std::optional<std::string> transcriptOf(const HttpResponse& response) {
-    if (response.status != 200 || !response.body) {
+} // namespace
+
+std::optional<std::string> readTranscript(int status, const std::optional<std::string>& body) {
+    if (status != 200 || !body) {
         return std::nullopt;
     }
-    const auto json = nlohmann::json::parse(*response.body, nullptr, false);
+    const auto json = nlohmann::json::parse(*body, nullptr, false);
     if (!json.is_object()) { // also the discarded value of a failed parse
         return std::nullopt;
     }
@@ -40,8 +42,6 @@ std::optional<std::string> transcriptOf(const HttpResponse& response) {
     }
     return text->get<std::string>();
 }
-
-} // namespace
 
 std::string newBoundary() {
     // A random (version 4) UUID. std::random_device reads the kernel's generator, so concurrent
@@ -102,7 +102,7 @@ std::optional<std::string> transcribe(const std::string& wav, const std::string&
     request.timeoutSeconds = kTimeoutSeconds;
 
     const HttpResponse response = http(request);
-    auto transcript = transcriptOf(response);
+    auto transcript = readTranscript(response.status, response.body);
     if (!transcript) {
         log("Whisper respondió " + std::to_string(response.status));
     }
