@@ -4,9 +4,11 @@
 #include "log.h"
 
 #include <nlohmann/json.hpp>
+#include <unicode/unistr.h>
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <random>
 
 namespace vozmo {
@@ -32,7 +34,16 @@ std::optional<std::string> readTranscript(int status, const std::optional<std::s
     if (status != 200 || !body) {
         return std::nullopt;
     }
-    const auto json = nlohmann::json::parse(*body, nullptr, false);
+    auto json = nlohmann::json::parse(*body, nullptr, false);
+    if (json.is_discarded() && body->size() < std::numeric_limits<int32_t>::max()) {
+        // A stray ill-formed byte must not cost the whole dictation: read it as U+FFFD.
+        std::string repaired;
+        icu::UnicodeString::fromUTF8(icu::StringPiece(body->data(), int32_t(body->size())))
+            .toUTF8String(repaired);
+        if (repaired != *body) {
+            json = nlohmann::json::parse(repaired, nullptr, false);
+        }
+    }
     if (!json.is_object()) { // also the discarded value of a failed parse
         return std::nullopt;
     }
