@@ -1,5 +1,7 @@
 #include "prefs_store.h"
 
+#include "log.h"
+
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -62,14 +64,16 @@ void PrefsStore::setObject(const std::string& key, const nlohmann::json& value) 
     std::lock_guard lock(storeMutex());
     auto all = readAll();
     all[key] = value;
-    writeAll(all);
+    if (!writeAll(all)) {
+        log("No se pudieron guardar las preferencias en " + file_.string());
+    }
 }
 
 void PrefsStore::remove(const std::string& key) {
     std::lock_guard lock(storeMutex());
     auto all = readAll();
-    if (all.erase(key) > 0) {
-        writeAll(all);
+    if (all.erase(key) > 0 && !writeAll(all)) {
+        log("No se pudieron guardar las preferencias en " + file_.string());
     }
 }
 
