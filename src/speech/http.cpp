@@ -15,7 +15,7 @@ void ensureCurlReady() {
 }
 
 // Every answer we read is a few kilobytes; a runaway or hostile server must not fill memory.
-constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxBodyBytes = 4 * 1024 * 1024;
 
 size_t appendBody(char* data, size_t size, size_t count, void* target) {
     auto* body = static_cast<std::string*>(target);
