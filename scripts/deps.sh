@@ -8,6 +8,8 @@ VOZMO_TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox xdo
  clang-format x11-utils"
 # Making and checking the Debian package; the tests of scripts/install-servers need git.
 VOZMO_PACKAGE_PACKAGES="dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin man-db git"
+# The fuzz build: clang with its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports.
+VOZMO_FUZZ_PACKAGES="clang libclang-rt-14-dev llvm-14"
 
 # Installs the missing packages among "$@" when run as root; otherwise prints the one
 # apt-get line that is needed and fails.
@@ -37,4 +39,12 @@ vozmo_build() {
     shift
     cmake -S "$VOZMO_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
         cmake --build "$dir" -j2
+}
+
+# Like vozmo_build, but only the given target (a fuzz build needs no application).
+vozmo_build_targets() {
+    local dir="$1" target="$2"
+    shift 2
+    cmake -S "$VOZMO_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+        cmake --build "$dir" -j2 --target "$target"
 }

@@ -1,13 +1,19 @@
 #include "prefs_store.h"
 
+#include "log.h"
+
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <unistd.h>
 
 namespace vozmo {
 
 namespace {
+
+constexpr int kMaxDepth = 64;
+
 // Serialises the read-modify-write cycles of all stores in this process.
 std::mutex& storeMutex() {
     static std::mutex m;
@@ -22,7 +28,28 @@ nlohmann::json PrefsStore::readAll() const {
     }
     std::stringstream buffer;
     buffer << in.rdbuf();
-    auto parsed = nlohmann::json::parse(buffer.str(), nullptr, /*allow_exceptions=*/false);
+    // Copying and writing a value recurse once per level: a file nested deeper than any setting
+    // would overflow the stack. Such a setting is dropped whole; the others still count.
+    std::string key;
+    std::set<std::string> tooDeep;
+    const auto shallow = [&](int depth, nlohmann::json::parse_event_t event,
+                             nlohmann::json& value) {
+        using Event = nlohmann::json::parse_event_t;
+        if (event == Event::key && depth == 1 && value.is_string()) {
+            key = value.get<std::string>();
+        }
+        if (depth >= kMaxDepth && (event == Event::object_start || event == Event::array_start)) {
+            tooDeep.insert(key);
+            return false; // not even built
+        }
+        return true;
+    };
+    auto parsed = nlohmann::json::parse(buffer.str(), shallow, /*allow_exceptions=*/false);
+    if (parsed.is_object()) {
+        for (const auto& name : tooDeep) {
+            parsed.erase(name);
+        }
+    }
     if (!parsed.is_object()) {
         return nlohmann::json::object();
     }
@@ -62,14 +89,16 @@ void PrefsStore::setObject(const std::string& key, const nlohmann::json& value) 
     std::lock_guard lock(storeMutex());
     auto all = readAll();
     all[key] = value;
-    writeAll(all);
+    if (!writeAll(all)) {
+        log("No se pudieron guardar las preferencias en " + file_.string());
+    }
 }
 
 void PrefsStore::remove(const std::string& key) {
     std::lock_guard lock(storeMutex());
     auto all = readAll();
-    if (all.erase(key) > 0) {
-        writeAll(all);
+    if (all.erase(key) > 0 && !writeAll(all)) {
+        log("No se pudieron guardar las preferencias en " + file_.string());
     }
 }
 

@@ -238,13 +238,14 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
                                       ? std::string("no se pudo escribir en el disco: ") +
                                             std::strerror(transfer.writeError)
                                       : curlDescription(code, detail);
-        log("Descarga de " + spec.name + " falló: " + description);
+        // The partial body goes first: on a full disk it holds the room the message needs.
         std::filesystem::remove(partial, ec);
+        log("Descarga de " + spec.name + " falló: " + description);
         return false;
     }
     if (!written) {
-        log("Descarga de " + spec.name + " falló: " + std::strerror(syncError));
         std::filesystem::remove(partial, ec);
+        log("Descarga de " + spec.name + " falló: " + std::strerror(syncError));
         return false;
     }
     // rename replaces an older file in one step: the model's name never holds a partial body.

@@ -14,8 +14,15 @@ void ensureCurlReady() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Every answer we read is a few kilobytes; a runaway or hostile server must not fill memory.
+constexpr std::size_t kMaxBodyBytes = 4 * 1024 * 1024;
+
 size_t appendBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
+    auto* body = static_cast<std::string*>(target);
+    if (size * count > kMaxBodyBytes - body->size()) {
+        return 0; // curl ends the transfer with a write error
+    }
+    body->append(data, size * count);
     return size * count;
 }
 
@@ -70,6 +77,7 @@ HttpResponse http(const HttpRequest& request) {
     curl_easy_setopt(h, CURLOPT_NOPROXY, "*"); // our servers are local; never via a proxy
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
 
     if (curl_easy_perform(h) != CURLE_OK) {
         return {};

@@ -4,9 +4,11 @@
 #include "log.h"
 
 #include <nlohmann/json.hpp>
+#include <unicode/unistr.h>
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <random>
 
 namespace vozmo {
@@ -26,11 +28,22 @@ void appendField(std::string& body, const std::string& boundary, const char* nam
     body += "\r\n";
 }
 
-std::optional<std::string> transcriptOf(const HttpResponse& response) {
-    if (response.status != 200 || !response.body) {
+} // namespace
+
+std::optional<std::string> readTranscript(int status, const std::optional<std::string>& body) {
+    if (status != 200 || !body) {
         return std::nullopt;
     }
-    const auto json = nlohmann::json::parse(*response.body, nullptr, false);
+    auto json = nlohmann::json::parse(*body, nullptr, false);
+    if (json.is_discarded() && body->size() < std::numeric_limits<int32_t>::max()) {
+        // A stray ill-formed byte must not cost the whole dictation: read it as U+FFFD.
+        std::string repaired;
+        icu::UnicodeString::fromUTF8(icu::StringPiece(body->data(), int32_t(body->size())))
+            .toUTF8String(repaired);
+        if (repaired != *body) {
+            json = nlohmann::json::parse(repaired, nullptr, false);
+        }
+    }
     if (!json.is_object()) { // also the discarded value of a failed parse
         return std::nullopt;
     }
@@ -40,8 +53,6 @@ std::optional<std::string> transcriptOf(const HttpResponse& response) {
     }
     return text->get<std::string>();
 }
-
-} // namespace
 
 std::string newBoundary() {
     // A random (version 4) UUID. std::random_device reads the kernel's generator, so concurrent
@@ -102,7 +113,7 @@ std::optional<std::string> transcribe(const std::string& wav, const std::string&
     request.timeoutSeconds = kTimeoutSeconds;
 
     const HttpResponse response = http(request);
-    auto transcript = transcriptOf(response);
+    auto transcript = readTranscript(response.status, response.body);
     if (!transcript) {
         log("Whisper respondió " + std::to_string(response.status));
     }

@@ -14,6 +14,10 @@ namespace vozmo {
 std::optional<std::string> transcribe(const std::string& wav, const std::string& language,
                                       const std::string& prompt, int port = WHISPER_PORT);
 
+// The transcript of a speech-server answer: the string "text" of a 200 JSON object; absent for
+// any other status, body or shape.
+std::optional<std::string> readTranscript(int status, const std::optional<std::string>& body);
+
 // "Vozmo" followed by a fresh random UUID in upper-case hexadecimal.
 std::string newBoundary();
 

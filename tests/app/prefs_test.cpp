@@ -64,6 +64,35 @@ TEST(Prefs, CorruptOrUnreadableStoreReadsAsEmpty) {
     EXPECT_TRUE(Prefs::sounds());
 }
 
+TEST(Prefs, AbsurdlyNestedValuesAreDroppedAndTheOtherSettingsKept) {
+    // Deep enough to overflow the stack when such a value was copied or written out.
+    for (const char* open : {"[", "{\"a\":"}) {
+        test::TempHome home;
+        const std::size_t depth = 300000;
+        std::string deep;
+        for (std::size_t i = 0; i < depth; ++i) {
+            deep += open;
+        }
+        deep += "1";
+        deep += std::string(depth, open[0] == '[' ? ']' : '}');
+        test::writeFile(config().prefsFile, R"({"hotkey":"ropt","fnKeyVerified":)" + deep +
+                                                R"(,"polish":false,"x":)" + deep + "}");
+        EXPECT_EQ(Prefs::object("fnKeyVerified"), std::nullopt) << open;
+        EXPECT_EQ(Prefs::hotkey(), "ropt") << open;
+        Prefs::setSounds(false);
+        EXPECT_FALSE(Prefs::sounds()) << open;
+        EXPECT_FALSE(Prefs::polish()) << open;
+        EXPECT_EQ(nlohmann::json::parse(test::readFile(config().prefsFile)),
+                  nlohmann::json::parse(R"({"hotkey":"ropt","polish":false,"sounds":false})"))
+            << open;
+    }
+    // Nesting a setting could plausibly use still reads whole.
+    test::TempHome home;
+    const std::string nested = std::string(20, '[') + "true" + std::string(20, ']');
+    test::writeFile(config().prefsFile, R"({"v":)" + nested + "}");
+    EXPECT_EQ(Prefs::object("v"), nlohmann::json::parse(nested));
+}
+
 TEST(Prefs, TogglesAndWritesKeepOtherKeys) {
     test::TempHome home;
     Prefs::toggleSounds();
