@@ -36,8 +36,11 @@ const char* tierKey(ModelTier tier) {
 std::vector<ModelOption> modelOptions() {
     const Config& c = config();
     // The accurate models are the configuration's; the fast ones share their file names.
-    const ModelSpec& accurateSpeech = c.modelSpecs.at(0);
-    const ModelSpec& accuratePolish = c.modelSpecs.at(1);
+    auto configured = [&c](std::size_t index, const std::filesystem::path& dest) {
+        return index < c.modelSpecs.size() ? c.modelSpecs[index] : ModelSpec{"", "", dest, 0};
+    };
+    const ModelSpec accurateSpeech = configured(0, c.whisperModelURL);
+    const ModelSpec accuratePolish = configured(1, c.llmModelURL);
     return {
         {ModelRole::speech,
          ModelTier::fast,

@@ -115,9 +115,10 @@ TEST(ModelCatalogue, DefaultFollowsTheMachine) {
 
 TEST(ModelCatalogue, ChoiceComesFromThePreferenceThenTheFileInPlace) {
     const MachineFacts twoCores{2, false};
-    const auto options = modelOptions();
-    const auto& fast = modelOption(options, ModelRole::speech, ModelTier::fast).spec;
-    const auto& accurate = modelOption(options, ModelRole::speech, ModelTier::accurate).spec;
+    // The speech model's spec in the private home of the moment.
+    auto speech = [](ModelTier tier) {
+        return modelOption(modelOptions(), ModelRole::speech, tier).spec;
+    };
     {
         test::TempHome home;
         EXPECT_EQ(chosenTier(ModelRole::speech, twoCores), ModelTier::fast);
@@ -126,6 +127,7 @@ TEST(ModelCatalogue, ChoiceComesFromThePreferenceThenTheFileInPlace) {
     {
         // Installed before there was a choice: the accurate model stays until the user picks.
         test::TempHome home;
+        const auto accurate = speech(ModelTier::accurate);
         makeSized(accurate.dest, accurate.minBytes);
         makeSized(config().llmModelURL, 1000); // a small file of the user's own
         adoptUnrecordedModels();
@@ -141,6 +143,7 @@ TEST(ModelCatalogue, ChoiceComesFromThePreferenceThenTheFileInPlace) {
     }
     {
         test::TempHome home;
+        const auto fast = speech(ModelTier::fast);
         makeSized(fast.dest, fast.minBytes);
         recordModelSource(fast.dest, fast.url);
         EXPECT_EQ(chosenTier(ModelRole::speech, {16, true}), ModelTier::fast);
