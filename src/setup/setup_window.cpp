@@ -180,6 +180,7 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
         combo = new QComboBox(choice);
         combo->setObjectName(name);
         combo->setFont(sizedFont(12));
+        combo->setMinimumHeight(26);
         for (ModelTier tier : {ModelTier::fast, ModelTier::accurate}) {
             const ModelOption& option = modelOption(options, role, tier);
             combo->addItem(QString::fromStdString(option.title + " · " + option.size),
@@ -189,7 +190,6 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
         speed->setObjectName(QString(name) + "Speed");
         speed->setFont(sizedFont(11));
         speed->setPalette(secondary(this));
-        speed->setWordWrap(true);
         grid->addWidget(title, row, 0);
         grid->addWidget(combo, row, 1);
         grid->addWidget(speed, row + 1, 1);
@@ -203,7 +203,6 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     machineNote_->setObjectName("machineNote");
     machineNote_->setFont(sizedFont(11));
     machineNote_->setPalette(secondary(this));
-    machineNote_->setWordWrap(true);
     grid->addWidget(machineNote_, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
