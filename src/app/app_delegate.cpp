@@ -7,13 +7,16 @@
 #include "hud.h"
 #include "log.h"
 #include "main_thread.h"
+#include "model_catalog.h"
 #include "model_files.h"
+#include "polish_speed.h"
 #include "polisher.h"
 #include "prefs.h"
 #include "recorder.h"
 #include "servers.h"
 #include "setup.h"
 #include "setup_window.h"
+#include "speech_window.h"
 #include "status_icon.h"
 #include "status_menu.h"
 #include "transcribe.h"
@@ -87,6 +90,7 @@ struct Job {
     std::vector<float> samples;
     std::string language;
     bool polish = true;
+    bool fastTranscription = true;
     std::optional<TargetApp> target;
     double duration = 0;
 };
@@ -161,8 +165,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     menu_ = std::make_unique<StatusMenu>(
         makeLoginItem(config().autostartFile, config().executableDir / "vozmo"));
     menu_->readiness = [this] {
-        return Readiness{servers_->whisperAvailable(), servers_->whisperReady(),
-                         servers_->llmAvailable(), servers_->llmReady()};
+        Readiness readiness{servers_->whisperAvailable(), servers_->whisperReady(),
+                            servers_->llmAvailable(), servers_->llmReady()};
+        readiness.polishTooSlow = servers_->polishSpeed()->tooSlow();
+        readiness.fasterPolishModel = setup_->modelTier(ModelRole::polish) != ModelTier::fast;
+        return readiness;
     };
     menu_->history = [this] { return history_; };
     menu_->keyMonitorOk = [this] { return keyMonitorAvailable(); };
@@ -182,6 +189,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     setup_->onModelsReady = [self] {
         if (self) {
             self->startServersIfPossible();
+            // A model chosen anew replaces the file a running server loaded.
+            self->servers_->reloadChangedModels();
         }
     };
     startServersIfPossible();
@@ -234,7 +243,7 @@ void AppDelegate::applicationWillTerminate() {
 }
 
 void AppDelegate::startServersIfPossible() {
-    if (serversStarted_ || !modelsPresent()) {
+    if (serversStarted_ || !usableModelsPresent()) {
         return;
     }
     serversStarted_ = true;
@@ -380,6 +389,7 @@ void AppDelegate::finish() {
     job.samples = std::move(recording.samples);
     job.language = Prefs::language();
     job.polish = Prefs::polish();
+    job.fastTranscription = Prefs::fastTranscription();
     job.target = target_;
     job.duration = duration;
     show(servers_->whisperReady() ? HUDMode::transcribing() : HUDMode::loading());
@@ -406,10 +416,13 @@ void AppDelegate::finish() {
         job.samples = {};
         const auto t0 = Clock::now();
         auto wav = wavData(audio);
+        const std::size_t samples = audio.size();
         audio = {};
         std::optional<std::string> raw;
         if (wav) {
-            raw = transcribe(*wav, job.language, vocabulary.whisperPrompt());
+            const int window = job.fastTranscription ? speechWindowFrames(samples) : 0;
+            const PolishSpeed::SpeechGuard speaking(servers->polishSpeed().get());
+            raw = transcribe(*wav, job.language, vocabulary.whisperPrompt(), WHISPER_PORT, window);
         }
         if (!raw) {
             whenCurrent([generation = job.generation](AppDelegate& app) {
@@ -428,17 +441,23 @@ void AppDelegate::finish() {
         double iaTime = 0;
         std::string_view refusal; // a reason code, never the text
         if (job.polish && servers->llmReady() && spaceSeparatedWords(text) >= 3) {
-            whenCurrent([](AppDelegate& app) { app.show(HUDMode::polishing()); });
-            const auto t1 = Clock::now();
-            auto polished = Polisher::polish(text, vocabulary.words);
-            if (polished) {
-                const Polisher::Verdict verdict = Polisher::judge(text, *polished);
-                if (verdict.accepted) {
-                    text = vocabulary.apply(*polished);
+            auto speed = servers->polishSpeed();
+            const PolishPlan plan = planPolish(*speed, text, polishLimitSeconds());
+            if (plan.outcome == PolishPlan::Outcome::polish) {
+                whenCurrent([](AppDelegate& app) { app.show(HUDMode::polishing()); });
+                const auto t1 = Clock::now();
+                auto polished = polishMeasured(*speed, text, vocabulary.words);
+                if (polished) {
+                    const Polisher::Verdict verdict = Polisher::judge(text, *polished);
+                    if (verdict.accepted) {
+                        text = vocabulary.apply(*polished);
+                    }
+                    refusal = verdict.reason;
                 }
-                refusal = verdict.reason;
+                iaTime = secondsSince(t1);
+            } else {
+                log(plan.logLine);
             }
-            iaTime = secondsSince(t1);
         }
         text =
             adapt(text, job.target ? std::optional<std::string>(job.target->appId) : std::nullopt);

@@ -12,14 +12,18 @@ bool polish();
 void setPolish(bool value);
 bool sounds();
 void setSounds(bool value);
-std::string hotkey();  // "fn" or "ropt"
+std::string hotkey(); // "fn" or "ropt"
 void setHotkey(const std::string& value);
 std::string language(); // "es" or "auto"
 void setLanguage(const std::string& value);
 std::string hotkeyName();
+// The speech window follows the length of the recording (on by default).
+bool fastTranscription();
+void setFastTranscription(bool value);
 
 void togglePolish();
 void toggleSounds();
+void toggleFastTranscription();
 
 // Direct access for flags that are not settings ("setupShown", ...).
 bool boolForKey(const std::string& key);

@@ -74,6 +74,11 @@ std::string statusLine(const Readiness& servers) {
     if (!servers.whisperReady) {
         return "Cargando Whisper…";
     }
+    if (servers.llmReady && servers.polishTooSlow) {
+        return servers.fasterPolishModel
+                   ? "Listo · IA demasiado lenta en este equipo con este modelo: prueba el rápido"
+                   : "Listo · IA demasiado lenta en este equipo";
+    }
     if (servers.llmReady) {
         return "Listo · Whisper + IA";
     }
@@ -134,6 +139,8 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     items.push_back(separator());
 
     items.push_back(checkable("Pulido con IA", MenuAction::togglePolish, in.polish));
+    items.push_back(checkable("Transcripción rápida", MenuAction::toggleFastTranscription,
+                              in.fastTranscription));
     items.push_back(submenu(
         "Tecla", {checkable("🌐 Fn", MenuAction::setFn, in.hotkey == "fn"),
                   checkable("⌥ Opción derecha", MenuAction::setROpt, in.hotkey == "ropt")}));
@@ -194,6 +201,7 @@ StatusMenuInputs StatusMenu::inputs() const {
         in.history = history();
     }
     in.polish = Prefs::polish();
+    in.fastTranscription = Prefs::fastTranscription();
     in.sounds = Prefs::sounds();
     in.hotkey = Prefs::hotkey();
     in.hotkeyName = Prefs::hotkeyName();
@@ -267,6 +275,9 @@ void StatusMenu::perform(const MenuItem& item) {
         break;
     case MenuAction::togglePolish:
         Prefs::togglePolish();
+        break;
+    case MenuAction::toggleFastTranscription:
+        Prefs::toggleFastTranscription();
         break;
     case MenuAction::toggleSounds:
         Prefs::toggleSounds();

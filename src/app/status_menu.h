@@ -27,6 +27,10 @@ struct Readiness {
     bool whisperReady = false;
     bool llmAvailable = false; // language-model executable and model file present
     bool llmReady = false;
+    // The last dictation was delivered unpolished: polishing it would have taken too long.
+    bool polishTooSlow = false;
+    // A faster polishing model than the current one is on offer.
+    bool fasterPolishModel = false;
 };
 
 // Everything the menu shows, gathered at the moment it opens.
@@ -34,6 +38,7 @@ struct StatusMenuInputs {
     Readiness servers;
     std::vector<std::string> history; // newest first
     bool polish = true;
+    bool fastTranscription = true;
     bool sounds = true;
     std::string hotkey = "fn";
     std::string hotkeyName = "🌐 Fn";
@@ -47,6 +52,7 @@ enum class MenuAction {
     none,
     copyHistory,
     togglePolish,
+    toggleFastTranscription,
     setFn,
     setROpt,
     setES,

@@ -4,8 +4,10 @@
 #include "config.h"
 #include "log.h"
 #include "polisher.h"
+#include "prefs.h"
 #include "servers.h"
 #include "speech_synth.h"
+#include "speech_window.h"
 #include "temp_folder.h"
 #include "transcribe.h"
 #include "vocabulary.h"
@@ -142,7 +144,12 @@ int runSelfTest() {
         std::string transcript;
         for (int n = 1; n <= 2; ++n) {
             auto started = Clock::now();
-            auto raw = transcribe(*audio, "es", vocabulary.whisperPrompt());
+            // As a dictation is sent: the window covers the samples after the 44-byte header.
+            const int window =
+                Prefs::fastTranscription()
+                    ? speechWindowFrames(audio->size() > 44 ? (audio->size() - 44) / 2 : 0)
+                    : 0;
+            auto raw = transcribe(*audio, "es", vocabulary.whisperPrompt(), WHISPER_PORT, window);
             transcript = raw ? cleanWhisper(*raw) : "(error)";
             printLine(format("WHISPER #%d (%.2f s): ", n, secondsSince(started)) + transcript);
         }

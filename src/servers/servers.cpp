@@ -6,7 +6,9 @@
 #include "http.h"
 #include "log.h"
 #include "main_thread.h"
+#include "polish_speed.h"
 #include "polisher.h"
+#include "server_command.h"
 #include "vocabulary.h"
 
 #include <chrono>
@@ -14,6 +16,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <unistd.h>
@@ -30,22 +33,17 @@ constexpr auto kProbeLimit = std::chrono::seconds(300);
 constexpr auto kProbePause = std::chrono::milliseconds(300);
 
 std::vector<std::string> whisperArguments() {
-    return {"-m",     config().whisperModelURL.string(),
-            "--host", "127.0.0.1",
-            "--port", std::to_string(WHISPER_PORT),
-            "-t",     "4",
-            "-l",     "es"};
+    return whisperServerArguments(config().whisperModelURL, WHISPER_PORT, physicalCores());
 }
 
 std::vector<std::string> llmArguments() {
-    return {"-m",     config().llmModelURL.string(),
-            "--host", "127.0.0.1",
-            "--port", std::to_string(LLM_PORT),
-            "-ngl",   "99",
-            "-c",     "4096",
-            "-np",    "1",
-            "--jinja"};
+    return llamaServerArguments(config().llmModelURL, LLM_PORT, physicalCores());
 }
+
+// The warm-up evaluates the whole prompt prefix from a cold cache: on a slow processor that
+// takes far longer than a dictation's polish may.
+constexpr double kWarmUpLimitSeconds = 300;
+constexpr auto kSpeechIdleWait = std::chrono::seconds(1);
 
 bool fileExists(const std::filesystem::path& path) {
     std::error_code ec;
@@ -70,15 +68,23 @@ struct Servers::Core : std::enable_shared_from_this<Servers::Core> {
     bool whisperReady = false;
     bool llmReady = false;
     bool stopping = false;
+    bool started = false;
     std::set<std::string> gaveUp;
     // Main thread only.
     std::function<void()> onChange;
+    std::shared_ptr<PolishSpeed> polishSpeed = std::make_shared<PolishSpeed>();
+    // The model file each server was launched with, and the servers stopped to be launched
+    // again with a new one.
+    std::map<std::string, FileStamp> launchedModels;
+    std::set<std::string> reloading;
 
     void launch(const LaunchSpec& spec);
     static void probe(std::weak_ptr<Core> weakCore, std::weak_ptr<ChildProcess> process,
                       const LaunchSpec& spec);
     void exited(const LaunchSpec& spec);
     void setReady(const std::string& name, bool value);
+    static void warmUp(std::weak_ptr<Core> weakCore);
+    bool reloaded(const LaunchSpec& spec);
 };
 
 void Servers::Core::setReady(const std::string& name, bool value) {
@@ -122,6 +128,9 @@ void Servers::Core::launch(const LaunchSpec& spec) {
     {
         std::lock_guard guard(lock);
         procs[spec.name] = process;
+        launchedModels[spec.name] =
+            fileStamp(spec.name == "whisper" ? config().whisperModelURL : config().llmModelURL)
+                .value_or(FileStamp{});
     }
     log(spec.name + " iniciado (pid " + std::to_string(process->pid()) + ")");
     std::thread(&Core::probe, weak, std::weak_ptr<ChildProcess>(process), spec).detach();
@@ -153,9 +162,8 @@ void Servers::Core::probe(std::weak_ptr<Core> weakCore, std::weak_ptr<ChildProce
             log(line);
             core->setReady(spec.name, true);
             if (spec.name == "llm") {
-                // Loads the model's weights and the prompt prefix before the first dictation.
-                auto vocabulary = Vocabulary::load();
-                Polisher::polish("hola qué tal esto es una prueba de arranque", vocabulary.words);
+                core.reset();
+                warmUp(weakCore);
             }
             return;
         }
@@ -163,7 +171,59 @@ void Servers::Core::probe(std::weak_ptr<Core> weakCore, std::weak_ptr<ChildProce
     }
 }
 
+// Loads the model's weights and the prompt prefix before the first dictation, once no
+// transcription runs, and keeps the speed the server reports.
+void Servers::Core::warmUp(std::weak_ptr<Core> weakCore) {
+    std::shared_ptr<PolishSpeed> speed;
+    if (auto core = weakCore.lock()) {
+        speed = core->polishSpeed;
+    } else {
+        return;
+    }
+    // A new model, or the same one restarted, is measured afresh.
+    speed->reset();
+    while (!speed->waitForSpeechIdle(kSpeechIdleWait)) {
+        if (weakCore.expired()) {
+            return;
+        }
+    }
+    auto vocabulary = Vocabulary::load();
+    polishMeasured(*speed, "hola qué tal esto es una prueba de arranque", vocabulary.words,
+                   LLM_PORT, kWarmUpLimitSeconds);
+    speed->setWarmedUp(true);
+    if (auto timings = speed->speeds()) {
+        char line[160];
+        std::snprintf(line, sizeof line, "IA: %.0f tokens/s de entrada, %.1f tokens/s de salida",
+                      timings->promptPerSecond, timings->predictedPerSecond);
+        log(line);
+    }
+}
+
+bool Servers::Core::reloaded(const LaunchSpec& spec) {
+    {
+        std::lock_guard guard(lock);
+        if (reloading.erase(spec.name) == 0 || stopping) {
+            return false;
+        }
+    }
+    // Stopped on purpose to load a new model file: not a crash, and not counted as one.
+    setReady(spec.name, false);
+    postToMain([weak = weak_from_this(), spec] {
+        if (auto core = weak.lock()) {
+            std::unique_lock guard(core->lock);
+            if (!core->stopping) {
+                guard.unlock();
+                core->launch(spec);
+            }
+        }
+    });
+    return true;
+}
+
 void Servers::Core::exited(const LaunchSpec& spec) {
+    if (reloaded(spec)) {
+        return;
+    }
     bool wasStopping = false;
     int count = 0;
     {
@@ -237,22 +297,87 @@ void Servers::killOrphans() {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
+namespace {
+
+const std::filesystem::path& modelOf(const std::string& name) {
+    return name == "whisper" ? config().whisperModelURL : config().llmModelURL;
+}
+
+// How a server is launched: absent when its program or model file is missing.
+std::optional<LaunchSpec> launchSpec(const std::string& name) {
+    if (name == "whisper") {
+        auto whisper = findBinary("whisper-server");
+        if (!whisper || !fileExists(config().whisperModelURL)) {
+            return std::nullopt;
+        }
+        return LaunchSpec{"whisper", whisper->string(), whisperArguments(),
+                          "http://127.0.0.1:" + std::to_string(WHISPER_PORT) + "/", true};
+    }
+    auto llama = findBinary("llama-server");
+    if (!llama || !fileExists(config().llmModelURL)) {
+        return std::nullopt;
+    }
+    // The speech server comes first: the user waits for it, while polishing is optional.
+    ServerCommand command = lowPriority(llama->string(), llmArguments(), findBinary("nice"));
+    return LaunchSpec{"llm", command.executable, command.arguments,
+                      "http://127.0.0.1:" + std::to_string(LLM_PORT) + "/health", false};
+}
+
+} // namespace
+
 void Servers::start() {
     killOrphans();
-    auto whisper = findBinary("whisper-server");
-    if (whisper && fileExists(config().whisperModelURL)) {
-        core_->launch({"whisper", whisper->string(), whisperArguments(),
-                       "http://127.0.0.1:" + std::to_string(WHISPER_PORT) + "/", true});
+    {
+        std::lock_guard guard(core_->lock);
+        core_->started = true;
+    }
+    if (auto whisper = launchSpec("whisper")) {
+        core_->launch(*whisper);
     } else {
         log("Whisper no disponible: falta whisper-server o el modelo");
     }
-    auto llama = findBinary("llama-server");
-    if (llama && fileExists(config().llmModelURL)) {
-        core_->launch({"llm", llama->string(), llmArguments(),
-                       "http://127.0.0.1:" + std::to_string(LLM_PORT) + "/health", false});
+    if (auto llm = launchSpec("llm")) {
+        core_->launch(*llm);
     } else {
         log("IA de pulido no disponible: falta llama-server o el modelo");
     }
+}
+
+void Servers::reloadChangedModels() {
+    std::vector<std::shared_ptr<ChildProcess>> toStop;
+    std::vector<std::string> toLaunch;
+    {
+        std::lock_guard guard(core_->lock);
+        if (!core_->started || core_->stopping) {
+            return;
+        }
+        for (const std::string name : {"whisper", "llm"}) {
+            const auto stamp = fileStamp(modelOf(name));
+            const auto running = core_->procs.find(name);
+            if (running == core_->procs.end()) {
+                // Its model was missing at start; it may be there now.
+                if (stamp && core_->gaveUp.count(name) == 0) {
+                    toLaunch.push_back(name);
+                }
+            } else if (stamp && running->second->isRunning() &&
+                       *stamp != core_->launchedModels[name] && !core_->reloading.count(name)) {
+                core_->reloading.insert(name);
+                toStop.push_back(running->second);
+            }
+        }
+    }
+    for (const auto& process : toStop) {
+        process->terminate(); // its exit launches the server again
+    }
+    for (const auto& name : toLaunch) {
+        if (auto spec = launchSpec(name)) {
+            core_->launch(*spec);
+        }
+    }
+}
+
+std::shared_ptr<PolishSpeed> Servers::polishSpeed() const {
+    return core_->polishSpeed;
 }
 
 void Servers::stop() {

@@ -6,6 +6,8 @@
 
 namespace vozmo {
 
+class PolishSpeed;
+
 // Owns the two local inference servers: finds them, sweeps leftovers, launches them with their
 // logs, probes them until ready, warms the language model up, restarts crashed servers (at most
 // three times) and stops them on shutdown.
@@ -30,6 +32,12 @@ public:
     void start();
     void killOrphans();
     void stop();
+    // After start(): launches again every running server whose model file was replaced since
+    // its launch, and launches one whose model has only now arrived. Main thread.
+    void reloadChangedModels();
+
+    // The language model's measured speed, its warm-up and the speech server's activity.
+    std::shared_ptr<PolishSpeed> polishSpeed() const;
 
     // Called on the main thread after every readiness update.
     void setOnChange(std::function<void()> onChange);

@@ -2,6 +2,7 @@
 
 #include "log.h"
 #include "main_thread.h"
+#include "model_catalog.h"
 #include "model_files.h"
 
 #include <curl/curl.h>
@@ -119,7 +120,11 @@ Downloader::Downloader() : shared_(std::make_shared<Shared>()) {
 }
 
 Downloader::Downloader(std::vector<ModelSpec> specs) : Downloader() {
-    fixedSpecs_ = std::move(specs);
+    specs_ = [fixed = std::move(specs)] { return fixed; };
+}
+
+Downloader::Downloader(std::function<std::vector<ModelSpec>()> specs) : Downloader() {
+    specs_ = std::move(specs);
 }
 
 Downloader::~Downloader() {
@@ -130,8 +135,8 @@ Downloader::~Downloader() {
     }
 }
 
-const std::vector<ModelSpec>& Downloader::specs() const {
-    return fixedSpecs_ ? *fixedSpecs_ : config().modelSpecs;
+std::vector<ModelSpec> Downloader::specs() const {
+    return specs_ ? specs_() : chosenModelSpecs();
 }
 
 void Downloader::start() {
@@ -144,7 +149,7 @@ void Downloader::start() {
     ensureSupport();
     std::vector<ModelSpec> queue;
     for (const auto& spec : specs()) {
-        if (fileSize(spec.dest) < spec.minBytes) {
+        if (!modelInstalled(spec)) {
             queue.push_back(spec);
         }
     }
@@ -248,6 +253,9 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
         log("Descarga de " + spec.name + " falló: " + std::strerror(syncError));
         return false;
     }
+    // The old file's origin goes first: should we stop between the two steps, an unrecorded
+    // file is taken for what it is, never for the model it replaced.
+    recordModelSource(spec.dest, "");
     // rename replaces an older file in one step: the model's name never holds a partial body.
     std::filesystem::rename(partial, spec.dest, ec);
     if (ec) {
@@ -255,6 +263,7 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
         std::filesystem::remove(partial, ec);
     }
     if (fileSize(spec.dest) >= spec.minBytes) {
+        recordModelSource(spec.dest, spec.url);
         return true;
     }
     log("Descarga de " + spec.name + " incompleta");

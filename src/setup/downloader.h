@@ -19,10 +19,12 @@ namespace vozmo {
 // are delivered on the main thread, and never after the Downloader is gone. Main thread only.
 class Downloader {
 public:
-    // The model files of the configuration, as they are at each start().
+    // The model files of the user's model choice, as it is at each start().
     Downloader();
     // A fixed list of model files (tests point these at a local server).
     explicit Downloader(std::vector<ModelSpec> specs);
+    // The list `specs` gives at each start().
+    explicit Downloader(std::function<std::vector<ModelSpec>()> specs);
     // Cancels a run in progress and waits for its worker; no callback follows.
     ~Downloader();
     Downloader(const Downloader&) = delete;
@@ -40,8 +42,8 @@ public:
     // onFinish answers it.
     void start();
     bool running() const { return running_; }
-    // The model files this Downloader looks after.
-    const std::vector<ModelSpec>& specs() const;
+    // The model files this Downloader looks after, now.
+    std::vector<ModelSpec> specs() const;
 
 private:
     struct Shared; // what the worker and the main-thread deliveries share
@@ -50,7 +52,7 @@ private:
     void reportProgress(double fraction, std::string text, bool bytes);
     void reportFinish(bool success);
 
-    std::optional<std::vector<ModelSpec>> fixedSpecs_;
+    std::function<std::vector<ModelSpec>()> specs_;
     std::shared_ptr<Shared> shared_;
     std::atomic<bool> cancel_{false};
     bool running_ = false;

@@ -14,8 +14,9 @@ bool fnConfigured() {
 }
 
 Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloader, QObject* parent)
-    : QObject(parent), env_(std::move(environment)),
+    : QObject(parent), env_(std::move(environment)), facts_(machineFacts()),
       downloader_(downloader ? std::move(downloader) : std::make_unique<Downloader>()) {
+    adoptUnrecordedModels();
     modelsOK_ = modelsPresent(downloader_->specs());
     micOK_ = micStatus() == kMicAuthorized;
     axOK_ = keyAccessOk();
@@ -74,6 +75,11 @@ void Setup::download() {
         assign(downloading_, false);
         assign(modelsOK_, modelsPresent(downloader_->specs()));
         assign(downloadFailed_, !ok);
+        if (ok && !modelsOK_) {
+            // The choice changed while this run fetched the files of the old one.
+            download();
+            return;
+        }
         if (ok && modelsOK_ && onModelsReady) {
             onModelsReady();
         }
@@ -141,6 +147,26 @@ void Setup::stopWatchingFn() {
     ++fnWatch_;
     if (env_.watchFnKey) {
         env_.watchFnKey({});
+    }
+}
+
+ModelTier Setup::modelTier(ModelRole role) const {
+    return chosenTier(role, facts_);
+}
+
+void Setup::chooseModel(ModelRole role, ModelTier tier) {
+    chooseTier(role, tier);
+    emit changed();
+    assign(modelsOK_, modelsPresent(downloader_->specs()));
+    if (!modelsOK_) {
+        if (!downloading_) {
+            download();
+        }
+        return;
+    }
+    // Back to a file that is still in place: the servers may be running another one.
+    if (onModelsReady) {
+        onModelsReady();
     }
 }
 

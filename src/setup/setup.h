@@ -1,6 +1,7 @@
 #pragma once
 
 #include "downloader.h"
+#include "model_catalog.h"
 #include "setup_environment.h"
 
 #include <QObject>
@@ -62,6 +63,14 @@ public:
     // Shows where to put whisper-server and llama-server.
     void openServersHelp();
 
+    // The chosen version of each model, and what this machine would get by default.
+    ModelTier modelTier(ModelRole role) const;
+    ModelTier recommendedTier() const { return defaultTier(facts_); }
+    const MachineFacts& machine() const { return facts_; }
+    // Remembers the choice and fetches the chosen file when it is not in place yet; the old
+    // file serves until the new one has arrived whole.
+    void chooseModel(ModelRole role, ModelTier tier);
+
     // How long "Configurar" waits for the Fn key.
     double fnWatchSeconds = 8.0;
 
@@ -80,6 +89,7 @@ private:
     bool programFound(const std::string& name) const;
 
     SetupEnvironment env_;
+    MachineFacts facts_;
     bool modelsOK_ = false;
     bool downloading_ = false;
     double progress_ = 0;

@@ -7,9 +7,11 @@
 #include "setup_glyphs.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QFile>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <filesystem>
+#include <tuple>
 
 namespace vozmo {
 
@@ -163,6 +166,46 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     connect(download_, &QPushButton::clicked, this, [this] { setup_.download(); });
     connect(serversHelp_, &QPushButton::clicked, this, [this] { setup_.openServersHelp(); });
 
+    auto* choice = new QFrame(this);
+    choice->setObjectName("modelChoice");
+    auto* grid = new QGridLayout(choice);
+    grid->setContentsMargins(64, 0, 12, 0);
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(2);
+    const auto options = modelOptions();
+    auto addChoice = [&](ModelRole role, const QString& label, const char* name, int row,
+                         QComboBox*& combo, QLabel*& speed) {
+        auto* title = new QLabel(label, choice);
+        title->setFont(sizedFont(12, QFont::DemiBold));
+        combo = new QComboBox(choice);
+        combo->setObjectName(name);
+        combo->setFont(sizedFont(12));
+        combo->setMinimumHeight(26);
+        for (ModelTier tier : {ModelTier::fast, ModelTier::accurate}) {
+            const ModelOption& option = modelOption(options, role, tier);
+            combo->addItem(QString::fromStdString(option.title + " · " + option.size),
+                           static_cast<int>(tier));
+        }
+        speed = new QLabel(choice);
+        speed->setObjectName(QString(name) + "Speed");
+        speed->setFont(sizedFont(11));
+        speed->setPalette(secondary(this));
+        grid->addWidget(title, row, 0);
+        grid->addWidget(combo, row, 1);
+        grid->addWidget(speed, row + 1, 1);
+        connect(combo, QOverload<int>::of(&QComboBox::activated), this, [this, role, combo] {
+            setup_.chooseModel(role, static_cast<ModelTier>(combo->currentData().toInt()));
+        });
+    };
+    addChoice(ModelRole::speech, "Voz", "speechModel", 0, speechModel_, speechSpeed_);
+    addChoice(ModelRole::polish, "Pulido", "polishModel", 2, polishModel_, polishSpeed_);
+    machineNote_ = new QLabel(choice);
+    machineNote_->setObjectName("machineNote");
+    machineNote_->setFont(sizedFont(11));
+    machineNote_->setPalette(secondary(this));
+    grid->addWidget(machineNote_, 4, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+
     mic_ = new StepRow(SetupGlyph::Microphone, kRed, "Micrófono", "micRow", this);
     micButton_ = largeButton("Abrir Ajustes", "micButton", mic_);
     mic_->addAccessory(micButton_);
@@ -181,7 +224,9 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     connect(fnButton_, &QPushButton::clicked, this, [this] { setup_.configureFn(); });
     connect(rightAlt_, &QPushButton::clicked, this, [this] { setup_.useRightAlt(); });
 
-    for (auto* row : {models_, mic_, access_, fn_}) {
+    column->addWidget(models_);
+    column->addWidget(choice);
+    for (auto* row : {mic_, access_, fn_}) {
         column->addWidget(row);
     }
 
@@ -211,6 +256,7 @@ SetupWindow::~SetupWindow() = default;
 
 void SetupWindow::updateFromSetup() {
     updateModelsRow();
+    updateModelChoice();
     updateMicRow();
     updateAccessRow();
     updateFnRow();
@@ -234,7 +280,13 @@ void SetupWindow::updateModelsRow() {
     } else if (s.downloadFailed()) {
         detail = "La descarga falló. Revisa tu conexión.";
     } else if (!s.modelsOK()) {
-        detail = "3,4 GB, una sola vez. Después funciona sin internet.";
+        const auto options = modelOptions();
+        const auto& speech =
+            modelOption(options, ModelRole::speech, s.modelTier(ModelRole::speech));
+        const auto& polish =
+            modelOption(options, ModelRole::polish, s.modelTier(ModelRole::polish));
+        detail = QString::fromStdString(speech.size + " + " + polish.size +
+                                        ", una sola vez. Después funciona sin internet.");
     } else {
         // The models are there, but a server program is not: say which, and where to read how.
         programsMissing = true;
@@ -256,6 +308,24 @@ void SetupWindow::updateModelsRow() {
     download_->setVisible(!done && !s.downloading() && !programsMissing);
     download_->setText(s.downloadFailed() ? "Reintentar" : "Descargar");
     serversHelp_->setVisible(programsMissing);
+}
+
+void SetupWindow::updateModelChoice() {
+    const auto options = modelOptions();
+    for (auto [role, combo, speed] : {std::tuple{ModelRole::speech, speechModel_, speechSpeed_},
+                                      std::tuple{ModelRole::polish, polishModel_, polishSpeed_}}) {
+        const ModelTier tier = setup_.modelTier(role);
+        combo->setCurrentIndex(combo->findData(static_cast<int>(tier)));
+        speed->setText(QString::fromStdString(modelOption(options, role, tier).speedClass));
+    }
+    const MachineFacts& machine = setup_.machine();
+    const QString cores = QString("%1 %2")
+                              .arg(machine.physicalCores)
+                              .arg(machine.physicalCores == 1 ? "núcleo" : "núcleos");
+    machineNote_->setText(
+        QString("Este equipo: %1, %2. Recomendado: %3.")
+            .arg(cores, machine.gpu ? "con GPU" : "sin GPU",
+                 setup_.recommendedTier() == ModelTier::fast ? "rápido" : "preciso"));
 }
 
 void SetupWindow::updateMicRow() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class QComboBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -37,6 +38,7 @@ private:
     void updateMicRow();
     void updateAccessRow();
     void updateFnRow();
+    void updateModelChoice();
 
     Setup& setup_;
     StepRow* models_ = nullptr;
@@ -45,6 +47,12 @@ private:
     StepRow* fn_ = nullptr;
     QPushButton* download_ = nullptr;
     QPushButton* serversHelp_ = nullptr;
+    // The version of each model: fast or accurate, with its size and speed.
+    QComboBox* speechModel_ = nullptr;
+    QComboBox* polishModel_ = nullptr;
+    QLabel* speechSpeed_ = nullptr;
+    QLabel* polishSpeed_ = nullptr;
+    QLabel* machineNote_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* micButton_ = nullptr;
     QPushButton* accessButton_ = nullptr;

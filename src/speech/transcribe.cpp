@@ -2,10 +2,12 @@
 
 #include "http.h"
 #include "log.h"
+#include "speech_window.h"
 
 #include <nlohmann/json.hpp>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -81,13 +83,19 @@ std::string newBoundary() {
 }
 
 std::string multipartBody(const std::string& boundary, const std::string& wav,
-                          const std::string& language, const std::string& prompt) {
+                          const std::string& language, const std::string& prompt,
+                          int audioContext) {
     static constexpr std::size_t fixedBytes = 512;
     std::string body;
     body.reserve(wav.size() + language.size() + prompt.size() + 6 * boundary.size() + fixedBytes);
     appendField(body, boundary, "response_format", "json");
     appendField(body, boundary, "temperature", "0.0");
     appendField(body, boundary, "language", language);
+    // whisper-server keeps a request's window for every later request, so the full one is sent
+    // explicitly rather than left out.
+    appendField(body, boundary, "audio_ctx",
+                std::to_string(audioContext > 0 ? std::min(audioContext, kFullSpeechWindow)
+                                                : kFullSpeechWindow));
     if (!prompt.empty()) {
         appendField(body, boundary, "prompt", prompt);
     }
@@ -103,13 +111,13 @@ std::string multipartBody(const std::string& boundary, const std::string& wav,
 }
 
 std::optional<std::string> transcribe(const std::string& wav, const std::string& language,
-                                      const std::string& prompt, int port) {
+                                      const std::string& prompt, int port, int audioContext) {
     const std::string boundary = newBoundary();
     HttpRequest request;
     request.method = "POST";
     request.url = "http://127.0.0.1:" + std::to_string(port) + "/inference";
     request.headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + boundary);
-    request.body = multipartBody(boundary, wav, language, prompt);
+    request.body = multipartBody(boundary, wav, language, prompt, audioContext);
     request.timeoutSeconds = kTimeoutSeconds;
 
     const HttpResponse response = http(request);

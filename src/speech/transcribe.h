@@ -10,9 +10,11 @@ namespace vozmo {
 // Sends one WAV recording to the local speech server and returns its transcript exactly as
 // received, or absent on any failure (logged as "Whisper respondió <status>"). Blocks for up to
 // 90 s; call it from a background thread. Safe from several threads at once. The port exists
-// for tests; the application always uses the default.
+// for tests; the application always uses the default. A positive `audioContext` sizes the
+// encoder window (see speechWindowFrames); 0 asks for the full window.
 std::optional<std::string> transcribe(const std::string& wav, const std::string& language,
-                                      const std::string& prompt, int port = WHISPER_PORT);
+                                      const std::string& prompt, int port = WHISPER_PORT,
+                                      int audioContext = 0);
 
 // The transcript of a speech-server answer: the string "text" of a 200 JSON object; absent for
 // any other status, body or shape.
@@ -24,6 +26,7 @@ std::string newBoundary();
 // The multipart/form-data body of one /inference request; the prompt field is left out when the
 // prompt is empty.
 std::string multipartBody(const std::string& boundary, const std::string& wav,
-                          const std::string& language, const std::string& prompt);
+                          const std::string& language, const std::string& prompt,
+                          int audioContext = 0);
 
 } // namespace vozmo

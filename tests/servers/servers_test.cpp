@@ -1,4 +1,6 @@
 #include "config.h"
+#include "polish_speed.h"
+#include "server_command.h"
 #include "servers.h"
 #include "standin.h"
 #include "temp_home.h"
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <sys/resource.h>
 #include <thread>
 
 namespace vozmo {
@@ -135,18 +138,77 @@ TEST_F(ServersTest, MissingSpeechModelStillLaunchesTheLanguageModel) {
     std::vector<std::string> expected = {"-m",     config().llmModelURL.string(),
                                          "--host", "127.0.0.1",
                                          "--port", "8179",
+                                         "-t",     std::to_string(physicalCores()),
                                          "-ngl",   "99",
                                          "-c",     "4096",
                                          "-np",    "1",
                                          "--jinja"};
     ASSERT_EQ(argv.size(), expected.size() + 1);
     EXPECT_EQ(std::vector<std::string>(argv.begin() + 1, argv.end()), expected);
+    // Through nice: the speech server wins the cores.
+    EXPECT_EQ(starts.front()["nice"].get<int>(), std::min(::getpriority(PRIO_PROCESS, 0) + 10, 19));
     ASSERT_TRUE(waitUntil(
         [&] { return !dir_.requests(StandinKind::Llama, "/v1/chat/completions").empty(); }));
     auto warmUp = dir_.requests(StandinKind::Llama, "/v1/chat/completions").front();
     EXPECT_EQ(warmUp["json"]["messages"].back()["content"].get<std::string>().find(
                   "hola qué tal esto es una prueba de arranque") != std::string::npos,
               true);
+    servers.stop();
+}
+
+TEST_F(ServersTest, TheWarmUpWaitsForTheSpeechServerAndKeepsTheMeasuredSpeed) {
+    withStandins();
+    withModels();
+    dir_.configure(StandinKind::Llama,
+                   {{"prompt_per_second", 400.0}, {"predicted_per_second", 100.0}});
+    Servers servers;
+    auto speed = servers.polishSpeed();
+    speed->speechStarted(); // a dictation is being transcribed
+    servers.start();
+    ASSERT_TRUE(waitUntil([&] { return servers.llmReady(); }));
+    waitUntil([] { return false; }, 1500ms);
+    EXPECT_TRUE(dir_.requests(StandinKind::Llama, "/v1/chat/completions").empty());
+    EXPECT_FALSE(speed->warmedUp());
+
+    speed->speechEnded();
+    ASSERT_TRUE(waitUntil([&] { return speed->warmedUp(); }));
+    EXPECT_EQ(dir_.requests(StandinKind::Llama, "/v1/chat/completions").size(), 1u);
+    // The cold cache made the whole prompt count: a sound measure of both speeds.
+    const auto known = speed->speeds();
+    ASSERT_TRUE(known);
+    EXPECT_NEAR(known->promptPerSecond, 400.0, 1.0);
+    EXPECT_NEAR(known->predictedPerSecond, 100.0, 1.0);
+    EXPECT_GT(known->promptTokens, 200);
+    EXPECT_EQ(countMatching("IA: 400 tokens/s de entrada, 100\\.0 tokens/s de salida"), 1);
+    servers.stop();
+}
+
+TEST_F(ServersTest, AReplacedModelRestartsOnlyItsServer) {
+    withStandins();
+    withModels(/*whisper=*/true, /*llm=*/false);
+    Servers servers;
+    servers.start();
+    ASSERT_TRUE(waitUntil([&] { return servers.whisperReady(); }));
+    servers.reloadChangedModels(); // nothing changed
+    EXPECT_EQ(dir_.startedPids(StandinKind::Whisper).size(), 1u);
+
+    // The language model arrives: its server starts now.
+    test::writeFile(config().llmModelURL, "llm");
+    servers.reloadChangedModels();
+    ASSERT_TRUE(waitUntil([&] { return servers.llmReady(); }));
+
+    // Another speech model replaces the file (a new file, renamed over the old one).
+    const auto fresh = config().modelsDir / "new.bin";
+    test::writeFile(fresh, "small model");
+    std::filesystem::rename(fresh, config().whisperModelURL);
+    const pid_t before = dir_.startedPids(StandinKind::Whisper).front();
+    servers.reloadChangedModels();
+    ASSERT_TRUE(waitUntil([&] { return dir_.startedPids(StandinKind::Whisper).size() == 2u; }));
+    EXPECT_FALSE(test::processAlive(before));
+    ASSERT_TRUE(waitUntil([&] { return servers.whisperReady(); }));
+    EXPECT_EQ(dir_.startedPids(StandinKind::Llama).size(), 1u);
+    // A planned restart is not a crash and spends none of the crash restarts.
+    EXPECT_EQ(countMatching(".*se cerró inesperadamente.*"), 0);
     servers.stop();
 }
 
@@ -259,15 +321,16 @@ TEST_F(ServersTest, StopDuringTheRestartPauseLaunchesNothing) {
 TEST_F(ServersTest, TheSweepEndsLeftoversOnOurPortOnly) {
     withStandins();
     withModels(false, false);
-    test::ChildProcess ours({test::standinExecutable(StandinKind::Whisper).string(), "-m",
-                             dir_.model().string(), "--host", "127.0.0.1", "--port", "8178", "-t",
-                             "4", "-l", "es"},
-                            dir_.environment());
+    auto command = [&](int port) {
+        std::vector<std::string> argv{test::standinExecutable(StandinKind::Whisper).string()};
+        for (auto& arg : test::standinArguments(StandinKind::Whisper, dir_.model(), port)) {
+            argv.push_back(std::move(arg));
+        }
+        return argv;
+    };
+    test::ChildProcess ours(command(8178), dir_.environment());
     int otherPort = test::freePort();
-    test::ChildProcess other({test::standinExecutable(StandinKind::Whisper).string(), "-m",
-                              dir_.model().string(), "--host", "127.0.0.1", "--port",
-                              std::to_string(otherPort), "-t", "4", "-l", "es"},
-                             dir_.environment());
+    test::ChildProcess other(command(otherPort), dir_.environment());
     ASSERT_TRUE(waitUntil([&] { return test::portAnswers(8178) && test::portAnswers(otherPort); }));
     Servers servers;
     servers.start();

@@ -1,5 +1,8 @@
 #include "model_files.h"
 
+#include "model_catalog.h"
+#include "prefs.h"
+
 #include "temp_home.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +55,102 @@ TEST(ModelFiles, PresentOnlyWhenEveryFileReachesItsMinimum) {
         EXPECT_EQ(modelsPresent(), c.present) << c.what;
     }
     EXPECT_TRUE(modelsPresent({}));
+}
+
+TEST(ModelFiles, AnotherModelsFileUnderTheSameNameIsMissing) {
+    test::TempHome home;
+    const ModelSpec spec{"Whisper", "https://models.example/small.bin", config().whisperModelURL,
+                         100};
+    const struct {
+        const char* what;
+        std::int64_t size;
+        const char* source; // nullptr: no record
+        bool installed;
+    } cases[] = {
+        {"ours", 100, "https://models.example/small.bin", true},
+        {"placed there by hand", 100, nullptr, true},
+        {"another model's", 5000, "https://models.example/large.bin", false},
+        {"ours but short", 99, "https://models.example/small.bin", false},
+    };
+    for (const auto& c : cases) {
+        makeSized(spec.dest, c.size);
+        recordModelSource(spec.dest, c.source ? c.source : "");
+        EXPECT_EQ(modelInstalled(spec), c.installed) << c.what;
+        EXPECT_EQ(modelsPresent({spec}), c.installed) << c.what;
+    }
+}
+
+TEST(ModelCatalogue, TwoVersionsOfEachModelUnderTheSameFileNames) {
+    test::TempHome home;
+    const auto options = modelOptions();
+    ASSERT_EQ(options.size(), 4u);
+    for (ModelRole role : {ModelRole::speech, ModelRole::polish}) {
+        const auto& fast = modelOption(options, role, ModelTier::fast);
+        const auto& accurate = modelOption(options, role, ModelTier::accurate);
+        EXPECT_EQ(fast.spec.dest, accurate.spec.dest);
+        EXPECT_NE(fast.spec.url, accurate.spec.url);
+        // A fast file never passes for the accurate one by its size alone.
+        EXPECT_LT(fast.spec.minBytes, accurate.spec.minBytes);
+    }
+    EXPECT_EQ(modelOption(options, ModelRole::speech, ModelTier::accurate).spec.url,
+              config().modelSpecs[0].url);
+    EXPECT_EQ(modelOption(options, ModelRole::polish, ModelTier::accurate).spec.url,
+              config().modelSpecs[1].url);
+}
+
+TEST(ModelCatalogue, DefaultFollowsTheMachine) {
+    const struct {
+        int cores;
+        bool gpu;
+        ModelTier tier;
+    } cases[] = {
+        {1, false, ModelTier::fast},    {2, false, ModelTier::fast},
+        {6, false, ModelTier::fast},    {8, false, ModelTier::accurate},
+        {2, true, ModelTier::accurate}, {16, true, ModelTier::accurate},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(defaultTier({c.cores, c.gpu}), c.tier) << c.cores << " cores, gpu " << c.gpu;
+    }
+}
+
+TEST(ModelCatalogue, ChoiceComesFromThePreferenceThenTheFileInPlace) {
+    const MachineFacts twoCores{2, false};
+    // The speech model's spec in the private home of the moment.
+    auto speech = [](ModelTier tier) {
+        return modelOption(modelOptions(), ModelRole::speech, tier).spec;
+    };
+    {
+        test::TempHome home;
+        EXPECT_EQ(chosenTier(ModelRole::speech, twoCores), ModelTier::fast);
+        EXPECT_EQ(chosenTier(ModelRole::speech, {2, true}), ModelTier::accurate);
+    }
+    {
+        // Installed before there was a choice: the accurate model stays until the user picks.
+        test::TempHome home;
+        const auto accurate = speech(ModelTier::accurate);
+        makeSized(accurate.dest, accurate.minBytes);
+        makeSized(config().llmModelURL, 1000); // a small file of the user's own
+        adoptUnrecordedModels();
+        EXPECT_EQ(modelSource(accurate.dest), accurate.url);
+        EXPECT_FALSE(modelSource(config().llmModelURL));
+        EXPECT_EQ(chosenTier(ModelRole::speech, twoCores), ModelTier::accurate);
+        EXPECT_TRUE(modelInstalled(accurate));
+        // Choosing the fast one makes the file in place a missing one.
+        chooseTier(ModelRole::speech, ModelTier::fast);
+        EXPECT_EQ(chosenTier(ModelRole::speech, twoCores), ModelTier::fast);
+        EXPECT_FALSE(modelsPresent({chosenModelSpecs()[0]}));
+        EXPECT_FALSE(usableModelsPresent()); // the language model is too small
+    }
+    {
+        test::TempHome home;
+        const auto fast = speech(ModelTier::fast);
+        makeSized(fast.dest, fast.minBytes);
+        recordModelSource(fast.dest, fast.url);
+        EXPECT_EQ(chosenTier(ModelRole::speech, {16, true}), ModelTier::fast);
+        // A stored choice the program does not know reads as none.
+        Prefs::setBool("speechModel", true);
+        EXPECT_EQ(chosenTier(ModelRole::speech, {16, true}), ModelTier::fast);
+    }
 }
 
 } // namespace

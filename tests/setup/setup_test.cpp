@@ -1,6 +1,7 @@
 #include "setup.h"
 
 #include "fake_setup_environment.h"
+#include "model_files.h"
 #include "model_server.h"
 #include "prefs.h"
 #include "temp_home.h"
@@ -228,6 +229,71 @@ TEST_F(SetupTest, DownloadFailingOnTheSecondFileKeepsTheFirst) {
     EXPECT_EQ(setup->progress(), 0.0);
     ASSERT_TRUE(test::waitUntil([&] { return !setup->downloading(); }));
     EXPECT_TRUE(setup->downloadFailed());
+}
+
+TEST_F(SetupTest, SwitchingAModelFetchesOnlyItsFileAndAnnouncesIt) {
+    // The catalogue's choice, served by the local server: the fast files are smaller.
+    auto choice = [this] {
+        auto url = [this](ModelRole role, const char* fast, const char* accurate) {
+            return server.url(chosenTier(role) == ModelTier::fast ? fast : accurate);
+        };
+        return std::vector<ModelSpec>{
+            {"Whisper", url(ModelRole::speech, "/file/1500000", "/file/2000000"),
+             config().whisperModelURL, 1000000},
+            {"IA de pulido", url(ModelRole::polish, "/file/1200000", "/file/2000000"),
+             config().llmModelURL, 1000000}};
+    };
+    chooseTier(ModelRole::speech, ModelTier::accurate);
+    chooseTier(ModelRole::polish, ModelTier::accurate);
+    auto setup = make(std::make_unique<Downloader>(choice));
+    int ready = 0;
+    setup->onModelsReady = [&] { ++ready; };
+    setup->download();
+    ASSERT_TRUE(test::waitUntil([&] { return !setup->downloading(); }));
+    ASSERT_TRUE(setup->modelsOK());
+    EXPECT_EQ(ready, 1);
+
+    setup->chooseModel(ModelRole::speech, ModelTier::fast);
+    EXPECT_EQ(setup->modelTier(ModelRole::speech), ModelTier::fast);
+    EXPECT_FALSE(setup->modelsOK());
+    EXPECT_TRUE(setup->downloading()); // started by the choice itself
+    // Until the new file is whole, the old one serves.
+    EXPECT_EQ(fileSize(config().whisperModelURL), 2000000);
+    ASSERT_TRUE(test::waitUntil([&] { return !setup->downloading(); }));
+    EXPECT_TRUE(setup->modelsOK());
+    EXPECT_EQ(ready, 2);
+    EXPECT_EQ(fileSize(config().whisperModelURL), 1500000);
+    EXPECT_EQ(fileSize(config().llmModelURL), 2000000);
+    EXPECT_EQ(test::lines(server.requests()),
+              (std::vector<std::string>{"/file/2000000", "/file/2000000", "/file/1500000"}));
+
+    // The choice outlives the run.
+    auto again = make(std::make_unique<Downloader>(choice));
+    EXPECT_EQ(again->modelTier(ModelRole::speech), ModelTier::fast);
+    EXPECT_EQ(again->modelTier(ModelRole::polish), ModelTier::accurate);
+    EXPECT_TRUE(again->modelsOK());
+}
+
+TEST_F(SetupTest, AChoiceChangedDuringADownloadIsFetchedAfterIt) {
+    auto choice = [this] {
+        return std::vector<ModelSpec>{
+            {"Whisper",
+             server.url(chosenTier(ModelRole::speech) == ModelTier::fast ? "/file/1500000"
+                                                                         : "/slow/2000000"),
+             config().whisperModelURL, 1000000}};
+    };
+    chooseTier(ModelRole::speech, ModelTier::accurate);
+    auto setup = make(std::make_unique<Downloader>(choice));
+    int ready = 0;
+    setup->onModelsReady = [&] { ++ready; };
+    setup->download();
+    setup->chooseModel(ModelRole::speech, ModelTier::fast);
+    ASSERT_TRUE(test::waitUntil([&] { return ready > 0; }));
+    EXPECT_FALSE(setup->downloading());
+    EXPECT_TRUE(setup->modelsOK());
+    EXPECT_EQ(ready, 1);
+    EXPECT_EQ(fileSize(config().whisperModelURL), 1500000);
+    EXPECT_EQ(modelSource(config().whisperModelURL), server.url("/file/1500000"));
 }
 
 TEST_F(SetupTest, FnKeySeenIsRememberedAcrossRuns) {

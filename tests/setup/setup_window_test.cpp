@@ -1,5 +1,7 @@
 #include "setup_window.h"
 
+#include "model_catalog.h"
+
 #include "desktop_setup.h"
 
 #include "fake_setup_environment.h"
@@ -8,6 +10,7 @@
 #include "temp_home.h"
 #include "wait.h"
 
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -100,7 +103,10 @@ TEST_F(SetupWindowTest, FirstLaunchShowsEveryStepsButton) {
     makeSetup();
     EXPECT_EQ(window().width(), SetupWindow::kWidth);
     RowView models = row("modelsRow");
-    EXPECT_EQ(models.detail, "3,4 GB, una sola vez. Después funciona sin internet.");
+    // The sizes of what this machine gets by default.
+    EXPECT_EQ(models.detail, defaultTier(machineFacts()) == ModelTier::fast
+                                 ? "265 MB + 1,1 GB, una sola vez. Después funciona sin internet."
+                                 : "870 MB + 2,5 GB, una sola vez. Después funciona sin internet.");
     EXPECT_EQ(models.buttons, QStringList{"Descargar"});
     EXPECT_FALSE(models.check);
     EXPECT_EQ(row("micRow").buttons, QStringList{"Abrir Ajustes"});
@@ -116,6 +122,53 @@ TEST_F(SetupWindowTest, FirstLaunchShowsEveryStepsButton) {
     EXPECT_EQ(desktop.soundSettingsOpened, 1);
     button("accessButton")->click();
     EXPECT_EQ(desktop.permissionsHelpShown, 1);
+}
+
+TEST_F(SetupWindowTest, ModelChoiceSaysSizesAndSpeedAndIsRemembered) {
+    writeModels();
+    chooseTier(ModelRole::speech, ModelTier::fast);
+    chooseTier(ModelRole::polish, ModelTier::accurate);
+    makeSetup();
+    auto* speech = window().findChild<QComboBox*>("speechModel");
+    auto* polish = window().findChild<QComboBox*>("polishModel");
+    ASSERT_NE(speech, nullptr);
+    ASSERT_NE(polish, nullptr);
+    auto items = [](QComboBox* combo) {
+        QStringList texts;
+        for (int i = 0; i < combo->count(); ++i) {
+            texts << combo->itemText(i);
+        }
+        return texts;
+    };
+    EXPECT_EQ(items(speech), (QStringList{"Rápido · Whisper small · 265 MB",
+                                          "Preciso · Whisper large-v3-turbo · 870 MB"}));
+    EXPECT_EQ(items(polish),
+              (QStringList{"Rápido · Qwen3 1.7B · 1,1 GB", "Preciso · Qwen3 4B · 2,5 GB"}));
+    EXPECT_EQ(speech->currentIndex(), 0);
+    EXPECT_EQ(polish->currentIndex(), 1);
+    auto speed = [&](const char* name) {
+        return window().findChild<QLabel*>(name)->text().toStdString();
+    };
+    const auto options = modelOptions();
+    EXPECT_EQ(speed("speechModelSpeed"),
+              modelOption(options, ModelRole::speech, ModelTier::fast).speedClass);
+    EXPECT_EQ(speed("polishModelSpeed"),
+              modelOption(options, ModelRole::polish, ModelTier::accurate).speedClass);
+    const MachineFacts machine = machineFacts();
+    EXPECT_EQ(speed("machineNote"),
+              "Este equipo: " + std::to_string(machine.physicalCores) +
+                  (machine.physicalCores == 1 ? " núcleo" : " núcleos") +
+                  (machine.gpu ? ", con GPU" : ", sin GPU") + ". Recomendado: " +
+                  (defaultTier(machine) == ModelTier::fast ? "rápido" : "preciso") + ".");
+    screenshot("models");
+
+    // Picking the fast polish model: remembered, and its file is fetched (the test server's
+    // file stands for it).
+    polish->setCurrentIndex(0);
+    emit polish->activated(0);
+    EXPECT_EQ(chosenTier(ModelRole::polish), ModelTier::fast);
+    EXPECT_EQ(speed("polishModelSpeed"),
+              modelOption(options, ModelRole::polish, ModelTier::fast).speedClass);
 }
 
 TEST_F(SetupWindowTest, DownloadingShowsTheProgressInsteadOfAButton) {

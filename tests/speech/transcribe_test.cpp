@@ -2,6 +2,7 @@
 
 #include "config.h"
 #include "http.h"
+#include "speech_window.h"
 #include "standin.h"
 #include "temp_home.h"
 #include "wav.h"
@@ -37,6 +38,8 @@ TEST(MultipartBody, LayoutWithoutPrompt) {
                                  "\r\n\r\n0.0\r\n"
                                  "--B\r\nContent-Disposition: form-data; name=\"language\""
                                  "\r\n\r\n\r\n"
+                                 "--B\r\nContent-Disposition: form-data; name=\"audio_ctx\""
+                                 "\r\n\r\n1500\r\n"
                                  "--B\r\nContent-Disposition: form-data; name=\"file\"; "
                                  "filename=\"audio.wav\"\r\nContent-Type: audio/wav\r\n\r\n" +
                                  wav + "\r\n--B--\r\n";
@@ -51,11 +54,31 @@ TEST(MultipartBody, LayoutWithPromptLast) {
                                  "--Vozmo1\r\nContent-Disposition: form-data; "
                                  "name=\"language\"\r\n\r\nes\r\n"
                                  "--Vozmo1\r\nContent-Disposition: form-data; "
+                                 "name=\"audio_ctx\"\r\n\r\n448\r\n"
+                                 "--Vozmo1\r\nContent-Disposition: form-data; "
                                  "name=\"prompt\"\r\n\r\nJira, Núñez\r\n"
                                  "--Vozmo1\r\nContent-Disposition: form-data; name=\"file\"; "
                                  "filename=\"audio.wav\"\r\nContent-Type: audio/wav\r\n\r\n"
                                  "WAVBYTES\r\n--Vozmo1--\r\n";
-    EXPECT_EQ(multipartBody("Vozmo1", "WAVBYTES", "es", "Jira, Núñez"), expected);
+    EXPECT_EQ(multipartBody("Vozmo1", "WAVBYTES", "es", "Jira, Núñez", 448), expected);
+}
+
+TEST(SpeechWindow, FollowsTheAudioWithinTheEncodersLimits) {
+    const struct {
+        double seconds;
+        int frames;
+    } cases[] = {
+        {0.0, 384},    {0.4, 384},   {5.3, 384}, // the floor
+        {6.4, 384},    {6.42, 448},              // 321 frames + 64 of margin: next multiple of 64
+        {10.3, 640},   {20.3, 1088},             // 515 + 64 → 640; 1015 + 64 → 1088
+        {28.0, 1472},  {28.8, 1500}, {29.99, 1500}, // 1504 would pass the full window
+        {300.3, 1500},                              // the longest recording
+    };
+    for (const auto& c : cases) {
+        const auto samples = static_cast<std::size_t>(c.seconds * 16000.0);
+        EXPECT_EQ(speechWindowFrames(samples), c.frames) << c.seconds << " s";
+    }
+    EXPECT_EQ(speechWindowFrames(static_cast<std::size_t>(-1)), 1500);
 }
 
 // "Vozmo" + 8-4-4-4-12 upper-case hexadecimal digits, version 4 and the RFC 4122 variant.
@@ -108,7 +131,7 @@ TEST_F(TranscribeTest, SendsTheExactBodyWithAFreshBoundary) {
     answerWith({{"texts", {" Hola.\n", " Adiós.\n"}}});
     const std::string wav = speechWav();
     EXPECT_EQ(transcribe(wav, "es", "", whisper.port()), " Hola.\n");
-    EXPECT_EQ(transcribe(wav, "auto", "WhatsApp, Jira", whisper.port()), " Adiós.\n");
+    EXPECT_EQ(transcribe(wav, "auto", "WhatsApp, Jira", whisper.port(), 384), " Adiós.\n");
 
     const auto sent = inferences();
     ASSERT_EQ(sent.size(), 2u);
@@ -129,14 +152,58 @@ TEST_F(TranscribeTest, SendsTheExactBodyWithAFreshBoundary) {
     EXPECT_NE(boundaries[0], boundaries[1]);
     EXPECT_EQ(test::recordedBody(sent[0]), multipartBody(boundaries[0], wav, "es", ""));
     EXPECT_EQ(test::recordedBody(sent[1]),
-              multipartBody(boundaries[1], wav, "auto", "WhatsApp, Jira"));
+              multipartBody(boundaries[1], wav, "auto", "WhatsApp, Jira", 384));
     EXPECT_EQ(sent[0]["parts"],
-              nlohmann::json({"response_format", "temperature", "language", "file"}));
+              nlohmann::json({"response_format", "temperature", "language", "audio_ctx", "file"}));
+    // The server keeps a window for later requests: without one the full window goes out.
+    EXPECT_EQ(sent[0]["fields"]["audio_ctx"], "1500");
     EXPECT_EQ(sent[1]["fields"], nlohmann::json({{"response_format", "json"},
                                                  {"temperature", "0.0"},
                                                  {"language", "auto"},
+                                                 {"audio_ctx", "384"},
                                                  {"prompt", "WhatsApp, Jira"}}));
     EXPECT_EQ(appLog().find("Whisper respondió"), std::string::npos);
+}
+
+// whisper-server's time grows with the window, and a window it was sent stays in force for
+// requests that send none: the stand-in behaves alike, and the client always sends one.
+TEST_F(TranscribeTest, TheServersTimeFollowsTheWindowInForce) {
+    answerWith({{"window_seconds", 3.0}});
+    const std::string wav = speechWav();
+    auto post = [&](std::optional<int> window) {
+        const std::string boundary = newBoundary();
+        HttpRequest request;
+        request.method = "POST";
+        request.url = whisper.url("/inference");
+        request.headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + boundary);
+        request.body = multipartBody(boundary, wav, "es", "");
+        if (!window) {
+            // A client that sends no window at all.
+            const std::string field = "name=\"audio_ctx\"\r\n\r\n1500\r\n";
+            const auto at = request.body.find(field);
+            const auto start = request.body.rfind("--" + boundary, at);
+            request.body.erase(start, at + field.size() - start);
+        } else {
+            request.body = multipartBody(boundary, wav, "es", "", *window);
+        }
+        EXPECT_EQ(http(request).status, 200);
+    };
+    post(384);
+    post(std::nullopt);
+    post(1500);
+    std::vector<double> seconds;
+    for (const auto& entry : dir.records(StandinKind::Whisper)) {
+        if (entry.value("event", "") == "answered") {
+            seconds.push_back(entry.value("seconds", 0.0));
+        }
+    }
+    ASSERT_EQ(seconds.size(), 3u);
+    EXPECT_GE(seconds[0], 3.0 * 384 / 1500);
+    EXPECT_LT(seconds[0], 1.5);
+    EXPECT_GE(seconds[1], 3.0 * 384 / 1500); // still 384
+    EXPECT_LT(seconds[1], 1.5);
+    EXPECT_GE(seconds[2], 3.0);
+    EXPECT_FALSE(inferences()[1]["fields"].contains("audio_ctx"));
 }
 
 TEST_F(TranscribeTest, TranscriptIsReturnedUntouched) {

@@ -1,5 +1,7 @@
 #include "standin.h"
 
+#include "server_command.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -77,13 +79,12 @@ std::filesystem::path standinExecutable(StandinKind kind) {
 
 std::vector<std::string> standinArguments(StandinKind kind, const std::filesystem::path& model,
                                           int port) {
+    // The application's own command lines; any thread count will do here.
+    constexpr int threads = 2;
     if (kind == StandinKind::Whisper) {
-        return {"-m", model.string(), "--host", "127.0.0.1", "--port", std::to_string(port), "-t",
-                "4",  "-l",           "es"};
+        return whisperServerArguments(model, port, threads);
     }
-    return {"-m",     model.string(), "--host", "127.0.0.1", "--port", std::to_string(port),
-            "-ngl",   "99",           "-c",     "4096",      "-np",    "1",
-            "--jinja"};
+    return llamaServerArguments(model, port, threads);
 }
 
 void putStandinsFirstOnPath() {

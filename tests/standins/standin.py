@@ -50,14 +50,48 @@ DEFAULT_ANSWER = "Esto es una prueba de dictado."
 
 
 def expected_args(kind, argv):
-    """The command line the application passes; model path and port are taken from argv
-    (tests use their own folders and free ports) and checked separately."""
+    """The command line the application passes; model path, port and thread count are taken
+    from argv (tests use their own folders and free ports) and checked separately."""
     model = argv[1] if len(argv) > 1 else ""
     port = argv[5] if len(argv) > 5 else ""
+    threads = argv[7] if len(argv) > 7 else ""
     if kind == "whisper":
-        return ["-m", model, "--host", "127.0.0.1", "--port", port, "-t", "4", "-l", "es"]
-    return ["-m", model, "--host", "127.0.0.1", "--port", port, "-ngl", "99", "-c", "4096",
-            "-np", "1", "--jinja"]
+        return ["-m", model, "--host", "127.0.0.1", "--port", port, "-t", threads, "-l", "es"]
+    return ["-m", model, "--host", "127.0.0.1", "--port", port, "-t", threads, "-ngl", "99",
+            "-c", "4096", "-np", "1", "--jinja"]
+
+
+def valid_numbers(argv):
+    """The port and the thread count are positive decimal numbers."""
+    return (len(argv) > 7 and argv[5].isdigit() and argv[7].isdigit() and int(argv[7]) > 0)
+
+
+FULL_WINDOW = 1500  # whisper-server's encoder window: 30 s at 50 frames per second
+CHARACTERS_PER_TOKEN = 3.5
+
+
+def chat_prompt(messages):
+    """The prompt text a Qwen3 chat template would make of the messages, up to the start of a
+    non-thinking answer: what the stand-in counts tokens and cache hits on."""
+    text = ""
+    if isinstance(messages, list):
+        for message in messages:
+            if isinstance(message, dict):
+                text += f"<|im_start|>{message.get('role')}\n{message.get('content')}<|im_end|>\n"
+    return text + "<|im_start|>assistant\n<think>\n\n</think>\n\n"
+
+
+def tokens(characters):
+    return max(1, round(characters / CHARACTERS_PER_TOKEN))
+
+
+def common_prefix(a, b):
+    n = 0
+    for x, y in zip(a, b):
+        if x != y:
+            break
+        n += 1
+    return n
 
 
 def number(value):
@@ -87,6 +121,8 @@ class Standin:
         self.loading = False
         self.answer_list = None  # the list of answers in use and how many were given
         self.answers_given = 0
+        self.audio_ctx = 0  # whisper-server keeps a request's audio_ctx for later ones
+        self.cached_prompt = ""  # llama-server's evaluated prompt, reused by the next request
 
     # ----- behaviour and record -----
 
@@ -137,8 +173,8 @@ class Standin:
         cfg = self.config()
         launch = 1 + self.count_starts()
         self.record({"event": "start", "argv": [self.info["executable"]] + self.argv,
-                     "ppid": os.getppid(), "launch": launch})
-        if self.argv != expected_args(self.kind, self.argv) or not self.argv[5].isdigit():
+                     "ppid": os.getppid(), "launch": launch, "nice": os.nice(0)})
+        if self.argv != expected_args(self.kind, self.argv) or not valid_numbers(self.argv):
             self.record({"event": "refused_arguments"})
             if self.kind == "whisper":
                 # whisper-server prints its usage for an unknown flag and exits with status 0
@@ -523,9 +559,47 @@ class StandinHandler(BaseHTTPRequestHandler):
             return
         if self.common_answer(cfg, entry):
             return
+        self.encode(cfg, parsed[0].get("audio_ctx"))
         found, text = pick_answer(cfg, "text", "texts", self.standin.next_in_list,
                                   parsed[0].get("prompt"))
         self.send_json(200, {"text": text if found else DEFAULT_TRANSCRIPT})
+
+    def encode(self, cfg, audio_ctx):
+        """The encoder's time: proportional to the window, `window_seconds` for the full one.
+        A request without audio_ctx uses the one in force, as whisper-server does."""
+        owner = self.standin
+        if audio_ctx is not None:
+            try:
+                owner.audio_ctx = int(audio_ctx)
+            except ValueError:
+                pass
+        window = owner.audio_ctx if 0 < owner.audio_ctx <= FULL_WINDOW else FULL_WINDOW
+        full = number(cfg.get("window_seconds"))
+        if full is not None and full > 0:
+            time.sleep(full * window / FULL_WINDOW)
+
+    def generate(self, cfg, messages, content):
+        """Prompt evaluation beyond the cached prefix and generation of the answer, at the
+        configured speeds; the `timings` object of the answer."""
+        owner = self.standin
+        prompt = chat_prompt(messages)
+        cached = common_prefix(prompt, owner.cached_prompt)
+        owner.cached_prompt = prompt
+        prompt_n = tokens(len(prompt) - cached)
+        predicted_n = tokens(len(content)) if isinstance(content, str) else 1
+        prompt_speed = number(cfg.get("prompt_per_second"))
+        predicted_speed = number(cfg.get("predicted_per_second"))
+        if prompt_speed and prompt_speed > 0 and predicted_speed and predicted_speed > 0:
+            prompt_ms = 1000.0 * prompt_n / prompt_speed
+            predicted_ms = 1000.0 * predicted_n / predicted_speed
+            time.sleep((prompt_ms + predicted_ms) / 1000.0)
+        else:
+            prompt_ms, predicted_ms = 1.0, 1.0
+        return {"cache_n": tokens(cached) if cached else 0,
+                "prompt_n": prompt_n, "prompt_ms": prompt_ms,
+                "prompt_per_second": 1000.0 * prompt_n / prompt_ms,
+                "predicted_n": predicted_n, "predicted_ms": predicted_ms,
+                "predicted_per_second": 1000.0 * predicted_n / predicted_ms}
 
     def handle_completion(self, cfg, body, entry, count):
         try:
@@ -557,16 +631,19 @@ class StandinHandler(BaseHTTPRequestHandler):
                   "message": message}
         if choice["finish_reason"] is None:
             del choice["finish_reason"]
+        timings = self.generate(cfg, messages, content)
         self.send_json(200, {
             "choices": [choice],
             "created": int(time.time()),
             "model": "standin.gguf",
             "system_fingerprint": "standin",
             "object": "chat.completion",
-            "usage": {"completion_tokens": 8, "prompt_tokens": 400, "total_tokens": 408},
+            "usage": {"completion_tokens": timings["predicted_n"],
+                      "prompt_tokens": timings["prompt_n"] + timings["cache_n"],
+                      "total_tokens": timings["prompt_n"] + timings["cache_n"]
+                      + timings["predicted_n"]},
             "id": f"chatcmpl-standin{os.getpid()}x{count}",
-            "timings": {"prompt_n": 400, "prompt_ms": 1.0, "predicted_n": 8,
-                        "predicted_ms": 1.0},
+            "timings": timings,
         })
 
 

@@ -54,7 +54,10 @@ TEST(Standin, AcceptsOnlyTheApplicationsCommandLine) {
     } cases[] = {
         {StandinKind::Whisper, {"--help"}, 0},
         {StandinKind::Whisper,
-         {"-m", model, "--host", "127.0.0.1", "--port", "8178", "-t", "8", "-l", "es"},
+         {"-m", model, "--host", "127.0.0.1", "--port", "8178", "-t", "0", "-l", "es"},
+         0},
+        {StandinKind::Whisper,
+         {"-m", model, "--host", "127.0.0.1", "--port", "8178", "-t", "two", "-l", "es"},
          0},
         {StandinKind::Whisper,
          {"-m", model, "--host", "127.0.0.1", "--port", "8178", "-t", "4", "-l", "es", "-x"},
@@ -63,16 +66,20 @@ TEST(Standin, AcceptsOnlyTheApplicationsCommandLine) {
          {"-m", model, "--host", "0.0.0.0", "--port", "8178", "-t", "4", "-l", "es"},
          0},
         {StandinKind::Llama,
+         {"-m", model, "--host", "127.0.0.1", "--port", "8179", "-t", "2", "-ngl", "99", "-c",
+          "4096", "-np", "1"},
+         1},
+        {StandinKind::Llama,
+         {"-m", model, "--port", "8179", "--host", "127.0.0.1", "-t", "2", "-ngl", "99", "-c",
+          "4096", "-np", "1", "--jinja"},
+         1},
+        {StandinKind::Llama,
+         {"-m", model, "--host", "127.0.0.1", "--port", "x", "-t", "2", "-ngl", "99", "-c", "4096",
+          "-np", "1", "--jinja"},
+         1},
+        {StandinKind::Llama,
          {"-m", model, "--host", "127.0.0.1", "--port", "8179", "-ngl", "99", "-c", "4096", "-np",
-          "1"},
-         1},
-        {StandinKind::Llama,
-         {"-m", model, "--port", "8179", "--host", "127.0.0.1", "-ngl", "99", "-c", "4096", "-np",
           "1", "--jinja"},
-         1},
-        {StandinKind::Llama,
-         {"-m", model, "--host", "127.0.0.1", "--port", "x", "-ngl", "99", "-c", "4096", "-np", "1",
-          "--jinja"},
          1},
     };
     for (const auto& c : cases) {
@@ -247,6 +254,49 @@ TEST(Standin, ChatAnswersInTheServersShape) {
     }
     const auto notJson = chat(llama, nlohmann::json("esto no es JSON"));
     EXPECT_EQ(notJson.status, 500);
+}
+
+// The stand-in takes as long as a model of the configured speeds would, reports it in
+// `timings` as llama-server does, and counts the prefix it evaluated last time as cached.
+TEST(Standin, ChatTakesTheTimeItsSpeedsAndTheCachedPrefixGive) {
+    StandinDir dir;
+    Standin llama(StandinKind::Llama, dir);
+    ASSERT_TRUE(llama.waitUntilListening());
+    dir.configure(StandinKind::Llama, {{"content", std::string(35, 'a')}, // 10 answer tokens
+                                       {"prompt_per_second", 200.0},
+                                       {"predicted_per_second", 20.0}});
+    auto timingsOf = [&](const std::string& lastUser) {
+        const auto response = chat(llama, messages(lastUser));
+        EXPECT_EQ(response.status, 200);
+        return nlohmann::json::parse(response.body.value_or("{}"))
+            .value("timings", nlohmann::json());
+    };
+    const auto cold = timingsOf("<dictado>" + std::string(700, 'x') + "</dictado>");
+    EXPECT_EQ(cold["cache_n"], 0);
+    EXPECT_GT(cold["prompt_n"].get<int>(), 200);
+    EXPECT_EQ(cold["predicted_n"], 10);
+    EXPECT_NEAR(cold["prompt_per_second"].get<double>(), 200.0, 0.01);
+    EXPECT_NEAR(cold["predicted_per_second"].get<double>(), 20.0, 0.01);
+    EXPECT_NEAR(cold["predicted_ms"].get<double>(), 500.0, 0.01);
+
+    // Only the new last message is evaluated: the shared prefix is cached.
+    const auto warm = timingsOf("<dictado>hola</dictado>");
+    EXPECT_GT(warm["cache_n"].get<int>(), 0);
+    EXPECT_LT(warm["prompt_n"].get<int>(), 20);
+    const auto answered = [&] {
+        std::vector<double> seconds;
+        for (const auto& entry : dir.records(StandinKind::Llama)) {
+            if (entry.value("event", "") == "answered") {
+                seconds.push_back(entry.value("seconds", 0.0));
+            }
+        }
+        return seconds;
+    }();
+    ASSERT_EQ(answered.size(), 2u);
+    // Over 200 prompt tokens at 200 a second, plus half a second of answer.
+    EXPECT_GE(answered[0], 1.5);
+    EXPECT_GE(answered[1], 0.5);
+    EXPECT_LT(answered[1], answered[0]);
 }
 
 TEST(Standin, ExitsAfterTheChosenNumberOfRequests) {

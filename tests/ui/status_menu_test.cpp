@@ -82,6 +82,12 @@ TEST(StatusMenu, StatusLineFirstMatchWins) {
         {{true, true, false, true}, "Listo · Whisper + IA"},
         {{true, true, true, false}, "Listo · cargando IA…"},
         {{true, true, false, false}, "Listo · solo Whisper"},
+        // A polish skipped as too slow: said while the language model is there.
+        {{true, true, true, true, true, true},
+         "Listo · IA demasiado lenta en este equipo con este modelo: prueba el rápido"},
+        {{true, true, true, true, true, false}, "Listo · IA demasiado lenta en este equipo"},
+        {{true, true, true, false, true, true}, "Listo · cargando IA…"},
+        {{true, false, true, true, true, true}, "Cargando Whisper…"},
     };
     for (const auto& c : cases) {
         StatusMenuInputs in;
@@ -101,6 +107,7 @@ TEST(StatusMenu, FullLayoutWithTheAccessibilityWarningOnlyWhenSomethingCannotWor
         "▸ Últimos dictados",
         "—",
         "Pulido con IA",
+        "Transcripción rápida",
         "▸ Tecla",
         "▸ Idioma",
         "Sonidos",
@@ -258,6 +265,11 @@ TEST_F(StatusMenuActions, TogglesAndChoicesWriteThePreferences) {
     EXPECT_FALSE(Prefs::sounds());
     action("Sonidos")->trigger();
     EXPECT_TRUE(Prefs::sounds());
+
+    ASSERT_TRUE(action("Transcripción rápida")->isChecked()); // on until turned off
+    action("Transcripción rápida")->trigger();
+    EXPECT_FALSE(Prefs::fastTranscription());
+    EXPECT_FALSE(action("Transcripción rápida")->isChecked());
 
     action("⌥ Opción derecha")->trigger();
     EXPECT_EQ(Prefs::hotkey(), "ropt");
