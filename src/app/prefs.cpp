@@ -7,7 +7,9 @@ namespace vozmo::Prefs {
 
 namespace {
 
-PrefsStore store() { return PrefsStore(config().prefsFile); }
+PrefsStore store() {
+    return PrefsStore(config().prefsFile);
+}
 
 // A stored boolean or number converts; anything else (text, absent) gives true.
 bool readSetting(const std::string& key) {
@@ -34,19 +36,41 @@ std::string readString(const std::string& key, const std::string& fallback) {
 
 } // namespace
 
-bool polish() { return readSetting("polish"); }
-void setPolish(bool value) { store().setObject("polish", value); }
-bool sounds() { return readSetting("sounds"); }
-void setSounds(bool value) { store().setObject("sounds", value); }
-std::string hotkey() { return readString("hotkey", "fn"); }
-void setHotkey(const std::string& value) { store().setObject("hotkey", value); }
-std::string language() { return readString("language", "es"); }
-void setLanguage(const std::string& value) { store().setObject("language", value); }
+bool polish() {
+    return readSetting("polish");
+}
+void setPolish(bool value) {
+    store().setObject("polish", value);
+}
+bool sounds() {
+    return readSetting("sounds");
+}
+void setSounds(bool value) {
+    store().setObject("sounds", value);
+}
+std::string hotkey() {
+    return readString("hotkey", "fn");
+}
+void setHotkey(const std::string& value) {
+    store().setObject("hotkey", value);
+}
+std::string language() {
+    return readString("language", "es");
+}
+void setLanguage(const std::string& value) {
+    store().setObject("language", value);
+}
 
-std::string hotkeyName() { return hotkey() == "ropt" ? "⌥ derecha" : "🌐 Fn"; }
+std::string hotkeyName() {
+    return hotkey() == "ropt" ? "Alt derecha" : "Fn";
+}
 
-void togglePolish() { setPolish(!polish()); }
-void toggleSounds() { setSounds(!sounds()); }
+void togglePolish() {
+    setPolish(!polish());
+}
+void toggleSounds() {
+    setSounds(!sounds());
+}
 
 bool boolForKey(const std::string& key) {
     auto value = store().object(key);
@@ -66,8 +90,12 @@ bool boolForKey(const std::string& key) {
     return false;
 }
 
-void setBool(const std::string& key, bool value) { store().setObject(key, value); }
+void setBool(const std::string& key, bool value) {
+    store().setObject(key, value);
+}
 
-std::optional<nlohmann::json> object(const std::string& key) { return store().object(key); }
+std::optional<nlohmann::json> object(const std::string& key) {
+    return store().object(key);
+}
 
 } // namespace vozmo::Prefs
