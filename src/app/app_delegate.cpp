@@ -8,6 +8,8 @@
 #include "log.h"
 #include "main_thread.h"
 #include "model_files.h"
+#include "notices.h"
+#include "paste.h"
 #include "polisher.h"
 #include "prefs.h"
 #include "recorder.h"
@@ -111,6 +113,7 @@ AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
     };
     setup_ = std::make_unique<Setup>(std::move(setupEnv));
     setupWindow_ = std::make_unique<SetupWindowHost>(*setup_);
+    notices_ = std::make_unique<Notices>(env_.notifier.get());
 
     maxTimer_ = new QTimer(this);
     maxTimer_->setSingleShot(true);
@@ -145,7 +148,8 @@ void AppDelegate::play(const std::string& name) {
 
 void AppDelegate::updateIcon() {
     if (icon_) {
-        icon_->update(state_, servers_->whisperReady());
+        icon_->update(state_, Readiness{servers_->whisperAvailable(), servers_->whisperReady(),
+                                        servers_->llmAvailable(), servers_->llmReady()});
     }
 }
 
@@ -172,6 +176,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     icon_ = std::make_unique<StatusIcon>();
     icon_->install(menu_->menu());
     updateIcon();
+    if (!icon_->visibleInTray()) {
+        // Nothing shows the icon: the setup window is the one way in, and it says so.
+        setupWindow_->setTrayMissing(true);
+        showSetup();
+        notices_->noTrayHost();
+    }
 
     QPointer<AppDelegate> self(this);
     servers_->setOnChange([self] {
@@ -181,6 +191,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
     setup_->onModelsReady = [self] {
         if (self) {
+            const SetupWindow* window = self->setupWindow_->window();
+            self->notices_->modelsReady(window != nullptr && window->isVisible(),
+                                        Prefs::hotkeyName());
             self->startServersIfPossible();
         }
     };
@@ -244,6 +257,9 @@ void AppDelegate::startServersIfPossible() {
 
 void AppDelegate::serversChanged() {
     updateIcon();
+    if (servers_->whisperGaveUp()) {
+        notices_->speechServerGaveUp((config().logsDir / "whisper.log").string());
+    }
     if (!servers_->whisperReady() || announcedReady_) {
         return;
     }
@@ -483,7 +499,12 @@ void AppDelegate::deliver(const std::string& text, const std::optional<TargetApp
     if (env_.copyText) {
         env_.copyText(text);
     }
-    flash(HUDMode::done(trusted ? QStringLiteral("Copiado: pega con ⌘V")
+    // The user pastes wherever the focus now is, so name that window's paste keys.
+    const std::string keys = pasteKeysName(now);
+    if (trusted) {
+        notices_->leftOnClipboard(keys);
+    }
+    flash(HUDMode::done(trusted ? QString::fromStdString("Copiado: pega con " + keys)
                                 : QStringLiteral("Copiado · falta permiso")),
           1.8);
 }
