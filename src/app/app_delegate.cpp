@@ -177,9 +177,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     icon_->install(menu_->menu());
     updateIcon();
     if (!icon_->visibleInTray()) {
-        // Nothing shows the icon: the setup window is the one way in, and it says so.
+        // Nothing shows the icon: the setup window is the one way in, and it says so. It
+        // leaves the focus alone: the user may already be typing somewhere.
         setupWindow_->setTrayMissing(true);
-        showSetup();
+        setupWindow_->showSetupWithoutFocus();
         notices_->noTrayHost();
     }
 

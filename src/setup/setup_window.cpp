@@ -399,6 +399,14 @@ void SetupWindowHost::setTrayMissing(bool missing) {
 }
 
 void SetupWindowHost::showSetup() {
+    show(true);
+}
+
+void SetupWindowHost::showSetupWithoutFocus() {
+    show(false);
+}
+
+void SetupWindowHost::show(bool takeFocus) {
     if (!window_) {
         window_ = std::make_unique<SetupWindow>(setup_);
         window_->onDone = [window = window_.get()] { window->hide(); };
@@ -412,6 +420,15 @@ void SetupWindowHost::showSetup() {
             QRect area = screen->availableGeometry();
             window_->move(area.center() - window_->rect().center());
         }
+    }
+    if (!takeFocus) {
+        // Asks the window manager not to focus it (_NET_WM_USER_TIME 0 on X11); only for this
+        // showing, so a later showSetup() does take the focus.
+        window_->setAttribute(Qt::WA_ShowWithoutActivating, true);
+        window_->show();
+        window_->raise();
+        window_->setAttribute(Qt::WA_ShowWithoutActivating, false);
+        return;
     }
     window_->show();
     window_->raise();

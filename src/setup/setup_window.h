@@ -74,12 +74,16 @@ public:
 
     // Creates the window the first time, then shows it, raised and active.
     void showSetup();
+    // The same, but leaves the keyboard focus where it is (for a window nobody asked for).
+    void showSetupWithoutFocus();
     // The window, or nullptr before the first showSetup().
     SetupWindow* window() const { return window_.get(); }
     // Passed on to the window, now or when it is made.
     void setTrayMissing(bool missing);
 
 private:
+    void show(bool takeFocus);
+
     Setup& setup_;
     bool trayMissing_ = false;
     std::unique_ptr<SetupWindow> window_;
