@@ -9,6 +9,8 @@
 #include "main_thread.h"
 #include "model_catalog.h"
 #include "model_files.h"
+#include "notices.h"
+#include "paste.h"
 #include "polish_speed.h"
 #include "polisher.h"
 #include "prefs.h"
@@ -115,6 +117,7 @@ AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
     };
     setup_ = std::make_unique<Setup>(std::move(setupEnv));
     setupWindow_ = std::make_unique<SetupWindowHost>(*setup_);
+    notices_ = std::make_unique<Notices>(env_.notifier.get());
 
     maxTimer_ = new QTimer(this);
     maxTimer_->setSingleShot(true);
@@ -149,7 +152,8 @@ void AppDelegate::play(const std::string& name) {
 
 void AppDelegate::updateIcon() {
     if (icon_) {
-        icon_->update(state_, servers_->whisperReady());
+        icon_->update(state_, Readiness{servers_->whisperAvailable(), servers_->whisperReady(),
+                                        servers_->llmAvailable(), servers_->llmReady()});
     }
 }
 
@@ -179,6 +183,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     icon_ = std::make_unique<StatusIcon>();
     icon_->install(menu_->menu());
     updateIcon();
+    if (!icon_->visibleInTray()) {
+        // Nothing shows the icon: the setup window is the one way in, and it says so. It
+        // leaves the focus alone: the user may already be typing somewhere.
+        setupWindow_->setTrayMissing(true);
+        setupWindow_->showSetupWithoutFocus();
+        notices_->noTrayHost();
+    }
 
     QPointer<AppDelegate> self(this);
     servers_->setOnChange([self] {
@@ -188,6 +199,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
     setup_->onModelsReady = [self] {
         if (self) {
+            const SetupWindow* window = self->setupWindow_->window();
+            self->notices_->modelsReady(window != nullptr && window->isVisible(),
+                                        Prefs::hotkeyName());
             self->startServersIfPossible();
             // A model chosen anew replaces the file a running server loaded.
             self->servers_->reloadChangedModels();
@@ -253,6 +267,9 @@ void AppDelegate::startServersIfPossible() {
 
 void AppDelegate::serversChanged() {
     updateIcon();
+    if (servers_->whisperGaveUp()) {
+        notices_->speechServerGaveUp((config().logsDir / "whisper.log").string());
+    }
     if (!servers_->whisperReady() || announcedReady_) {
         return;
     }
@@ -509,7 +526,12 @@ void AppDelegate::deliver(const std::string& text, const std::optional<TargetApp
     if (env_.copyText) {
         env_.copyText(text);
     }
-    flash(HUDMode::done(trusted ? QStringLiteral("Copiado: pega con ⌘V")
+    // The user pastes wherever the focus now is, so name that window's paste keys.
+    const std::string keys = pasteKeysName(now);
+    if (trusted) {
+        notices_->leftOnClipboard(keys);
+    }
+    flash(HUDMode::done(trusted ? QString::fromStdString("Copiado: pega con " + keys)
                                 : QStringLiteral("Copiado · falta permiso")),
           1.8);
 }

@@ -19,6 +19,7 @@ namespace vozmo {
 
 class HUD;
 class Hotkey;
+class Notices;
 class Recorder;
 class Servers;
 class Setup;
@@ -84,6 +85,7 @@ private:
     bool announcedReady_ = false;
     std::unique_ptr<Setup> setup_;
     std::unique_ptr<SetupWindowHost> setupWindow_;
+    std::unique_ptr<Notices> notices_;
     bool serversStarted_ = false;
     QTimer* accessibilityPoll_ = nullptr; // owned by this object
     // Set while the setup window waits for the Fn key, which then starts no dictation.

@@ -25,6 +25,7 @@ AppEnvironment linuxEnvironment() {
     env.makeAudioInput = [] { return vozmo::makeAudioInput(); };
     env.makeKeyEvents = [] { return vozmo::makeKeyEvents(); };
     env.sounds = makeSystemSoundPlayer();
+    env.notifier = makeDesktopNotifier();
     return env;
 }
 

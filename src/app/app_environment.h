@@ -2,6 +2,7 @@
 
 #include "audio_input.h"
 #include "key_events.h"
+#include "notifier.h"
 #include "sounds.h"
 #include "target_window.h"
 
@@ -28,6 +29,8 @@ struct AppEnvironment {
     std::function<std::unique_ptr<AudioInput>()> makeAudioInput;
     std::function<std::unique_ptr<KeyEvents>()> makeKeyEvents;
     std::unique_ptr<SoundPlayer> sounds;
+    // Desktop notifications; none when empty.
+    std::unique_ptr<Notifier> notifier;
 };
 
 AppEnvironment linuxEnvironment();

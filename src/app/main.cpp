@@ -1,6 +1,8 @@
 #include "app_delegate.h"
 #include "app_environment.h"
+#include "command_line.h"
 #include "config.h"
+#include "graphical_session.h"
 #include "log.h"
 #include "main_thread.h"
 #include "quit_signals.h"
@@ -19,15 +21,6 @@
 
 namespace {
 
-const char* const kUsage = "Uso: vozmo [--selftest | --help | --version]\n"
-                           "\n"
-                           "Dictado por voz privado y sin conexión: mantén pulsada la tecla de\n"
-                           "dictado, habla y suéltala; el texto se escribe donde estabas.\n"
-                           "\n"
-                           "  --selftest  prueba completa sin ventanas; sale con 0 o 1\n"
-                           "  --help      muestra esta ayuda\n"
-                           "  --version   muestra la versión\n";
-
 int runSelfTestMode(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The self-test runs off the main thread so the supervisor can post work to this loop.
@@ -44,6 +37,11 @@ int runSelfTestMode(int argc, char** argv) {
 }
 
 int runApplicationMode(int argc, char** argv) {
+    // Qt would abort (status 134) without a display; say why and leave like any failed start.
+    if (!vozmo::graphicalSessionReachable()) {
+        std::fputs("No hay pantalla: Vozmo necesita una sesión gráfica (X11 o Wayland)\n", stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("Vozmo");
@@ -52,6 +50,7 @@ int runApplicationMode(int argc, char** argv) {
     // A second instance would sweep away the first one's servers: hand over and leave.
     vozmo::SingleInstance instance;
     if (instance.askRunningInstance()) {
+        std::fputs("Vozmo ya está en marcha; abro su ventana\n", stdout);
         return 0;
     }
 
@@ -75,15 +74,20 @@ int runApplicationMode(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
-    for (const auto& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("vozmo %s\n", VOZMO_VERSION);
-            return 0;
-        }
+    const vozmo::CommandLine command = vozmo::parseCommandLine(args);
+    switch (command.mode) {
+    case vozmo::CommandLine::Mode::usageError:
+        std::fputs(vozmo::usageErrorText(command.badOption).c_str(), stderr);
+        return vozmo::kUsageErrorStatus;
+    case vozmo::CommandLine::Mode::help:
+        std::fputs(vozmo::helpText().c_str(), stdout);
+        return 0;
+    case vozmo::CommandLine::Mode::version:
+        std::printf("vozmo %s\n", VOZMO_VERSION);
+        return 0;
+    case vozmo::CommandLine::Mode::selfTest:
+    case vozmo::CommandLine::Mode::application:
+        break;
     }
     vozmo::initConfig(args);
     if (vozmo::config().isSelfTest) {

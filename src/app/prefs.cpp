@@ -69,7 +69,7 @@ void setFastTranscription(bool value) {
 }
 
 std::string hotkeyName() {
-    return hotkey() == "ropt" ? "⌥ derecha" : "🌐 Fn";
+    return hotkey() == "ropt" ? "Alt derecha" : "Fn";
 }
 
 void togglePolish() {

@@ -2,6 +2,7 @@
 
 #include "dictation_state.h"
 #include "glyphs.h"
+#include "status_menu.h"
 
 #include <QColor>
 #include <QObject>
@@ -23,6 +24,8 @@ struct StatusIconLook {
 };
 
 StatusIconLook statusIconLook(State state, bool whisperReady);
+// The tooltip: the name and what Vozmo is doing or waiting for, e.g. "Vozmo · Listo".
+QString statusToolTip(State state, const Readiness& servers);
 
 // The tray icon that shows the dictation state at a glance. Main thread only.
 class StatusIcon : public QObject {
@@ -30,20 +33,24 @@ class StatusIcon : public QObject {
 public:
     explicit StatusIcon(QObject* parent = nullptr);
 
-    // Creates the tray icon with its menu; without a tray host it logs that once and the
-    // application runs on without an icon.
+    // Creates the tray icon with its menu, opened by either mouse button; without a tray host
+    // it logs that once and the application runs on without an icon.
     void install(QMenu* menu);
     bool installed() const { return tray_ != nullptr; }
+    // A tray host showed the icon when it was installed.
+    bool visibleInTray() const { return trayHost_; }
 
-    // Redraws the icon; does nothing before install().
-    void update(State state, bool whisperReady);
+    // Redraws the icon and its tooltip; does nothing before install().
+    void update(State state, const Readiness& servers);
 
     QSystemTrayIcon* tray() const { return tray_; }
     const StatusIconLook& look() const { return look_; }
 
 private:
     QPointer<QSystemTrayIcon> tray_;
+    QPointer<QMenu> menu_;
     StatusIconLook look_;
+    bool trayHost_ = false;
 };
 
 } // namespace vozmo

@@ -1,17 +1,17 @@
 #include "status_menu.h"
 
 #include "config.h"
+#include "help_window.h"
 #include "log.h"
 #include "prefs.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMenu>
-#include <QMessageBox>
+#include <QShortcut>
 #include <QUrl>
 
 #include <unicode/brkiter.h>
@@ -141,9 +141,9 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     items.push_back(checkable("Pulido con IA", MenuAction::togglePolish, in.polish));
     items.push_back(checkable("Transcripción rápida", MenuAction::toggleFastTranscription,
                               in.fastTranscription));
-    items.push_back(submenu(
-        "Tecla", {checkable("🌐 Fn", MenuAction::setFn, in.hotkey == "fn"),
-                  checkable("⌥ Opción derecha", MenuAction::setROpt, in.hotkey == "ropt")}));
+    items.push_back(
+        submenu("Tecla", {checkable("Fn", MenuAction::setFn, in.hotkey == "fn"),
+                          checkable("Alt derecha", MenuAction::setROpt, in.hotkey == "ropt")}));
     items.push_back(submenu("Idioma", {checkable("Español", MenuAction::setES, in.language == "es"),
                                        checkable("Detectar automáticamente", MenuAction::setAuto,
                                                  in.language == "auto")}));
@@ -164,33 +164,22 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     return items;
 }
 
-std::optional<std::filesystem::path> permissionsReadme(const std::filesystem::path& executableDir) {
-    namespace fs = std::filesystem;
-    if (executableDir.empty()) {
-        return std::nullopt;
-    }
-    for (const fs::path& readme :
-         {executableDir / "README.md", executableDir.parent_path() / "README.md",
-          executableDir.parent_path() / "share" / "doc" / "vozmo" / "README.md"}) {
-        std::error_code error;
-        if (fs::is_regular_file(readme, error)) {
-            return readme;
-        }
-    }
-    return std::nullopt;
-}
-
 StatusMenu::StatusMenu(std::unique_ptr<LoginItem> loginItem, QObject* parent)
-    : QObject(parent), loginItem_(std::move(loginItem)), menu_(std::make_unique<QMenu>()) {
-    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    : QObject(parent), loginItem_(std::move(loginItem)), menu_(std::make_unique<QMenu>()),
+      opener_(std::make_unique<Opener>()) {
     connect(menu_.get(), &QMenu::aboutToShow, this, &StatusMenu::rebuild);
+    // The menu's own actions never see their shortcuts: Qt matches an action in a menu through
+    // the widget that opened the menu, and a tray menu has none. The open menu is the active
+    // popup, so a shortcut on the menu window itself does fire.
+    auto* quit = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), menu_.get());
+    quit->setContext(Qt::WindowShortcut);
+    connect(quit, &QShortcut::activated, this, [this] {
+        menu_->close();
+        perform(action("Salir de Vozmo", MenuAction::quit));
+    });
 }
 
-StatusMenu::~StatusMenu() {
-    if (helpBox_) {
-        helpBox_->close(); // deletes itself
-    }
-}
+StatusMenu::~StatusMenu() = default;
 
 StatusMenuInputs StatusMenu::inputs() const {
     StatusMenuInputs in;
@@ -242,7 +231,9 @@ void StatusMenu::fill(QMenu* menu, const std::vector<MenuItem>& items) {
             act->setCheckable(item.checkable);
             act->setChecked(item.checked);
             if (!item.shortcut.empty()) {
+                // Shown only; the menu's own shortcut does the work (see the constructor).
                 act->setShortcut(QKeySequence(qs(item.shortcut)));
+                act->setShortcutContext(Qt::WidgetShortcut);
             }
             if (!item.toolTip.empty()) {
                 act->setToolTip(qs(item.toolTip));
@@ -303,17 +294,13 @@ void StatusMenu::perform(const MenuItem& item) {
         }
         break;
     case MenuAction::openDictionary:
-        if (openUrl) {
-            openUrl(QUrl::fromLocalFile(QString::fromStdString(config().dictionaryURL.string())));
-        }
+        open(config().dictionaryURL, Opener::Kind::textFile, QStringLiteral("el diccionario"));
         break;
     case MenuAction::openAccessibility:
-        openPermissionsHelp();
+        showHelp(HelpSection::permissions);
         break;
     case MenuAction::openLogs:
-        if (openUrl) {
-            openUrl(QUrl::fromLocalFile(QString::fromStdString(config().logsDir.string())));
-        }
+        open(config().logsDir, Opener::Kind::folder, QStringLiteral("los registros"));
         break;
     case MenuAction::quit:
         if (onQuit) {
@@ -323,6 +310,15 @@ void StatusMenu::perform(const MenuItem& item) {
         }
         break;
     }
+}
+
+void StatusMenu::open(const std::filesystem::path& path, Opener::Kind kind, const QString& what) {
+    const QString file = QString::fromStdString(path.string());
+    if (openUrl) {
+        openUrl(QUrl::fromLocalFile(file));
+        return;
+    }
+    opener_->open(file, kind, what);
 }
 
 void StatusMenu::toggleLogin() {
@@ -335,35 +331,6 @@ void StatusMenu::toggleLogin() {
                                HUDColors::orange),
               2.0);
     }
-}
-
-void StatusMenu::openPermissionsHelp() {
-    if (auto readme = permissionsReadme(config().executableDir)) {
-        if (openUrl && openUrl(QUrl::fromLocalFile(QString::fromStdString(readme->string())))) {
-            return;
-        }
-    }
-    // Without a README to open, the same explanation is shown here, in one window at most.
-    if (helpBox_) {
-        helpBox_->show();
-        helpBox_->raise();
-        return;
-    }
-    auto* box = new QMessageBox(
-        QMessageBox::Information, QStringLiteral("Permisos de Vozmo"),
-        QStringLiteral("En X11 Vozmo no necesita ningún permiso especial: lee la "
-                       "tecla de dictado con la extensión XInput2 y escribe con la "
-                       "extensión XTEST, que todo servidor X habitual ofrece.\n\n"
-                       "Si falta alguna de las dos (por ejemplo en una sesión "
-                       "Wayland sin XWayland), Vozmo no puede oír la tecla ni "
-                       "pegar: el texto se queda en el portapapeles.\n\n"
-                       "El micrófono es la entrada por defecto de PulseAudio o "
-                       "PipeWire; elígelo en los ajustes de sonido del escritorio."));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->setObjectName(QStringLiteral("vozmo-permissions"));
-    helpBox_ = box;
-    box->show();
 }
 
 } // namespace vozmo

@@ -2,8 +2,8 @@
 
 #include "hud_mode.h"
 #include "login_item.h"
+#include "opener.h"
 
-#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 
@@ -16,7 +16,6 @@
 #include <vector>
 
 class QMenu;
-class QMessageBox;
 class QUrl;
 
 namespace vozmo {
@@ -41,7 +40,7 @@ struct StatusMenuInputs {
     bool fastTranscription = true;
     bool sounds = true;
     std::string hotkey = "fn";
-    std::string hotkeyName = "🌐 Fn";
+    std::string hotkeyName = "Fn";
     std::string language = "es";
     bool keyMonitorOk = true; // the X server offers what the key monitor needs
     bool pasteOk = true;      // the X server offers what pasting needs
@@ -86,10 +85,6 @@ std::string statusLine(const Readiness& servers);
 // An entry on one line, cut to 60 user-perceived characters plus "…".
 std::string historyTitle(std::string_view entry);
 
-// The README that explains the permissions, looked for beside the program (a build tree or a
-// package's doc folder); nothing when there is none.
-std::optional<std::filesystem::path> permissionsReadme(const std::filesystem::path& executableDir);
-
 // The tray menu, rebuilt from scratch each time it opens. Main thread only.
 class StatusMenu : public QObject {
     Q_OBJECT
@@ -109,8 +104,10 @@ public:
     std::function<void()> onShowSetup;
     // Empty: the application quits through QCoreApplication::quit().
     std::function<void()> onQuit;
-    // How files and folders are opened; xdg-open through QDesktopServices by default.
+    // How files and folders are opened (tests); empty: opener(), which falls back from
+    // xdg-open to other programs and finally shows the path.
     std::function<bool(const QUrl& url)> openUrl;
+    Opener& opener() { return *opener_; }
 
     StatusMenuInputs inputs() const;
     // Empties the menu and fills it for this moment.
@@ -122,12 +119,12 @@ private:
     void fill(QMenu* menu, const std::vector<MenuItem>& items);
     void flash(const HUDMode& mode, double seconds);
     void toggleLogin();
-    void openPermissionsHelp();
+    void open(const std::filesystem::path& path, Opener::Kind kind, const QString& what);
 
     std::unique_ptr<LoginItem> loginItem_;
     std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<Opener> opener_;
     std::vector<QPointer<QMenu>> submenus_;
-    QPointer<QMessageBox> helpBox_;
 };
 
 } // namespace vozmo

@@ -68,6 +68,10 @@ KeyStroke pasteStroke(const std::optional<TargetApp>& target) {
     return KeyStroke{"v", true, terminal};
 }
 
+std::string pasteKeysName(const std::optional<TargetApp>& target) {
+    return pasteStroke(target).shift ? "Ctrl+Mayús+V" : "Ctrl+V";
+}
+
 Paster::Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent)
     : QObject(parent), clipboard_(clipboard), keys_(keys), windows_(windows) {}
 

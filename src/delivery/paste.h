@@ -27,6 +27,8 @@ bool isTerminal(std::string_view appId);
 
 // The stroke that pastes into `target`: Control+V, or Control+Shift+V for a terminal.
 KeyStroke pasteStroke(const std::optional<TargetApp>& target);
+// The same stroke as the user reads it on a Spanish keyboard: "Ctrl+V" or "Ctrl+Mayús+V".
+std::string pasteKeysName(const std::optional<TargetApp>& target);
 
 // Types text into the focused window through the clipboard: saves every format the clipboard
 // offers, puts the text there, sends the paste stroke and puts the saved content back after

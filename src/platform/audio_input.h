@@ -48,4 +48,8 @@ enum class MicrophoneStatus { notDetermined = 0, restricted = 1, denied = 2, aut
 // "restricted" otherwise. Never blocks for more than about two seconds.
 MicrophoneStatus microphoneStatus();
 
+// Whether a sound server (PulseAudio, or PipeWire's PulseAudio service) answers at all, with or
+// without a default input. Never blocks for more than about two seconds.
+bool soundServerRunning();
+
 } // namespace vozmo

@@ -2,6 +2,7 @@
 
 #include "clean_whisper.h"
 #include "config.h"
+#include "find_binary.h"
 #include "log.h"
 #include "polisher.h"
 #include "prefs.h"
@@ -13,12 +14,16 @@
 #include "vocabulary.h"
 #include "wav.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <vector>
 
 namespace vozmo {
 
@@ -58,9 +63,9 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The log folder as the user would type it.
-std::string whisperLogForHumans() {
-    std::string path = (config().logsDir / "whisper.log").string();
+// A path as the user would type it, with ~ for the home folder.
+std::string forHumans(const std::filesystem::path& file) {
+    std::string path = file.string();
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] == '/') {
         std::string prefix = std::string(home) + "/";
@@ -69,6 +74,40 @@ std::string whisperLogForHumans() {
         }
     }
     return path;
+}
+
+std::string whisperLogForHumans() {
+    return forHumans(config().logsDir / "whisper.log");
+}
+
+// Which of the two the speech server needs is missing, and where it was looked for.
+std::string whisperMissingDetail() {
+    const char* path = std::getenv("PATH");
+    const char* home = std::getenv("HOME");
+    const auto folders =
+        binarySearchFolders(config().executableDir, path ? path : "", home ? home : "");
+    const bool program = findBinaryIn("whisper-server", folders).has_value();
+    std::error_code error;
+    const bool model = std::filesystem::is_regular_file(config().whisperModelURL, error);
+    // Each folder once, in search order: PATH often names one twice.
+    std::string searched;
+    std::vector<std::string> listed;
+    for (const auto& folder : folders) {
+        std::string name = forHumans(folder);
+        if (std::find(listed.begin(), listed.end(), name) == listed.end()) {
+            searched += (searched.empty() ? "" : ", ") + name;
+            listed.push_back(std::move(name));
+        }
+    }
+    const std::string modelPath = forHumans(config().whisperModelURL);
+    if (!program && !model) {
+        return "Faltan whisper-server (buscado en: " + searched + ") y el modelo de Whisper (" +
+               modelPath + ")";
+    }
+    if (!program) {
+        return "Falta whisper-server; buscado en: " + searched;
+    }
+    return "Falta el modelo de Whisper: " + modelPath;
 }
 
 // Writes the spoken test sentence as a 16 kHz, 16-bit mono WAV file.
@@ -107,6 +146,7 @@ int runSelfTest() {
 
     if (!servers.whisperAvailable()) {
         printLine("FALLO: falta whisper-server o el modelo de Whisper");
+        printLine(whisperMissingDetail());
         // A language-model server may have been started: it must not outlive the run.
         servers.stop();
         return 1;

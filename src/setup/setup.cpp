@@ -1,11 +1,16 @@
 #include "setup.h"
 
+#include <QFileInfo>
+
 #include "find_binary.h"
 #include "main_thread.h"
 #include "model_files.h"
 #include "prefs.h"
 
 #include <QPointer>
+
+#include <cmath>
+#include <set>
 
 namespace vozmo {
 
@@ -20,12 +25,24 @@ Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloade
     modelsOK_ = modelsPresent(downloader_->specs());
     micOK_ = micStatus() == kMicAuthorized;
     axOK_ = keyAccessOk();
+    readKeyAccess();
+    readSoundServer();
     fnOK_ = fnConfigured() || Prefs::hotkey() == "ropt";
     whisperServerFound_ = programFound("whisper-server");
     llmServerFound_ = programFound("llama-server");
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &Setup::refresh);
     timer_.start();
+
+    fnCountdown_.setInterval(1000);
+    connect(&fnCountdown_, &QTimer::timeout, this,
+            [this] { assign(fnSecondsLeft_, std::max(0, fnSecondsLeft_ - 1)); });
+    modelsSettle_.setSingleShot(true);
+    modelsSettle_.setInterval(1500);
+    connect(&modelsSettle_, &QTimer::timeout, this, &Setup::checkCopiedModels);
+    connect(&modelsWatcher_, &QFileSystemWatcher::directoryChanged, this,
+            [this] { checkCopiedModels(); });
+    watchModelsFolder();
 }
 
 Setup::~Setup() {
@@ -54,9 +71,69 @@ bool Setup::programFound(const std::string& name) const {
     return env_.findProgram ? env_.findProgram(name).has_value() : findBinary(name).has_value();
 }
 
+void Setup::watchModelsFolder() {
+    std::set<QString> folders;
+    for (const ModelSpec& spec : downloader_->specs()) {
+        folders.insert(QString::fromStdString(spec.dest.parent_path().string()));
+    }
+    bool added = false;
+    for (const QString& folder : folders) {
+        if (!modelsWatcher_.directories().contains(folder) && QFileInfo::exists(folder)) {
+            added |= modelsWatcher_.addPath(folder);
+        }
+    }
+    // Whatever arrived before the watch began raised no event.
+    if (added) {
+        checkCopiedModels();
+    }
+}
+
+void Setup::checkCopiedModels() {
+    if (modelsOK_ || downloading_) {
+        return;
+    }
+    std::vector<std::int64_t> sizes;
+    bool anyThere = false;
+    for (const ModelSpec& spec : downloader_->specs()) {
+        sizes.push_back(fileSize(spec.dest));
+        anyThere |= sizes.back() > 0;
+    }
+    if (!anyThere) {
+        lastModelSizes_.clear();
+        return; // the watcher wakes us when something arrives
+    }
+    // Growing files raise no event on the folder: look again until the sizes hold still.
+    if (!modelsPresent(downloader_->specs()) || sizes != lastModelSizes_) {
+        lastModelSizes_ = std::move(sizes);
+        modelsSettle_.start();
+        return;
+    }
+    assign(downloadFailed_, false);
+    assign(modelsOK_, true);
+    if (onModelsReady) {
+        onModelsReady();
+    }
+}
+
+void Setup::readKeyAccess() {
+    std::vector<std::string> missing;
+    if (!axOK_ && env_.missingKeyAccess) {
+        missing = env_.missingKeyAccess();
+    }
+    assign(missingKeyAccess_, missing);
+}
+
+void Setup::readSoundServer() {
+    // Only asked while the microphone is missing: it is what the row then has to explain.
+    assign(soundServerMissing_, !micOK_ && env_.soundServerRunning && !env_.soundServerRunning());
+}
+
 void Setup::refresh() {
     assign(micOK_, micStatus() == kMicAuthorized);
     assign(axOK_, keyAccessOk());
+    readKeyAccess();
+    readSoundServer();
+    watchModelsFolder();
     // The user may copy the programs in while the window is open.
     assign(whisperServerFound_, programFound("whisper-server"));
     assign(llmServerFound_, programFound("llama-server"));
@@ -112,6 +189,8 @@ void Setup::configureFn() {
         return;
     }
     const int watch = ++fnWatch_;
+    assign(fnSecondsLeft_, static_cast<int>(std::ceil(fnWatchSeconds)));
+    fnCountdown_.start();
     assign(fnCheck_, FnCheck::Watching);
     QPointer<Setup> self(this);
     env_.watchFnKey([self, watch] {
@@ -143,8 +222,19 @@ void Setup::useRightAlt() {
     assign(fnOK_, true);
 }
 
+void Setup::cancelFnCheck() {
+    if (fnCheck_ != FnCheck::Watching) {
+        return;
+    }
+    stopWatchingFn();
+    assign(fnCheck_, FnCheck::Idle);
+}
+
 void Setup::stopWatchingFn() {
     ++fnWatch_;
+    fnCountdown_.stop();
+    // Set quietly: this also runs in the destructor; every caller announces the change.
+    fnSecondsLeft_ = 0;
     if (env_.watchFnKey) {
         env_.watchFnKey({});
     }
@@ -173,6 +263,18 @@ void Setup::chooseModel(ModelRole role, ModelTier tier) {
 void Setup::openServersHelp() {
     if (env_.openServersHelp) {
         env_.openServersHelp();
+    }
+}
+
+void Setup::openModelsHelp() {
+    if (env_.openModelsHelp) {
+        env_.openModelsHelp();
+    }
+}
+
+void Setup::openMicrophoneHelp() {
+    if (env_.openMicrophoneHelp) {
+        env_.openMicrophoneHelp();
     }
 }
 

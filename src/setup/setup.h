@@ -4,12 +4,14 @@
 #include "model_catalog.h"
 #include "setup_environment.h"
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vozmo {
 
@@ -36,12 +38,19 @@ public:
     bool downloadFailed() const { return downloadFailed_; }
     bool micOK() const { return micOK_; }
     bool axOK() const { return axOK_; }
+    // What the X server lacks for the key access ("X11", "XTEST", "XInput2"); empty when fine
+    // or when the desktop cannot tell.
+    const std::vector<std::string>& missingKeyAccess() const { return missingKeyAccess_; }
+    // No sound server answers at all (so there is no microphone to choose either).
+    bool soundServerMissing() const { return soundServerMissing_; }
     bool fnOK() const { return fnOK_; }
     // The server programs; without whisper-server nothing can be transcribed, without
     // llama-server dictation works unpolished.
     bool whisperServerFound() const { return whisperServerFound_; }
     bool llmServerFound() const { return llmServerFound_; }
     FnCheck fnCheck() const { return fnCheck_; }
+    // Whole seconds the running Fn check still waits; 0 when none runs.
+    int fnSecondsLeft() const { return fnSecondsLeft_; }
     // The last "Permitir" found no sound settings program to open.
     bool soundSettingsMissing() const { return soundSettingsMissing_; }
 
@@ -58,10 +67,16 @@ public:
     void openAccessibility();
     // Watches for the Fn key for fnWatchSeconds; once seen, the step is done for good.
     void configureFn();
+    // Stops a running Fn check; the step goes back to how it was before.
+    void cancelFnCheck();
     // Dictates with the right Alt key from now on; the Fn step is then not needed.
     void useRightAlt();
     // Shows where to put whisper-server and llama-server.
     void openServersHelp();
+    // Shows the model files' names, addresses and folder.
+    void openModelsHelp();
+    // Shows how to get a sound server and a microphone.
+    void openMicrophoneHelp();
 
     // The chosen version of each model, and what this machine would get by default.
     ModelTier modelTier(ModelRole role) const;
@@ -87,6 +102,11 @@ private:
     int micStatus() const;
     bool keyAccessOk() const;
     bool programFound(const std::string& name) const;
+    // Watches the folders of the model files once they exist.
+    void watchModelsFolder();
+    void checkCopiedModels();
+    void readKeyAccess();
+    void readSoundServer();
 
     SetupEnvironment env_;
     MachineFacts facts_;
@@ -97,14 +117,23 @@ private:
     bool downloadFailed_ = false;
     bool micOK_ = false;
     bool axOK_ = false;
+    std::vector<std::string> missingKeyAccess_;
+    bool soundServerMissing_ = false;
     bool fnOK_ = false;
     bool whisperServerFound_ = false;
     bool llmServerFound_ = false;
     FnCheck fnCheck_ = FnCheck::Idle;
+    int fnSecondsLeft_ = 0;
+    QTimer fnCountdown_;
     bool soundSettingsMissing_ = false;
     int fnWatch_ = 0; // numbers each watch, so a stale timeout does nothing
     std::unique_ptr<Downloader> downloader_;
     QTimer timer_;
+    // Model files copied in by hand: the folder is watched, and a file counts once its size has
+    // held still for a moment (a copy in progress is not a model yet).
+    QFileSystemWatcher modelsWatcher_;
+    QTimer modelsSettle_;
+    std::vector<std::int64_t> lastModelSizes_;
 };
 
 } // namespace vozmo

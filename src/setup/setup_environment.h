@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vozmo {
 
@@ -16,12 +17,21 @@ struct SetupEnvironment {
     // True when the X server offers XTEST and XInputExtension 2.0 or later, which the key
     // monitor and the paste need.
     std::function<bool()> keyAccessOk;
+    // What of it is missing: "X11" without an X server, else "XTEST" and/or "XInput2". When
+    // empty, a missing key access is told without naming the part.
+    std::function<std::vector<std::string>()> missingKeyAccess;
+    // Whether a sound server answers at all; left empty, one is assumed.
+    std::function<bool()> soundServerRunning;
     // Starts the desktop's sound settings; false when none is installed.
     std::function<bool()> openSoundSettings;
     // Shows the README's section on permissions (or the desktop's help).
     std::function<void()> openPermissionsHelp;
     // Shows the README's section on where to put whisper-server and llama-server.
     std::function<void()> openServersHelp;
+    // Shows the help on the model files (their names, addresses and folder, for offline users).
+    std::function<void()> openModelsHelp;
+    // Shows the help on the microphone and sound servers.
+    std::function<void()> openMicrophoneHelp;
     // Watches the key monitor: calls `onFnSeen` once, on the main thread, the next time the Fn
     // key goes down. An empty `onFnSeen` stops the watch.
     std::function<void(std::function<void()> onFnSeen)> watchFnKey;

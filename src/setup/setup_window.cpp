@@ -1,26 +1,27 @@
 #include "setup_window.h"
 
+#include "audio_input.h"
 #include "config.h"
 #include "desktop_setup.h"
 #include "find_binary.h"
+#include "help_window.h"
 #include "prefs.h"
 #include "setup_glyphs.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
-#include <QFile>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 
@@ -93,6 +94,10 @@ public:
         detail_->setFont(sizedFont(12));
         detail_->setPalette(secondary(this));
         detail_->setWordWrap(true);
+        detail_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        // Room for three lines whatever the row says, so rows never change height and the
+        // window never jumps as the steps change.
+        detail_->setFixedHeight(QFontMetrics(detail_->font()).lineSpacing() * kDetailLines + 2);
         texts->addWidget(title_);
         texts->addWidget(detail_);
         row->addLayout(texts, 1);
@@ -108,7 +113,11 @@ public:
         row->addWidget(check_, 0, Qt::AlignVCenter);
     }
 
+    static constexpr int kDetailLines = 3;
+
     void addAccessory(QWidget* widget) { accessory_->addWidget(widget, 0, Qt::AlignVCenter); }
+
+    void setTitle(const QString& title) { title_->setText(title); }
 
     void setState(bool done, const QString& detail) {
         check_->setVisible(done);
@@ -150,6 +159,15 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     titles->addWidget(tagline);
     header->addLayout(titles, 1);
     column->addLayout(header);
+    trayNotice_ = new QLabel(
+        "Vozmo está en marcha, pero tu escritorio no muestra su icono en la bandeja. Para volver "
+        "a esta ventana, ejecuta «vozmo» otra vez; para cerrarlo, pulsa «Salir de Vozmo».",
+        this);
+    trayNotice_->setObjectName("trayNotice");
+    trayNotice_->setWordWrap(true);
+    trayNotice_->setFont(sizedFont(12));
+    trayNotice_->hide();
+    column->addWidget(trayNotice_);
     column->addSpacing(6);
 
     models_ = new StepRow(SetupGlyph::Download, kBlue, "Modelos de IA", "modelsRow", this);
@@ -160,10 +178,13 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progress_->setFixedWidth(110);
+    modelsHelp_ = largeButton("Ayuda", "modelsHelpButton", models_);
+    models_->addAccessory(modelsHelp_);
     models_->addAccessory(download_);
     models_->addAccessory(serversHelp_);
     models_->addAccessory(progress_);
     connect(download_, &QPushButton::clicked, this, [this] { setup_.download(); });
+    connect(modelsHelp_, &QPushButton::clicked, this, [this] { setup_.openModelsHelp(); });
     connect(serversHelp_, &QPushButton::clicked, this, [this] { setup_.openServersHelp(); });
 
     auto* choice = new QFrame(this);
@@ -208,8 +229,11 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
 
     mic_ = new StepRow(SetupGlyph::Microphone, kRed, "Micrófono", "micRow", this);
     micButton_ = largeButton("Abrir Ajustes", "micButton", mic_);
+    micHelp_ = largeButton("Ver ayuda", "micHelpButton", mic_);
     mic_->addAccessory(micButton_);
+    mic_->addAccessory(micHelp_);
     connect(micButton_, &QPushButton::clicked, this, [this] { setup_.requestMic(); });
+    connect(micHelp_, &QPushButton::clicked, this, [this] { setup_.openMicrophoneHelp(); });
 
     access_ = new StepRow(SetupGlyph::RaisedHand, kOrange, "Accesibilidad", "accessRow", this);
     accessButton_ = largeButton("Ver ayuda", "accessButton", access_);
@@ -219,9 +243,12 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     fn_ = new StepRow(SetupGlyph::Globe, kGreen, "Tecla Fn (recomendado)", "fnRow", this);
     rightAlt_ = largeButton("Usar Alt derecha", "rightAltButton", fn_);
     fnButton_ = largeButton("Configurar", "fnButton", fn_);
+    fnCancel_ = largeButton("Cancelar", "fnCancelButton", fn_);
     fn_->addAccessory(rightAlt_);
     fn_->addAccessory(fnButton_);
+    fn_->addAccessory(fnCancel_);
     connect(fnButton_, &QPushButton::clicked, this, [this] { setup_.configureFn(); });
+    connect(fnCancel_, &QPushButton::clicked, this, [this] { setup_.cancelFnCheck(); });
     connect(rightAlt_, &QPushButton::clicked, this, [this] { setup_.useRightAlt(); });
 
     column->addWidget(models_);
@@ -238,6 +265,10 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     hint_->setPalette(secondary(this));
     footer->addWidget(hint_);
     footer->addStretch(1);
+    quit_ = largeButton("Salir de Vozmo", "quitButton", this);
+    quit_->hide();
+    footer->addWidget(quit_);
+    connect(quit_, &QPushButton::clicked, this, [] { QCoreApplication::quit(); });
     start_ = largeButton("Empezar", "startButton", this);
     start_->setDefault(true); // Return activates it
     footer->addWidget(start_);
@@ -250,9 +281,26 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
 
     connect(&setup_, &Setup::changed, this, &SetupWindow::updateFromSetup);
     updateFromSetup();
+    fixHeight();
+}
+
+void SetupWindow::fixHeight() {
+    // Every row has a fixed height, so this is the height for every state. Wrapped labels
+    // (the tagline, the tray notice) need the height for this very width.
+    QLayout* column = layout();
+    const int height = column != nullptr && column->hasHeightForWidth()
+                           ? column->totalHeightForWidth(kWidth)
+                           : sizeHint().height();
+    setFixedSize(kWidth, height);
 }
 
 SetupWindow::~SetupWindow() = default;
+
+void SetupWindow::setTrayMissing(bool missing) {
+    trayNotice_->setVisible(missing);
+    quit_->setVisible(missing);
+    fixHeight();
+}
 
 void SetupWindow::updateFromSetup() {
     updateModelsRow();
@@ -264,9 +312,21 @@ void SetupWindow::updateFromSetup() {
     hint_->setText(QString("Mantén %1, habla y suelta. Toque corto: manos libres.")
                        .arg(rightAlt ? "Alt derecha" : "Fn"));
     start_->setEnabled(setup_.ready());
-    // The width is fixed; the height follows what the rows now say.
-    adjustSize();
 }
+
+namespace {
+
+// A path as the user would type it, with ~ for the home folder.
+QString forHumans(const std::filesystem::path& path) {
+    QString text = QString::fromStdString(path.string());
+    const QString home = QString::fromLocal8Bit(qgetenv("HOME"));
+    if (!home.isEmpty() && text.startsWith(home + "/")) {
+        return "~" + text.mid(home.size());
+    }
+    return text;
+}
+
+} // namespace
 
 void SetupWindow::updateModelsRow() {
     const Setup& s = setup_;
@@ -278,7 +338,8 @@ void SetupWindow::updateModelsRow() {
         detail = s.progressText().empty() ? QString("Descargando…")
                                           : QString::fromStdString(s.progressText());
     } else if (s.downloadFailed()) {
-        detail = "La descarga falló. Revisa tu conexión.";
+        detail = QString("Falló la descarga: revisa la conexión o cópialos a mano en %1.")
+                     .arg(forHumans(config().modelsDir));
     } else if (!s.modelsOK()) {
         const auto options = modelOptions();
         const auto& speech =
@@ -286,19 +347,18 @@ void SetupWindow::updateModelsRow() {
         const auto& polish =
             modelOption(options, ModelRole::polish, s.modelTier(ModelRole::polish));
         detail = QString::fromStdString(speech.size + " + " + polish.size +
-                                        ", una sola vez. Después funciona sin internet.");
+                                        ", una sola vez. Sin internet: cópialos a mano en %1.")
+                     .arg(forHumans(config().modelsDir));
     } else {
-        // The models are there, but a server program is not: say which, and where to read how.
+        // The models are there, but a server program is not: say which, and where it goes.
         programsMissing = true;
         if (!s.whisperServerFound() && !s.llmServerFound()) {
-            detail = "Faltan whisper-server y llama-server: sin ellos no hay dictado. Mira «The "
-                     "servers» en el README.";
+            detail = "Faltan whisper-server (para dictar) y llama-server (para pulir). Cópialos "
+                     "en ~/.local/bin.";
         } else if (!s.whisperServerFound()) {
-            detail =
-                "Falta whisper-server: sin él no hay dictado. Mira «The servers» en el README.";
+            detail = "Falta whisper-server: sin él no hay dictado. Cópialo en ~/.local/bin.";
         } else {
-            detail = "Listos, pero falta llama-server: dictado sin pulir. Mira «The servers» en el "
-                     "README.";
+            detail = "Falta llama-server: dictas, pero sin pulir. Cópialo en ~/.local/bin.";
         }
     }
     const bool done = s.modelsOK() && !programsMissing;
@@ -307,6 +367,7 @@ void SetupWindow::updateModelsRow() {
     progress_->setValue(static_cast<int>(s.progress() * 1000.0));
     download_->setVisible(!done && !s.downloading() && !programsMissing);
     download_->setText(s.downloadFailed() ? "Reintentar" : "Descargar");
+    modelsHelp_->setVisible(!s.modelsOK() && !s.downloading());
     serversHelp_->setVisible(programsMissing);
 }
 
@@ -330,48 +391,96 @@ void SetupWindow::updateModelChoice() {
 
 void SetupWindow::updateMicRow() {
     const bool done = setup_.micOK();
-    mic_->setState(done, !done && setup_.soundSettingsMissing()
-                             ? "No hay ajustes de sonido instalados. Instala pavucontrol."
-                             : "Para escuchar tu voz. El audio nunca sale de tu equipo.");
-    micButton_->setVisible(!done);
+    QString detail = "Para escuchar tu voz. El audio nunca sale de tu equipo.";
+    if (!done && setup_.soundServerMissing()) {
+        detail = "No hay ningún servidor de sonido en marcha. Instala PipeWire o PulseAudio.";
+    } else if (!done && setup_.soundSettingsMissing()) {
+        detail = "No hay ajustes de sonido instalados. Instala pavucontrol.";
+    } else if (!done) {
+        detail = "No hay micrófono por defecto. Elige uno en los ajustes de sonido.";
+    }
+    mic_->setState(done, detail);
+    // Without a sound server there is nothing to choose in its settings: only the help helps.
+    micButton_->setVisible(!done && !setup_.soundServerMissing());
+    micHelp_->setVisible(!done && setup_.soundServerMissing());
 }
 
 void SetupWindow::updateAccessRow() {
     const bool done = setup_.axOK();
-    access_->setState(done, done ? "Para detectar la tecla y pegar el texto donde escribes."
-                                 : "Para detectar la tecla y pegar. Tu sesión no ofrece XTEST "
-                                   "y XInput2.");
+    QString detail = "Para detectar la tecla y pegar el texto donde escribes.";
+    if (!done) {
+        const auto& missing = setup_.missingKeyAccess();
+        auto lacks = [&missing](const char* part) {
+            return std::find(missing.begin(), missing.end(), part) != missing.end();
+        };
+        if (lacks("X11")) {
+            detail = "Tu sesión no es X11: Vozmo no oye la tecla ni puede pegar.";
+        } else if (lacks("XTEST") && lacks("XInput2")) {
+            detail = "Tu servidor X no ofrece XTEST ni XInput2: Vozmo no oye la tecla ni pega.";
+        } else if (lacks("XTEST")) {
+            detail = "Tu servidor X no ofrece XTEST: Vozmo no puede pegar el texto.";
+        } else if (lacks("XInput2")) {
+            detail = "Tu servidor X no ofrece XInput2: Vozmo no oye la tecla de dictado.";
+        } else {
+            detail = "Tu sesión no deja detectar la tecla ni pegar el texto.";
+        }
+    }
+    access_->setState(done, detail);
     accessButton_->setVisible(!done);
 }
 
 void SetupWindow::updateFnRow() {
     const bool done = setup_.fnOK();
+    const bool rightAlt = Prefs::hotkey() == "ropt";
+    const Setup::FnCheck check = setup_.fnCheck();
+    QString title = "Tecla Fn (recomendado)";
     QString detail;
-    if (done) {
-        detail = Prefs::hotkey() == "ropt" ? "Dictas con la tecla Alt derecha."
-                                           : "Tu teclado envía la tecla Fn.";
-    } else if (setup_.fnCheck() == Setup::FnCheck::Watching) {
-        detail = "Pulsa la tecla Fn ahora…";
-    } else if (setup_.fnCheck() == Setup::FnCheck::NotSeen) {
-        detail = "Tu teclado no envía la tecla Fn. Dicta con Alt derecha.";
+    if (done && rightAlt) {
+        title = "Tecla de dictado: Alt derecha";
+        detail = "Dictas con la tecla Alt derecha.";
+    } else if (done) {
+        title = "Tecla de dictado: Fn";
+        detail = "Tu teclado envía la tecla Fn.";
+    } else if (check == Setup::FnCheck::Watching) {
+        detail = QString("Pulsa la tecla Fn ahora… (quedan %1 s)").arg(setup_.fnSecondsLeft());
+    } else if (check == Setup::FnCheck::NotSeen) {
+        detail = "No he visto la tecla Fn: tu teclado no la envía. Elige Alt derecha.";
     } else {
         detail = "Comprueba si tu teclado envía la tecla Fn; si no, usa Alt derecha.";
     }
+    fn_->setTitle(title);
     fn_->setState(done, detail);
-    const bool notSeen = !done && setup_.fnCheck() == Setup::FnCheck::NotSeen;
+    const bool notSeen = !done && check == Setup::FnCheck::NotSeen;
     rightAlt_->setVisible(notSeen);
-    fnButton_->setVisible(!done && setup_.fnCheck() != Setup::FnCheck::Watching);
+    fnButton_->setVisible(!done && check != Setup::FnCheck::Watching);
     fnButton_->setText(notSeen ? "Reintentar" : "Configurar");
+    fnCancel_->setVisible(!done && check == Setup::FnCheck::Watching);
 }
 
 SetupWindowHost::SetupWindowHost(Setup& setup) : setup_(setup) {}
 
 SetupWindowHost::~SetupWindowHost() = default;
 
+void SetupWindowHost::setTrayMissing(bool missing) {
+    trayMissing_ = missing;
+    if (window_) {
+        window_->setTrayMissing(missing);
+    }
+}
+
 void SetupWindowHost::showSetup() {
+    show(true);
+}
+
+void SetupWindowHost::showSetupWithoutFocus() {
+    show(false);
+}
+
+void SetupWindowHost::show(bool takeFocus) {
     if (!window_) {
         window_ = std::make_unique<SetupWindow>(setup_);
         window_->onDone = [window = window_.get()] { window->hide(); };
+        window_->setTrayMissing(trayMissing_);
         window_->adjustSize();
         QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
         if (screen == nullptr) {
@@ -382,79 +491,30 @@ void SetupWindowHost::showSetup() {
             window_->move(area.center() - window_->rect().center());
         }
     }
+    if (!takeFocus) {
+        // Asks the window manager not to focus it (_NET_WM_USER_TIME 0 on X11); only for this
+        // showing, so a later showSetup() does take the focus.
+        window_->setAttribute(Qt::WA_ShowWithoutActivating, true);
+        window_->show();
+        window_->raise();
+        window_->setAttribute(Qt::WA_ShowWithoutActivating, false);
+        return;
+    }
     window_->show();
     window_->raise();
     window_->activateWindow();
-}
-
-QString readmeSection(const std::filesystem::path& readme, const QString& heading) {
-    QFile file(QString::fromStdString(readme.string()));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        return {};
-    }
-    QStringList section;
-    bool inside = false;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
-        if (line.startsWith("## ")) {
-            if (inside) {
-                break;
-            }
-            inside = line.mid(3).trimmed() == heading;
-        }
-        if (inside) {
-            section << line;
-        }
-    }
-    return section.join('\n').trimmed();
-}
-
-namespace {
-
-// Beside the build (build/vozmo next to the sources) or where a package puts its documents.
-QString installedReadmeSection(const QString& heading) {
-    std::vector<std::filesystem::path> places;
-    if (!config().executableDir.empty()) {
-        places.push_back(config().executableDir.parent_path() / "README.md");
-        places.push_back(config().executableDir.parent_path() / "share" / "doc" / "vozmo" /
-                         "README.md");
-    }
-    places.emplace_back("/usr/share/doc/vozmo/README.md");
-    for (const auto& place : places) {
-        QString text = readmeSection(place, heading);
-        if (!text.isEmpty()) {
-            return text;
-        }
-    }
-    return {};
-}
-
-} // namespace
-
-void showReadmeSection(const QString& heading) {
-    QString text = installedReadmeSection(heading);
-    if (text.isEmpty()) {
-        text = heading == "The servers"
-                   ? "Vozmo necesita `whisper-server` (whisper.cpp) y `llama-server` "
-                     "(llama.cpp). La orden `vozmo-install-servers` los compila y los instala "
-                     "en `~/.local/bin`."
-                   : "En X11 Vozmo no necesita permisos: usa las extensiones XInput2 y XTEST "
-                     "del servidor X. El micrófono es la entrada por defecto de PulseAudio o "
-                     "PipeWire.";
-    }
-    auto* box = new QMessageBox(QMessageBox::Information, "Vozmo", text, QMessageBox::Close);
-    box->setObjectName("readmeSection");
-    box->setTextFormat(Qt::MarkdownText);
-    box->setAttribute(Qt::WA_DeleteOnClose); // Qt owns it once shown
-    box->setModal(false);
-    box->show();
 }
 
 SetupEnvironment desktopSetupEnvironment() {
     SetupEnvironment env;
     env.keyAccessOk = keyAccessAvailable;
     env.openSoundSettings = openSoundSettings;
-    env.openPermissionsHelp = [] { showReadmeSection("Permissions"); };
-    env.openServersHelp = [] { showReadmeSection("The servers"); };
+    env.openPermissionsHelp = [] { showHelp(HelpSection::permissions); };
+    env.openServersHelp = [] { showHelp(HelpSection::servers); };
+    env.openModelsHelp = [] { showHelp(HelpSection::models); };
+    env.openMicrophoneHelp = [] { showHelp(HelpSection::microphone); };
+    env.missingKeyAccess = missingKeyAccess;
+    env.soundServerRunning = soundServerRunning;
     env.findProgram = [](const std::string& name) { return findBinary(name); };
     return env;
 }

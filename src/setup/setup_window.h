@@ -32,6 +32,9 @@ public:
     // Run by "Empezar".
     std::function<void()> onDone;
 
+    // Without a tray icon this window is the only way to Vozmo: it says so and offers to quit.
+    void setTrayMissing(bool missing);
+
 private:
     void updateFromSetup();
     void updateModelsRow();
@@ -39,6 +42,7 @@ private:
     void updateAccessRow();
     void updateFnRow();
     void updateModelChoice();
+    void fixHeight();
 
     Setup& setup_;
     StepRow* models_ = nullptr;
@@ -53,12 +57,17 @@ private:
     QLabel* speechSpeed_ = nullptr;
     QLabel* polishSpeed_ = nullptr;
     QLabel* machineNote_ = nullptr;
+    QPushButton* modelsHelp_ = nullptr;
+    QPushButton* micHelp_ = nullptr;
+    QPushButton* fnCancel_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* micButton_ = nullptr;
     QPushButton* accessButton_ = nullptr;
     QPushButton* fnButton_ = nullptr;
     QPushButton* rightAlt_ = nullptr;
     QLabel* hint_ = nullptr;
+    QLabel* trayNotice_ = nullptr;
+    QPushButton* quit_ = nullptr;
     QPushButton* start_ = nullptr;
 };
 
@@ -73,23 +82,23 @@ public:
 
     // Creates the window the first time, then shows it, raised and active.
     void showSetup();
+    // The same, but leaves the keyboard focus where it is (for a window nobody asked for).
+    void showSetupWithoutFocus();
     // The window, or nullptr before the first showSetup().
     SetupWindow* window() const { return window_.get(); }
+    // Passed on to the window, now or when it is made.
+    void setTrayMissing(bool missing);
 
 private:
+    void show(bool takeFocus);
+
     Setup& setup_;
+    bool trayMissing_ = false;
     std::unique_ptr<SetupWindow> window_;
 };
 
-// The "## heading" section of a README in Markdown, its heading included; empty when absent.
-QString readmeSection(const std::filesystem::path& readme, const QString& heading);
-
-// Shows one "## heading" section of the README in a small window (a short built-in text when
-// no README is installed).
-void showReadmeSection(const QString& heading);
-
 // The desktop parts of SetupEnvironment: key access on the X server, the sound settings, the
-// README's help and findBinary. The application adds micStatus and watchFnKey.
+// built-in help and findBinary. The application adds micStatus and watchFnKey.
 SetupEnvironment desktopSetupEnvironment();
 
 } // namespace vozmo

@@ -35,7 +35,7 @@ HUD::HUD(QObject* parent) : QObject(parent), view_(std::make_unique<HUDView>()) 
     view_->setAttribute(Qt::WA_TransparentForMouseEvents);
     view_->setFocusPolicy(Qt::NoFocus);
     view_->setWindowTitle(QStringLiteral("Vozmo"));
-    view_->setFixedSize(size);
+    view_->setFixedSize(hudSize(view_->mode(), view_.get()).toSize());
     view_->setWindowOpacity(0);
 
     timer_ = new QTimer(this);
@@ -54,6 +54,7 @@ HUD::~HUD() {
 void HUD::show(const HUDMode& mode) {
     ++token_;
     view_->setMode(mode);
+    fitTo(mode);
     const bool fadingOut =
         removeAfterFade_.has_value() && fade_->state() == QAbstractAnimation::Running;
     if (view_->isVisible() && view_->windowOpacity() >= 1.0 && !fadingOut) {
@@ -62,6 +63,7 @@ void HUD::show(const HUDMode& mode) {
     removeAfterFade_.reset();
     if (QScreen* screen = screenUnderMouse()) {
         const QRect area = screen->availableGeometry();
+        const QSize size = view_->size();
         const int x = area.x() + area.width() / 2 - size.width() / 2;
         const int y = area.y() + area.height() - kBottomGap - size.height();
         view_->move(x, y);
@@ -73,6 +75,20 @@ void HUD::show(const HUDMode& mode) {
     view_->raise();
     timer_->start();
     fadeTo(1.0, kFadeInMs);
+}
+
+void HUD::fitTo(const HUDMode& mode) {
+    const QSize wanted = hudSize(mode, view_.get()).toSize();
+    const QSize now = view_->size();
+    if (wanted == now) {
+        return;
+    }
+    // Grow or shrink about the same centre, so the panel stays where the eye is.
+    const QPoint centred = view_->pos() + QPoint((now.width() - wanted.width()) / 2, 0);
+    view_->setFixedSize(wanted);
+    if (view_->isVisible()) {
+        view_->move(centred);
+    }
 }
 
 void HUD::hide(double seconds) {

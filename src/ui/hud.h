@@ -20,8 +20,6 @@ namespace vozmo {
 class HUD : public QObject {
     Q_OBJECT
 public:
-    static constexpr QSize size{310, 48};
-
     explicit HUD(QObject* parent = nullptr);
     ~HUD() override;
 
@@ -38,6 +36,7 @@ public:
     bool animating() const;
 
 private:
+    void fitTo(const HUDMode& mode);
     void fadeTo(double opacity, int milliseconds);
     void fadeFinished();
     void tick();

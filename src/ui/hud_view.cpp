@@ -17,6 +17,16 @@ constexpr double kBarStep = 6.2;
 constexpr double kBarWidth = 3;
 constexpr double kMarkerX = 24;
 constexpr double kLabelX = 214;
+// The space between the capsule's edge and its content, the same on both sides: the marker
+// starts this far in from the left, the label ends this far from the right.
+constexpr double kSideMargin = 17.5;
+constexpr double kCentredMargin = 24;
+constexpr double kCentredMinWidth = 310;
+constexpr double kHeight = 48;
+constexpr double kLabelPixels = 12.5;
+constexpr double kCentredPixels = 13;
+constexpr double kCentredIcon = 15;
+constexpr double kCentredIconGap = 8;
 
 QColor gray(double white, double alpha) {
     return QColor::fromRgbF(white, white, white, alpha);
@@ -27,13 +37,31 @@ QColor rgb(double r, double g, double b, double a) {
 }
 
 // Sizes are given in logical pixels; fonts want points at the device's resolution.
-QFont hudFont(const QPainter& painter, double pixels, QFont::Weight weight) {
-    const QPaintDevice* device = painter.device();
+QFont hudFont(const QPaintDevice* device, double pixels, QFont::Weight weight) {
     const double dpi = device != nullptr && device->logicalDpiY() > 0 ? device->logicalDpiY() : 96;
     QFont font;
     font.setPointSizeF(pixels * 72.0 / dpi);
     font.setWeight(weight);
     return font;
+}
+
+QFont hudFont(const QPainter& painter, double pixels, QFont::Weight weight) {
+    return hudFont(painter.device(), pixels, weight);
+}
+
+QString busyLabel(HUDMode::Kind kind) {
+    switch (kind) {
+    case HUDMode::Kind::transcribing:
+        return QStringLiteral("Transcribiendo");
+    case HUDMode::Kind::polishing:
+        return QStringLiteral("Puliendo");
+    default:
+        return QStringLiteral("Cargando IA");
+    }
+}
+
+QString listeningLabel(bool locked) {
+    return locked ? QStringLiteral("Manos libres") : QStringLiteral("Escuchando");
 }
 
 QPainterPath capsule(const QRectF& rect) {
@@ -50,7 +78,7 @@ void bar(QPainter& painter, int i, double h, double midY, const QColor& color) {
 }
 
 void label(QPainter& painter, const QString& text, double x, const QColor& color, double midY) {
-    const QFont font = hudFont(painter, 12.5, QFont::Medium);
+    const QFont font = hudFont(painter, kLabelPixels, QFont::Medium);
     const QFontMetricsF metrics(font, painter.device());
     const double height = metrics.height();
     painter.setFont(font);
@@ -65,13 +93,14 @@ double devicePixelRatio(const QPainter& painter) {
 
 void centered(QPainter& painter, Glyph glyph, const QColor& color, const QString& text,
               const QSizeF& size, const SymbolSource& symbol) {
-    const QFont font = hudFont(painter, 13, QFont::DemiBold);
+    const QFont font = hudFont(painter, kCentredPixels, QFont::DemiBold);
     const QFontMetricsF metrics(font, painter.device());
     const double textWidth = metrics.horizontalAdvance(text);
     const double textHeight = metrics.height();
-    const QImage icon = symbol ? symbol(glyph, color, 15, devicePixelRatio(painter)) : QImage();
+    const QImage icon =
+        symbol ? symbol(glyph, color, kCentredIcon, devicePixelRatio(painter)) : QImage();
     const QSizeF iconSize = icon.isNull() ? QSizeF() : icon.deviceIndependentSize();
-    const double iconWidth = icon.isNull() ? 0 : iconSize.width() + 8;
+    const double iconWidth = icon.isNull() ? 0 : iconSize.width() + kCentredIconGap;
     const double midY = size.height() / 2;
     double x = size.width() / 2 - (iconWidth + textWidth) / 2;
     if (!icon.isNull()) {
@@ -110,26 +139,22 @@ void paintListening(QPainter& painter, bool locked, const Levels& levels, double
         const double h = std::max((size.height() - 18) * levels[i], 3.0);
         bar(painter, i, h, midY, rgb(0.2 + 0.45 * t, 0.8 - 0.4 * t, 1, 1));
     }
-    label(painter, locked ? QStringLiteral("Manos libres") : QStringLiteral("Escuchando"), kLabelX,
-          gray(1.0, 0.92), midY);
+    label(painter, listeningLabel(locked), kLabelX, gray(1.0, 0.92), midY);
 }
 
 void paintBusy(QPainter& painter, HUDMode::Kind kind, double phase, const QSizeF& size) {
     const double midY = size.height() / 2;
+    const QString text = busyLabel(kind);
     QColor spinner;
-    QString text;
     switch (kind) {
     case HUDMode::Kind::transcribing:
         spinner = rgb(0.35, 0.75, 1, 1);
-        text = QStringLiteral("Transcribiendo");
         break;
     case HUDMode::Kind::polishing:
         spinner = rgb(0.7, 0.5, 1, 1);
-        text = QStringLiteral("Puliendo");
         break;
     default:
         spinner = gray(1.0, 0.8);
-        text = QStringLiteral("Cargando IA");
         break;
     }
     // Angles count counter-clockwise as on screen, so a growing phase turns the arc clockwise.
@@ -161,6 +186,32 @@ void paintBusy(QPainter& painter, HUDMode::Kind kind, double phase, const QSizeF
 QImage defaultSymbol(Glyph glyph, const QColor& color, double pointSize, double devicePixelRatio) {
     // Symbols of a point size are a little larger than the size itself, like font glyphs.
     return glyphImage(glyph, color, std::round(pointSize * 1.2), devicePixelRatio);
+}
+
+QSizeF hudSize(const HUDMode& mode, const QPaintDevice* device) {
+    auto advance = [device](const QString& text, double pixels, QFont::Weight weight) {
+        return QFontMetricsF(hudFont(device, pixels, weight), device).horizontalAdvance(text);
+    };
+    switch (mode.kind) {
+    case HUDMode::Kind::listening:
+        return {std::ceil(kLabelX +
+                          advance(listeningLabel(mode.locked), kLabelPixels, QFont::Medium) +
+                          kSideMargin),
+                kHeight};
+    case HUDMode::Kind::loading:
+    case HUDMode::Kind::transcribing:
+    case HUDMode::Kind::polishing:
+        return {std::ceil(kLabelX + advance(busyLabel(mode.kind), kLabelPixels, QFont::Medium) +
+                          kSideMargin),
+                kHeight};
+    case HUDMode::Kind::done:
+    case HUDMode::Kind::message:
+        break;
+    }
+    // Centred content keeps equal margins by construction; a long message widens the capsule.
+    const double icon = std::round(kCentredIcon * 1.2) + kCentredIconGap;
+    const double content = icon + advance(mode.text, kCentredPixels, QFont::DemiBold);
+    return {std::max(kCentredMinWidth, std::ceil(content + 2 * kCentredMargin)), kHeight};
 }
 
 double levelBar(float level) {

@@ -22,6 +22,10 @@ using SymbolSource = std::function<QImage(Glyph glyph, const QColor& color, doub
 // The project's glyphs, square, one point size per side.
 QImage defaultSymbol(Glyph glyph, const QColor& color, double pointSize, double devicePixelRatio);
 
+// The capsule that fits a mode's content with the same margin on both sides, for text drawn on
+// `device` (96 dpi when null).
+QSizeF hudSize(const HUDMode& mode, const QPaintDevice* device = nullptr);
+
 // The bar height (0 to 1) that one recorder level gives.
 double levelBar(float level);
 

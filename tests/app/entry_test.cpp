@@ -1,21 +1,29 @@
+#include "standin.h"
 #include "temp_home.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 
 namespace vozmo {
 namespace {
+
+using namespace std::chrono_literals;
 
 struct Run {
     int status;
     std::string out;
 };
 
-Run runVozmo(const std::string& args) {
-    std::string command = std::string(VOZMO_EXE) + " " + args + " 2>&1";
+// Runs build/vozmo through the shell; `prefix` goes before it (e.g. "env -u DISPLAY").
+Run runVozmo(const std::string& args, const std::string& prefix = "", bool errorsOnly = false) {
+    std::string command = prefix + " " + std::string(VOZMO_EXE) + " " + args +
+                          (errorsOnly ? " 2>&1 >/dev/null" : " 2>&1");
     FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
     std::array<char, 256> buf;
@@ -34,6 +42,62 @@ TEST(Entry, HelpAndVersionExitZero) {
     auto version = runVozmo("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("vozmo ", 0), 0u);
+}
+
+TEST(Entry, UnknownOptionsStopWithTheUsageOnStandardError) {
+    test::TempHome home;
+    for (const char* args : {"--verbose", "--selftest --bogus", "-q"}) {
+        // Standard error only, with no display: nothing may be started before the check.
+        auto run = runVozmo(args, "env -u DISPLAY -u WAYLAND_DISPLAY", true);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_NE(run.out.find("opción desconocida"), std::string::npos) << args << run.out;
+        EXPECT_NE(run.out.find("Uso: vozmo [--selftest | --help | --version]"), std::string::npos)
+            << run.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "data" / "Vozmo"));
+}
+
+TEST(Entry, WithoutADisplayItSaysSoAndExitsOne) {
+    test::TempHome home;
+    for (const char* prefix : {"env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM",
+                               // An X server that is not there is no display either.
+                               "env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:987"}) {
+        auto run = runVozmo("", prefix, true);
+        EXPECT_EQ(run.status, 1) << prefix;
+        EXPECT_EQ(run.out, "No hay pantalla: Vozmo necesita una sesión gráfica (X11 o Wayland)\n")
+            << prefix;
+    }
+}
+
+// A second launch finds the first through its socket in the runtime folder and asks it to
+// show its window. Needs the test desktop.
+TEST(Entry, ASecondLaunchSaysTheFirstOneOpensItsWindow) {
+    if (std::getenv("DISPLAY") == nullptr) {
+        GTEST_SKIP() << "runs on the test desktop";
+    }
+    test::TempHome home;
+    const auto runtime = home.path() / "runtime";
+    std::filesystem::create_directories(runtime);
+    ::chmod(runtime.c_str(), 0700);
+    const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.string()},
+                                                    {"PATH", "/nonexistent"}};
+    test::ChildProcess first({VOZMO_EXE}, env, home.path() / "first.out");
+    ASSERT_TRUE(first.started());
+    bool listening = false;
+    for (int i = 0; i < 200 && !listening; ++i) {
+        std::this_thread::sleep_for(50ms);
+        for (const auto& entry : std::filesystem::directory_iterator(runtime)) {
+            listening |= entry.path().filename().string().rfind("vozmo-", 0) == 0;
+        }
+    }
+    ASSERT_TRUE(listening);
+    const auto secondOut = home.path() / "second.out";
+    test::ChildProcess second({VOZMO_EXE}, env, secondOut);
+    auto status = second.wait(20s);
+    first.stop();
+    ASSERT_TRUE(status && WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_EQ(test::readFile(secondOut), "Vozmo ya está en marcha; abro su ventana\n");
 }
 
 } // namespace

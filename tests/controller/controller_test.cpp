@@ -214,13 +214,16 @@ TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
     };
     const TargetApp editor{4242, "Gedit", 77};
     const TargetApp other{5151, "Firefox", 88};
+    const TargetApp terminal{6161, "XTerm", 89};
     const TargetApp us{::getpid(), "Vozmo", 99};
     const Case cases[] = {
         {"same target", true, editor, editor, true, ""},
-        {"focus moved", true, editor, other, false, "Copiado: pega con ⌘V"},
-        {"no target", true, std::nullopt, editor, false, "Copiado: pega con ⌘V"},
-        {"nothing frontmost", true, editor, std::nullopt, false, "Copiado: pega con ⌘V"},
-        {"our own window", true, us, us, false, "Copiado: pega con ⌘V"},
+        {"focus moved", true, editor, other, false, "Copiado: pega con Ctrl+V"},
+        {"focus moved to a terminal", true, editor, terminal, false,
+         "Copiado: pega con Ctrl+Mayús+V"},
+        {"no target", true, std::nullopt, editor, false, "Copiado: pega con Ctrl+V"},
+        {"nothing frontmost", true, editor, std::nullopt, false, "Copiado: pega con Ctrl+V"},
+        {"our own window", true, us, us, false, "Copiado: pega con Ctrl+V"},
         {"no key access", false, editor, editor, false, "Copiado · falta permiso"},
     };
     for (const auto& c : cases) {

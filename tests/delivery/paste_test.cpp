@@ -45,6 +45,10 @@ TEST(PasteStroke, ControlVExceptInTerminals) {
     EXPECT_EQ(pasteStroke(std::nullopt), (KeyStroke{"v", true, false}));
     EXPECT_EQ(pasteStroke(TargetApp{42, "Gedit", 7}), (KeyStroke{"v", true, false}));
     EXPECT_EQ(pasteStroke(TargetApp{42, "Alacritty", 7}), (KeyStroke{"v", true, true}));
+    // What the user is told to press matches the stroke a paste would send.
+    EXPECT_EQ(pasteKeysName(std::nullopt), "Ctrl+V");
+    EXPECT_EQ(pasteKeysName(TargetApp{42, "Gedit", 7}), "Ctrl+V");
+    EXPECT_EQ(pasteKeysName(TargetApp{42, "Alacritty", 7}), "Ctrl+Mayús+V");
 }
 
 // The paste logic against recording fakes.

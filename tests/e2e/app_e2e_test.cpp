@@ -28,8 +28,8 @@ const std::string kPolishing = "Puliendo";
 const std::string kCancelled = "Cancelado";
 const std::string kNotHeard = "No te he oído";
 const std::string kTranscriptionError = "Error al transcribir";
-const std::string kCopied = "Copiado: pega con ⌘V";
-const std::string kReady = "Listo · mantén ⌥ derecha";
+const std::string kCopied = "Copiado: pega con Ctrl+V";
+const std::string kReady = "Listo · mantén Alt derecha";
 const std::string kPrevious = "contenido previo";
 
 const std::regex kTimingLine(R"(Dictado \d+\.\d s · Whisper \d+\.\d\d s · IA \d+\.\d\d s)");

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace vozmo::test {
 
@@ -13,11 +14,15 @@ namespace vozmo::test {
 struct FakeDesktop {
     int micStatus = 3;
     bool keyAccess = true;
+    std::vector<std::string> missingKeyAccess; // when keyAccess is false
+    bool soundServer = true;
     bool soundSettingsInstalled = true;
     std::set<std::string> programs = {"whisper-server", "llama-server"};
     int soundSettingsOpened = 0;
     int permissionsHelpShown = 0;
     int serversHelpShown = 0;
+    int modelsHelpShown = 0;
+    int microphoneHelpShown = 0;
     int watchesStarted = 0;
     int watchesStopped = 0;
     // The pending Fn watch; calling it is "the Fn key went down".
@@ -28,12 +33,16 @@ struct FakeDesktop {
         SetupEnvironment env;
         env.micStatus = [this] { return micStatus; };
         env.keyAccessOk = [this] { return keyAccess; };
+        env.missingKeyAccess = [this] { return missingKeyAccess; };
+        env.soundServerRunning = [this] { return soundServer; };
         env.openSoundSettings = [this] {
             soundSettingsOpened += soundSettingsInstalled ? 1 : 0;
             return soundSettingsInstalled;
         };
         env.openPermissionsHelp = [this] { ++permissionsHelpShown; };
         env.openServersHelp = [this] { ++serversHelpShown; };
+        env.openModelsHelp = [this] { ++modelsHelpShown; };
+        env.openMicrophoneHelp = [this] { ++microphoneHelpShown; };
         if (supportsFnWatch) {
             env.watchFnKey = [this](std::function<void()> onFnSeen) {
                 (onFnSeen ? watchesStarted : watchesStopped) += 1;

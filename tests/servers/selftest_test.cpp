@@ -153,8 +153,10 @@ TEST_F(SelfTestRun, MissingSpeechServerFailsAndLeavesNoChildBehind) {
     withModels(false, true);
     auto r = runVozmo();
     EXPECT_EQ(r.status, 1);
-    ASSERT_FALSE(r.out.empty());
-    EXPECT_EQ(r.out.back(), "FALLO: falta whisper-server o el modelo de Whisper");
+    ASSERT_GE(r.out.size(), 2u);
+    // Scripts read the first line; the second says which of the two is missing.
+    EXPECT_EQ(r.out[r.out.size() - 2], "FALLO: falta whisper-server o el modelo de Whisper");
+    EXPECT_EQ(r.out.back(), "Falta el modelo de Whisper: ~/data/Vozmo/models/whisper.bin");
     // The supervisor reports the pid it launched; that process must be gone.
     pid_t pid = 0;
     for (const auto& line : r.out) {
@@ -168,6 +170,30 @@ TEST_F(SelfTestRun, MissingSpeechServerFailsAndLeavesNoChildBehind) {
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_FALSE(test::processAlive(pid));
+}
+
+TEST_F(SelfTestRun, TheSecondFailureLineSaysWhereTheProgramWasLookedFor) {
+    const std::string fallo = "FALLO: falta whisper-server o el modelo de Whisper";
+    const std::string searched = "/nonexistent, ~/.local/bin, /usr/local/bin, /usr/bin";
+    // Neither the program (PATH leads nowhere) nor the model.
+    auto r = runVozmo(false);
+    EXPECT_EQ(r.status, 1);
+    ASSERT_GE(r.out.size(), 2u);
+    EXPECT_EQ(r.out[r.out.size() - 2], fallo);
+    EXPECT_EQ(r.out.back().rfind("Faltan whisper-server (buscado en: ", 0), 0u) << r.out.back();
+    EXPECT_NE(r.out.back().find(searched + ") y el modelo de Whisper "
+                                           "(~/data/Vozmo/models/whisper.bin)"),
+              std::string::npos)
+        << r.out.back();
+
+    // The model alone is there.
+    withModels(true, false);
+    r = runVozmo(false);
+    EXPECT_EQ(r.status, 1);
+    ASSERT_GE(r.out.size(), 2u);
+    EXPECT_EQ(r.out[r.out.size() - 2], fallo);
+    EXPECT_EQ(r.out.back().rfind("Falta whisper-server; buscado en: ", 0), 0u) << r.out.back();
+    EXPECT_NE(r.out.back().find(searched), std::string::npos) << r.out.back();
 }
 
 TEST_F(SelfTestRun, SpeechServerThatNeverAnswersFailsTheRun) {

@@ -340,6 +340,24 @@ TEST_F(SetupTest, WithoutAKeyMonitorTheFnCheckEndsUnseen) {
     EXPECT_EQ(setup->fnCheck(), vozmo::Setup::FnCheck::NotSeen);
 }
 
+TEST_F(SetupTest, ModelsCopiedInByHandCountOnceTheCopyIsComplete) {
+    fs::create_directories(config().modelsDir);
+    auto setup = make();
+    int announced = 0;
+    setup->onModelsReady = [&] { ++announced; };
+    test::writeFile(config().whisperModelURL, std::string(kSize, 'w'));
+    test::writeFile(config().llmModelURL, std::string(kSize / 2, 'l')); // still being copied
+    test::settle(3000);
+    EXPECT_FALSE(setup->modelsOK());
+    EXPECT_EQ(announced, 0);
+    test::writeFile(config().llmModelURL, std::string(kSize, 'l'));
+    ASSERT_TRUE(test::waitUntil([&] { return setup->modelsOK(); }, 10000));
+    EXPECT_EQ(announced, 1);
+    EXPECT_TRUE(setup->ready());
+    test::settle(2000);
+    EXPECT_EQ(announced, 1);
+}
+
 TEST_F(SetupTest, DestroyedWhileWatchingAndDownloading) {
     auto setup = make(std::make_unique<Downloader>(std::vector<ModelSpec>{
         {"Whisper", server.url("/slow/100000000"), config().whisperModelURL, kSize}}));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -287,6 +288,48 @@ TEST(HUDDrawing, CapsuleBackgroundAndBorder) {
     // The border's 1-point line straddles nothing: it lies on the outermost row.
     expectColor(image.pixelColor(155, 0), over(QColor::fromRgbF(1, 1, 1, 0.14), background),
                 "border");
+}
+
+TEST(HUDDrawing, CapsuleFitsItsContentWithTheSameMarginOnBothSides) {
+    const struct {
+        const char* name;
+        HUDMode mode;
+    } cases[] = {
+        {"listening", HUDMode::listening(false)},
+        {"hands-free", HUDMode::listening(true)},
+        {"loading", HUDMode::loading()},
+        {"transcribing", HUDMode::transcribing()},
+        {"polishing", HUDMode::polishing()},
+        {"done", HUDMode::done(QStringLiteral("Listo · mantén Alt derecha"))},
+        {"long message",
+         HUDMode::message(QStringLiteral("Copiado: pega con Ctrl+Mayús+V donde quieras escribirlo"),
+                          HUDColors::orange)},
+    };
+    for (const auto& c : cases) {
+        QImage image(1, 1, QImage::Format_ARGB32_Premultiplied);
+        const QSize size = hudSize(c.mode, &image).toSize();
+        image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            paintHUD(painter, c.mode, {}, 0, QSizeF(size));
+        }
+        // The content is whatever is clearly more opaque than the translucent fill; the rows
+        // are kept away from the rounded ends, where the border curves in.
+        int left = size.width(), right = -1;
+        for (int y = 16; y <= 32; ++y) {
+            for (int x = 3; x < size.width() - 3; ++x) {
+                if (image.pixelColor(x, y).alphaF() > 0.6) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        ASSERT_GE(right, 0) << c.name;
+        const int rightMargin = size.width() - 1 - right;
+        EXPECT_NEAR(left, rightMargin, 3) << c.name << ": " << left << " vs " << rightMargin;
+        EXPECT_GE(rightMargin, 12) << c.name;
+    }
 }
 
 } // namespace

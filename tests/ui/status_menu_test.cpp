@@ -9,10 +9,16 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBrowser>
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <functional>
 
@@ -102,7 +108,7 @@ TEST(StatusMenu, FullLayoutWithTheAccessibilityWarningOnlyWhenSomethingCannotWor
     in.servers = {true, true, true, true};
     const std::vector<std::string> expected = {
         "Listo · Whisper + IA",
-        "Mantén 🌐 Fn para dictar · toque corto = manos libres",
+        "Mantén Fn para dictar · toque corto = manos libres",
         "—",
         "▸ Últimos dictados",
         "—",
@@ -158,8 +164,8 @@ TEST(StatusMenu, ChecksFollowTheSettings) {
         in.hotkey = c.hotkey;
         in.language = c.language;
         const auto items = describeStatusMenu(in);
-        EXPECT_EQ(find(items, "🌐 Fn").checked, c.fn) << c.hotkey;
-        EXPECT_EQ(find(items, "⌥ Opción derecha").checked, c.ropt) << c.hotkey;
+        EXPECT_EQ(find(items, "Fn").checked, c.fn) << c.hotkey;
+        EXPECT_EQ(find(items, "Alt derecha").checked, c.ropt) << c.hotkey;
         EXPECT_EQ(find(items, "Español").checked, c.es) << c.language;
         EXPECT_EQ(find(items, "Detectar automáticamente").checked, c.autoDetect) << c.language;
         EXPECT_FALSE(find(items, "Pulido con IA").checked);
@@ -271,13 +277,13 @@ TEST_F(StatusMenuActions, TogglesAndChoicesWriteThePreferences) {
     EXPECT_FALSE(Prefs::fastTranscription());
     EXPECT_FALSE(action("Transcripción rápida")->isChecked());
 
-    action("⌥ Opción derecha")->trigger();
+    action("Alt derecha")->trigger();
     EXPECT_EQ(Prefs::hotkey(), "ropt");
-    EXPECT_TRUE(action("⌥ Opción derecha")->isChecked());
-    EXPECT_FALSE(action("🌐 Fn")->isChecked());
+    EXPECT_TRUE(action("Alt derecha")->isChecked());
+    EXPECT_FALSE(action("Fn")->isChecked());
     EXPECT_EQ(menu.menu()->actions()[1]->text().toStdString(),
-              "Mantén ⌥ derecha para dictar · toque corto = manos libres");
-    action("🌐 Fn")->trigger();
+              "Mantén Alt derecha para dictar · toque corto = manos libres");
+    action("Fn")->trigger();
     EXPECT_EQ(Prefs::hotkey(), "fn");
 
     action("Detectar automáticamente")->trigger();
@@ -286,11 +292,32 @@ TEST_F(StatusMenuActions, TogglesAndChoicesWriteThePreferences) {
     EXPECT_EQ(Prefs::language(), "es");
 
     Prefs::setHotkey("FN");
-    EXPECT_FALSE(action("🌐 Fn")->isChecked());
-    EXPECT_FALSE(action("⌥ Opción derecha")->isChecked());
+    EXPECT_FALSE(action("Fn")->isChecked());
+    EXPECT_FALSE(action("Alt derecha")->isChecked());
     EXPECT_EQ(menu.menu()->actions()[1]->text().toStdString(),
-              "Mantén 🌐 Fn para dictar · toque corto = manos libres");
+              "Mantén Fn para dictar · toque corto = manos libres");
     EXPECT_TRUE(flashes.empty());
+}
+
+TEST_F(StatusMenuActions, CtrlQQuitsFromTheOpenMenu) {
+    int quits = 0;
+    menu.onQuit = [&] { ++quits; };
+    menu.menu()->popup(QPoint(200, 200));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu.menu()->isVisible(); }, 3000));
+    QTest::qWait(200); // the popup's keyboard grab
+    // Real key events through the X server, as the keyboard sends them to the open menu.
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
+    const KeyCode q = XKeysymToKeycode(display, XK_q);
+    XTestFakeKeyEvent(display, control, True, CurrentTime);
+    XTestFakeKeyEvent(display, q, True, CurrentTime);
+    XTestFakeKeyEvent(display, q, False, CurrentTime);
+    XTestFakeKeyEvent(display, control, False, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return quits == 1; }, 3000));
+    EXPECT_FALSE(menu.menu()->isVisible());
 }
 
 TEST_F(StatusMenuActions, TheRealMenuMatchesTheDescription) {
@@ -420,36 +447,56 @@ TEST_F(StatusMenuActions, OpenActionsAndSetup) {
     EXPECT_EQ(quits, 1);
 }
 
-TEST(StatusMenu, PermissionsReadmeIsFoundBesideTheProgram) {
-    TempHome home;
-    const auto root = home.path();
-    EXPECT_EQ(permissionsReadme(root / "build"), std::nullopt);
-    EXPECT_EQ(permissionsReadme({}), std::nullopt);
-    writeFile(root / "share" / "doc" / "vozmo" / "README.md", "# Vozmo");
-    EXPECT_EQ(permissionsReadme(root / "bin"), root / "share" / "doc" / "vozmo" / "README.md");
-    writeFile(root / "README.md", "# Vozmo");
-    EXPECT_EQ(permissionsReadme(root / "build"), root / "README.md");
-    writeFile(root / "build" / "README.md", "# Vozmo");
-    EXPECT_EQ(permissionsReadme(root / "build"), root / "build" / "README.md");
-}
-
-TEST_F(StatusMenuActions, PermissionsHelpWithoutAReadmeShowsOneExplanation) {
-    ASSERT_EQ(permissionsReadme(config().executableDir), std::nullopt);
-    auto boxes = [] {
-        int count = 0;
+TEST_F(StatusMenuActions, PermissionsOpenTheBuiltInHelpAtItsSection) {
+    auto helpWindows = [] {
+        std::vector<QTextBrowser*> found;
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            count +=
-                widget->objectName() == QStringLiteral("vozmo-permissions") && widget->isVisible()
-                    ? 1
-                    : 0;
+            if (widget->objectName() == QStringLiteral("vozmo-help") && widget->isVisible()) {
+                found.push_back(qobject_cast<QTextBrowser*>(widget));
+            }
         }
-        return count;
+        return found;
     };
     action("Permisos de Accesibilidad…")->trigger();
     menu.keyMonitorOk = [] { return false; };
     action("\u26A0\uFE0E Falta permiso de Accesibilidad…")->trigger();
-    EXPECT_EQ(boxes(), 1);
+    const auto windows = helpWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    ASSERT_NE(windows[0], nullptr);
+    EXPECT_TRUE(windows[0]->toPlainText().contains(QStringLiteral("XTEST")));
+    // Scrolled to the section, not left at the top of the page.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return windows[0]->verticalScrollBar()->value() > 0; }));
     EXPECT_TRUE(opened.empty());
+    windows[0]->close();
+}
+
+// Openers that fail as xdg-open does without a program for the file, then one that works.
+TEST_F(StatusMenuActions, OpenersFallBackAndFinallyShowThePath) {
+    StatusMenu real(nullptr);
+    std::vector<std::pair<QString, QString>> shown;
+    real.opener().onNothingOpened = [&](const QString& path, const QString& what) {
+        shown.emplace_back(path, what);
+    };
+    const auto marker = home.path() / "opened-by-touch";
+    const QString target = QString::fromStdString(marker.string());
+    real.opener().commands = [](Opener::Kind) {
+        return std::vector<Opener::Command>{
+            {{"/nonexistent/xdg-open"}, true}, {{"false"}, true}, {{"touch"}, false}};
+    };
+    real.opener().open(target, Opener::Kind::textFile, QStringLiteral("el diccionario"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(marker); }, 5000));
+    EXPECT_TRUE(shown.empty());
+
+    real.opener().commands = [](Opener::Kind) {
+        return std::vector<Opener::Command>{{{"false"}, true}, {{"/nonexistent/editor"}, false}};
+    };
+    real.perform(item("Ver registros"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.empty(); }, 5000));
+    EXPECT_EQ(shown[0].first, QString::fromStdString(config().logsDir.string()));
+    EXPECT_EQ(shown[0].second, QStringLiteral("los registros"));
+    EXPECT_EQ(
+        nothingOpenedText(QStringLiteral("/x/logs"), QStringLiteral("los registros")),
+        QStringLiteral("No hay ningún programa para abrir los registros. Está en:\n\n/x/logs"));
 }
 
 TEST(StatusIcon, LooksForEachState) {
@@ -474,7 +521,7 @@ TEST(StatusIcon, DoesNothingBeforeInstallAndLogsAMissingTrayOnce) {
     TempHome home;
     ensureSupport();
     StatusIcon icon;
-    icon.update(State::recording, true);
+    icon.update(State::recording, Readiness{true, true, false, false});
     EXPECT_FALSE(icon.installed());
     EXPECT_EQ(icon.look(), statusIconLook(State::idle, false));
 
@@ -482,18 +529,56 @@ TEST(StatusIcon, DoesNothingBeforeInstallAndLogsAMissingTrayOnce) {
     icon.install(&menu);
     icon.install(&menu);
     ASSERT_TRUE(icon.installed());
-    EXPECT_EQ(icon.tray()->toolTip(), QStringLiteral("Vozmo"));
+    EXPECT_EQ(icon.tray()->toolTip(), QStringLiteral("Vozmo · Falta configurar"));
     EXPECT_EQ(icon.tray()->contextMenu(), &menu);
     EXPECT_EQ(icon.look(), statusIconLook(State::idle, false));
-    icon.update(State::recording, false);
+    icon.update(State::idle, Readiness{true, true, false, false});
+    EXPECT_EQ(icon.tray()->toolTip(), QStringLiteral("Vozmo · Listo"));
+    icon.update(State::recording, Readiness{true, false, false, false});
     EXPECT_EQ(icon.look(), statusIconLook(State::recording, false));
     EXPECT_FALSE(icon.tray()->icon().isNull());
 
     // The test desktop has no tray host.
+    EXPECT_FALSE(icon.visibleInTray());
     const std::string log = readFile(config().logsDir / "app.log");
     const std::string line = "No hay bandeja del sistema";
     ASSERT_NE(log.find(line), std::string::npos);
     EXPECT_EQ(log.find(line), log.rfind(line));
+}
+
+TEST(StatusIcon, ToolTipSaysTheState) {
+    const struct {
+        State state;
+        Readiness servers;
+        const char* tip;
+    } cases[] = {
+        {State::idle, {false, false, false, false}, "Vozmo · Falta configurar"},
+        {State::idle, {true, false, true, false}, "Vozmo · Cargando Whisper…"},
+        {State::idle, {true, true, false, false}, "Vozmo · Listo"},
+        {State::idle, {true, true, true, true}, "Vozmo · Listo"},
+        {State::recording, {true, true, true, true}, "Vozmo · Escuchando"},
+        {State::processing, {true, true, true, true}, "Vozmo · Transcribiendo"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(statusToolTip(c.state, c.servers).toStdString(), c.tip);
+    }
+}
+
+TEST(StatusIcon, ALeftClickOpensTheMenu) {
+    TempHome home;
+    ensureSupport();
+    StatusMenu menu(nullptr);
+    StatusIcon icon;
+    icon.install(menu.menu());
+    ASSERT_TRUE(icon.installed());
+    // What the tray host reports for a left click; a double click or a middle click is not one.
+    emit icon.tray()->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_FALSE(menu.menu()->isVisible());
+    emit icon.tray()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return menu.menu()->isVisible(); }, 3000));
+    // Opening rebuilds it, as a right click does.
+    EXPECT_FALSE(menu.menu()->actions().isEmpty());
+    menu.menu()->close();
 }
 
 } // namespace

@@ -21,13 +21,16 @@ namespace {
 bool savePanel(const QString& folder, const char* name, const HUDMode& mode, const Levels& levels,
                double phase) {
     const double scale = 2; // crisp on high-resolution screens
-    QImage image(static_cast<int>(310 * scale), static_cast<int>(48 * scale),
-                 QImage::Format_ARGB32_Premultiplied);
+    QImage image(1, 1, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    const QSizeF size = hudSize(mode, &image);
+    image = QImage(static_cast<int>(size.width() * scale), static_cast<int>(size.height() * scale),
+                   QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
     QPainter painter(&image);
-    paintHUDBackdrop(painter, QSizeF(310, 48));
-    paintHUD(painter, mode, levels, phase, QSizeF(310, 48));
+    paintHUDBackdrop(painter, size);
+    paintHUD(painter, mode, levels, phase, size);
     painter.end();
     return image.save(folder + "/hud-" + name + ".png");
 }
@@ -52,8 +55,8 @@ int main(int argc, char** argv) {
     ok &= savePanel(folder, "loading", HUDMode::loading(), {}, 1.0);
     ok &= savePanel(folder, "transcribing", HUDMode::transcribing(), {}, 2.0);
     ok &= savePanel(folder, "polishing", HUDMode::polishing(), {}, 3.0);
-    ok &=
-        savePanel(folder, "done", HUDMode::done(QStringLiteral("Listo · mantén ⌥ derecha")), {}, 0);
+    ok &= savePanel(folder, "done", HUDMode::done(QStringLiteral("Listo · mantén Alt derecha")), {},
+                    0);
     ok &= savePanel(
         folder, "message",
         HUDMode::message(QStringLiteral("No hay micrófono disponible"), HUDColors::orange), {}, 0);
@@ -74,7 +77,6 @@ int main(int argc, char** argv) {
     }
 
     test::TempHome home;
-    // The test desktop has no colour-emoji font for "🌐 Fn".
     Prefs::setHotkey("ropt");
     StatusMenu menu(makeLoginItem(config().autostartFile, "/usr/bin/vozmo"));
     menu.readiness = [] { return Readiness{true, true, true, false}; };

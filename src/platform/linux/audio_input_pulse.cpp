@@ -62,6 +62,14 @@ public:
 
     // Connects (never spawning a server) and looks up the default source.
     std::optional<AudioInputError> open(Clock::time_point deadline) {
+        if (auto error = connectServer(deadline)) {
+            return error;
+        }
+        return findDefaultSource(deadline);
+    }
+
+    // Only connects: whether a sound server answers, default source or not.
+    std::optional<AudioInputError> connectServer(Clock::time_point deadline) {
         if (loop_ == nullptr) {
             return AudioInputError{false, "no se pudo crear el bucle de PulseAudio"};
         }
@@ -85,7 +93,7 @@ public:
             return noInput(std::string("servidor de sonido no disponible (") +
                            (settled ? pa_strerror(error) : "sin respuesta") + ")");
         }
-        return findDefaultSource(deadline);
+        return std::nullopt;
     }
 
 private:
@@ -272,6 +280,11 @@ private:
 
 std::unique_ptr<AudioInput> makeAudioInput() {
     return std::make_unique<PulseAudioInput>();
+}
+
+bool soundServerRunning() {
+    Connection connection;
+    return !connection.connectServer(Clock::now() + statusTimeout).has_value();
 }
 
 MicrophoneStatus microphoneStatus() {

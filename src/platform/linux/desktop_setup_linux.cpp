@@ -19,24 +19,30 @@ struct DisplayCloser {
 
 } // namespace
 
-bool keyAccessAvailable() {
+std::vector<std::string> missingKeyAccess() {
     // A connection of its own: asked once a second by the setup, and cheap on a local socket.
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
     if (!display) {
-        return false;
+        return {"X11"};
     }
+    std::vector<std::string> missing;
     int opcode = 0;
     int event = 0;
     int error = 0;
     if (!XQueryExtension(display.get(), "XTEST", &opcode, &event, &error)) {
-        return false;
-    }
-    if (!XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error)) {
-        return false;
+        missing.emplace_back("XTEST");
     }
     int major = 2;
     int minor = 0;
-    return XIQueryVersion(display.get(), &major, &minor) == Success && major >= 2;
+    if (!XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error) ||
+        XIQueryVersion(display.get(), &major, &minor) != Success || major < 2) {
+        missing.emplace_back("XInput2");
+    }
+    return missing;
+}
+
+bool keyAccessAvailable() {
+    return missingKeyAccess().empty();
 }
 
 bool openSoundSettings() {
