@@ -3,6 +3,7 @@
 #include "adapt.h"
 #include "clean_whisper.h"
 #include "config.h"
+#include "find_binary.h"
 #include "hotkey.h"
 #include "hud.h"
 #include "log.h"
@@ -21,6 +22,7 @@
 #include "wav.h"
 
 #include <QCoreApplication>
+#include <QFileSystemWatcher>
 #include <QPointer>
 #include <QTimer>
 
@@ -40,7 +42,6 @@ constexpr double kSampleRate = 16000.0;
 constexpr double kShortestRecording = 0.4;
 constexpr float kQuietestPeak = 0.006f;
 constexpr auto kSpeechServerWait = std::chrono::seconds(180);
-constexpr auto kSpeechServerPoll = std::chrono::milliseconds(200);
 constexpr size_t kLeadingSilence = 4800;
 constexpr size_t kHistoryLength = 15;
 
@@ -162,7 +163,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         makeLoginItem(config().autostartFile, config().executableDir / "vozmo"));
     menu_->readiness = [this] {
         return Readiness{servers_->whisperAvailable(), servers_->whisperReady(),
-                         servers_->llmAvailable(), servers_->llmReady()};
+                         servers_->llmAvailable(), servers_->llmReady(), setup_->serverProblem()};
     };
     menu_->history = [this] { return history_; };
     menu_->keyMonitorOk = [this] { return keyMonitorAvailable(); };
@@ -184,6 +185,13 @@ void AppDelegate::applicationDidFinishLaunching() {
             self->startServersIfPossible();
         }
     };
+    // Setup's own checks notice a program copied in while its window is open.
+    connect(setup_.get(), &Setup::changed, this, [this] {
+        if (setup_->modelsOK() && setup_->whisperServerFound() && !servers_->whisperLaunched()) {
+            startServersIfPossible();
+        }
+    });
+    watchServerFolders();
     startServersIfPossible();
 
     if (!setup_->ready() || !Prefs::boolForKey("setupShown")) {
@@ -230,20 +238,77 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationWillTerminate() {
+    ++generation_;
+    worker_.request_stop();
     servers_->stop();
 }
 
 void AppDelegate::startServersIfPossible() {
-    if (serversStarted_ || !modelsPresent()) {
+    if (!modelsPresent()) {
         return;
     }
-    serversStarted_ = true;
-    show(HUDMode::loading());
+    const bool wasLaunched = servers_->whisperLaunched();
+    // Starts whichever server is there and not running yet; the others stay as they are.
     servers_->start();
+    if (!wasLaunched && servers_->whisperLaunched() && state_ == State::idle) {
+        show(HUDMode::loading());
+    }
+    updateSetupServers();
+}
+
+void AppDelegate::updateSetupServers() {
+    std::string problem;
+    if (servers_->whisperPortBusy()) {
+        problem = portBusyMessage(WHISPER_PORT);
+    } else if (servers_->llmPortBusy()) {
+        problem = portBusyMessage(LLM_PORT);
+    }
+    setup_->setServerProblem(problem);
+}
+
+// The programs and models may arrive while we run (a download, a copy into ~/.local/bin):
+// watch the folders they are looked up in. A folder that does not exist yet is watched through
+// its nearest existing parent, and the watch moves down as the folders appear.
+void AppDelegate::watchServerFolders() {
+    if (!folderWatch_) {
+        folderWatch_ = new QFileSystemWatcher(this);
+        connect(folderWatch_, &QFileSystemWatcher::directoryChanged, this, [this] {
+            watchServerFolders();
+            startServersIfPossible();
+        });
+    }
+    const char* path = std::getenv("PATH");
+    const char* home = std::getenv("HOME");
+    auto folders = binarySearchFolders(config().executableDir, path ? path : "", home ? home : "");
+    folders.push_back(config().modelsDir);
+    QStringList wanted;
+    for (auto folder : folders) {
+        std::error_code ec;
+        while (!folder.empty() && !std::filesystem::is_directory(folder, ec) &&
+               folder != folder.root_path()) {
+            folder = folder.parent_path();
+        }
+        const QString name = QString::fromStdString(folder.string());
+        if (!folder.empty() && !wanted.contains(name)) {
+            wanted.push_back(name);
+        }
+    }
+    const QStringList watched = folderWatch_->directories();
+    for (const auto& name : watched) {
+        if (!wanted.contains(name)) {
+            folderWatch_->removePath(name);
+        }
+    }
+    for (const auto& name : wanted) {
+        if (!watched.contains(name)) {
+            folderWatch_->addPath(name);
+        }
+    }
 }
 
 void AppDelegate::serversChanged() {
     updateIcon();
+    updateSetupServers();
     if (!servers_->whisperReady() || announcedReady_) {
         return;
     }
@@ -317,6 +382,9 @@ void AppDelegate::cancel(bool silent) {
         recorder_->stop();
     }
     ++generation_;
+    // The upload or the transcription in flight ends now: the speech server serves one request
+    // at a time, and the next dictation must not queue behind this one.
+    worker_.request_stop();
     state_ = State::idle;
     updateIcon();
     if (silent) {
@@ -375,6 +443,17 @@ void AppDelegate::finish() {
         return;
     }
     ++generation_;
+    worker_.request_stop();
+    // Waiting makes sense only for a server that is on its way up.
+    if (!servers_->whisperReady() &&
+        (!servers_->whisperLaunched() || servers_->whisperPortBusy())) {
+        const std::string message = servers_->whisperPortBusy() ? portBusyMessage(WHISPER_PORT)
+                                    : servers_->whisperGaveUp() ? "Error al transcribir"
+                                                                : "Falta whisper-server";
+        log("Dictado sin transcribir: " + message);
+        fail(generation_, message);
+        return;
+    }
     Job job;
     job.generation = generation_;
     job.samples = std::move(recording.samples);
@@ -393,10 +472,21 @@ void AppDelegate::finish() {
             }
         });
     };
-    std::thread([servers = servers_, job = std::move(job), whenCurrent]() mutable {
-        const auto start = Clock::now();
-        while (!servers->whisperReady() && Clock::now() - start < kSpeechServerWait) {
-            std::this_thread::sleep_for(kSpeechServerPoll);
+    // The previous run was told to stop above; its requests end at once, so this wait is short.
+    worker_ = std::jthread([servers = servers_, job = std::move(job),
+                            whenCurrent](std::stop_token stop) mutable {
+        const auto waited = servers->waitForWhisper(stop, kSpeechServerWait);
+        if (waited == Servers::Wait::stopped) {
+            return;
+        }
+        if (waited == Servers::Wait::portBusy || waited == Servers::Wait::notLaunched) {
+            const std::string message = waited == Servers::Wait::portBusy
+                                            ? portBusyMessage(WHISPER_PORT)
+                                            : "Falta whisper-server";
+            whenCurrent([generation = job.generation, message](AppDelegate& app) {
+                app.fail(generation, message);
+            });
+            return;
         }
         whenCurrent([](AppDelegate& app) { app.show(HUDMode::transcribing()); });
 
@@ -409,7 +499,10 @@ void AppDelegate::finish() {
         audio = {};
         std::optional<std::string> raw;
         if (wav) {
-            raw = transcribe(*wav, job.language, vocabulary.whisperPrompt());
+            raw = transcribe(*wav, job.language, vocabulary.whisperPrompt(), WHISPER_PORT, stop);
+        }
+        if (stop.stop_requested()) {
+            return;
         }
         if (!raw) {
             whenCurrent([generation = job.generation](AppDelegate& app) {
@@ -429,7 +522,10 @@ void AppDelegate::finish() {
         if (job.polish && servers->llmReady() && spaceSeparatedWords(text) >= 3) {
             whenCurrent([](AppDelegate& app) { app.show(HUDMode::polishing()); });
             const auto t1 = Clock::now();
-            auto polished = Polisher::polish(text, vocabulary.words);
+            auto polished = Polisher::polish(text, vocabulary.words, LLM_PORT, stop);
+            if (stop.stop_requested()) {
+                return;
+            }
             if (polished && Polisher::accept(text, *polished)) {
                 text = vocabulary.apply(*polished);
             }
@@ -442,7 +538,7 @@ void AppDelegate::finish() {
                       job.duration, whisperTime, iaTime);
         log(line);
         whenCurrent([text, target = job.target](AppDelegate& app) { app.deliver(text, target); });
-    }).detach();
+    });
 }
 
 void AppDelegate::fail(std::int64_t generation, const std::string& message) {

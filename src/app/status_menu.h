@@ -27,6 +27,7 @@ struct Readiness {
     bool whisperReady = false;
     bool llmAvailable = false; // language-model executable and model file present
     bool llmReady = false;
+    std::string problem; // another program holds a server's port
 };
 
 // Everything the menu shows, gathered at the moment it opens.

@@ -53,6 +53,10 @@ bool Setup::programFound(const std::string& name) const {
     return env_.findProgram ? env_.findProgram(name).has_value() : findBinary(name).has_value();
 }
 
+void Setup::setServerProblem(const std::string& problem) {
+    assign(serverProblem_, problem);
+}
+
 void Setup::refresh() {
     assign(micOK_, micStatus() == kMicAuthorized);
     assign(axOK_, keyAccessOk());

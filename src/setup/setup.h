@@ -41,6 +41,10 @@ public:
     bool whisperServerFound() const { return whisperServerFound_; }
     bool llmServerFound() const { return llmServerFound_; }
     FnCheck fnCheck() const { return fnCheck_; }
+    // Why the servers cannot be used although they are installed (another program holds their
+    // port), or empty.
+    const std::string& serverProblem() const { return serverProblem_; }
+    void setServerProblem(const std::string& problem);
     // The last "Permitir" found no sound settings program to open.
     bool soundSettingsMissing() const { return soundSettingsMissing_; }
 
@@ -92,6 +96,7 @@ private:
     bool llmServerFound_ = false;
     FnCheck fnCheck_ = FnCheck::Idle;
     bool soundSettingsMissing_ = false;
+    std::string serverProblem_;
     int fnWatch_ = 0; // numbers each watch, so a stale timeout does nothing
     std::unique_ptr<Downloader> downloader_;
     QTimer timer_;

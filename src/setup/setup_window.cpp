@@ -226,7 +226,10 @@ void SetupWindow::updateModelsRow() {
     const Setup& s = setup_;
     QString detail;
     bool programsMissing = false;
-    if (s.modelsOK() && s.whisperServerFound() && s.llmServerFound()) {
+    if (s.modelsOK() && !s.serverProblem().empty()) {
+        programsMissing = true;
+        detail = QString::fromStdString(s.serverProblem()) + ". Ciérralo y vuelve a abrir Vozmo.";
+    } else if (s.modelsOK() && s.whisperServerFound() && s.llmServerFound()) {
         detail = "Listos.";
     } else if (s.downloading()) {
         detail = s.progressText().empty() ? QString("Descargando…")

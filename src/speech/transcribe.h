@@ -3,6 +3,7 @@
 #include "config.h"
 
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace vozmo {
@@ -10,9 +11,11 @@ namespace vozmo {
 // Sends one WAV recording to the local speech server and returns its transcript exactly as
 // received, or absent on any failure (logged as "Whisper respondió <status>"). Blocks for up to
 // 90 s; call it from a background thread. Safe from several threads at once. The port exists
-// for tests; the application always uses the default.
+// for tests; the application always uses the default. A stop request abandons the exchange at
+// once (absent, nothing logged).
 std::optional<std::string> transcribe(const std::string& wav, const std::string& language,
-                                      const std::string& prompt, int port = WHISPER_PORT);
+                                      const std::string& prompt, int port = WHISPER_PORT,
+                                      std::stop_token stop = {});
 
 // "Vozmo" followed by a fresh random UUID in upper-case hexadecimal.
 std::string newBoundary();

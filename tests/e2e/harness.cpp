@@ -605,10 +605,15 @@ std::string vozmoExecutable() {
     return VOZMO_EXE;
 }
 
-RunningApp::RunningApp(const AppHome& home, const StandinDir& standins)
+RunningApp::RunningApp(const AppHome& home, const StandinDir& standins, bool standinsOnPath)
     : home_(home), standins_(standins), outputFile_(home.root() / "vozmo.out") {
+    auto environment = appEnvironment(home, standins);
+    if (!standinsOnPath) {
+        const char* path = std::getenv("PATH");
+        environment["PATH"] = path != nullptr ? path : "/usr/bin:/bin";
+    }
     process_ = std::make_unique<ChildProcess>(std::vector<std::string>{vozmoExecutable()},
-                                              appEnvironment(home, standins), outputFile_);
+                                              environment, outputFile_);
 }
 
 RunningApp::~RunningApp() {

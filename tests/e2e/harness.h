@@ -216,7 +216,9 @@ std::map<std::string, std::string> appEnvironment(const AppHome& home, const Sta
 // on destruction, and so is every stand-in server it started that is still alive.
 class RunningApp {
 public:
-    RunningApp(const AppHome& home, const StandinDir& standins);
+    // Without `standinsOnPath` the application finds no server program until the test puts one
+    // where it looks.
+    RunningApp(const AppHome& home, const StandinDir& standins, bool standinsOnPath = true);
     ~RunningApp();
     RunningApp(const RunningApp&) = delete;
     RunningApp& operator=(const RunningApp&) = delete;

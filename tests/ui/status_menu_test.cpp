@@ -75,13 +75,15 @@ TEST(StatusMenu, StatusLineFirstMatchWins) {
         Readiness servers;
         const char* line;
     } cases[] = {
-        {{false, false, false, false}, "Falta la configuración inicial"},
-        {{false, true, true, true}, "Falta la configuración inicial"},
-        {{true, false, true, true}, "Cargando Whisper…"},
-        {{true, true, true, true}, "Listo · Whisper + IA"},
-        {{true, true, false, true}, "Listo · Whisper + IA"},
-        {{true, true, true, false}, "Listo · cargando IA…"},
-        {{true, true, false, false}, "Listo · solo Whisper"},
+        {{false, false, false, false, ""}, "Falta la configuración inicial"},
+        {{false, true, true, true, ""}, "Falta la configuración inicial"},
+        {{true, false, true, true, ""}, "Cargando Whisper…"},
+        {{true, false, true, false, "El puerto 8178 está ocupado por otro programa"},
+         "El puerto 8178 está ocupado por otro programa"},
+        {{true, true, true, true, ""}, "Listo · Whisper + IA"},
+        {{true, true, false, true, ""}, "Listo · Whisper + IA"},
+        {{true, true, true, false, ""}, "Listo · cargando IA…"},
+        {{true, true, false, false, ""}, "Listo · solo Whisper"},
     };
     for (const auto& c : cases) {
         StatusMenuInputs in;
@@ -93,7 +95,7 @@ TEST(StatusMenu, StatusLineFirstMatchWins) {
 
 TEST(StatusMenu, FullLayoutWithTheAccessibilityWarningOnlyWhenSomethingCannotWork) {
     StatusMenuInputs in;
-    in.servers = {true, true, true, true};
+    in.servers = {true, true, true, true, ""};
     const std::vector<std::string> expected = {
         "Listo · Whisper + IA",
         "Mantén 🌐 Fn para dictar · toque corto = manos libres",
@@ -207,7 +209,7 @@ class StatusMenuActions : public ::testing::Test {
 protected:
     StatusMenuActions() : menu(makeLoginItem(config().autostartFile, "/opt/Vozmo 1/vozmo")) {
         ensureSupport();
-        menu.readiness = [] { return Readiness{true, true, false, false}; };
+        menu.readiness = [] { return Readiness{true, true, false, false, ""}; };
         menu.history = [this] { return history; };
         menu.onFlash = [this](const HUDMode& mode, double seconds) {
             flashes.emplace_back(mode, seconds);

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     // The test desktop has no colour-emoji font for "🌐 Fn".
     Prefs::setHotkey("ropt");
     StatusMenu menu(makeLoginItem(config().autostartFile, "/usr/bin/vozmo"));
-    menu.readiness = [] { return Readiness{true, true, true, false}; };
+    menu.readiness = [] { return Readiness{true, true, true, false, ""}; };
     menu.history = [] {
         return std::vector<std::string>{"Nos vemos mañana a las diez en la oficina."};
     };
