@@ -111,6 +111,8 @@ AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
         fnWatcher_ = std::move(onFnSeen);
     };
     setup_ = std::make_unique<Setup>(std::move(setupEnv));
+    // Checked while its window is open; the window turns this on.
+    setup_->setChecking(false);
     setupWindow_ = std::make_unique<SetupWindowHost>(*setup_);
 
     maxTimer_ = new QTimer(this);

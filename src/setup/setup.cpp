@@ -57,6 +57,18 @@ void Setup::setServerProblem(const std::string& problem) {
     assign(serverProblem_, problem);
 }
 
+void Setup::setChecking(bool on) {
+    if (on == timer_.isActive()) {
+        return;
+    }
+    if (on) {
+        refresh();
+        timer_.start();
+    } else {
+        timer_.stop();
+    }
+}
+
 void Setup::refresh() {
     assign(micOK_, micStatus() == kMicAuthorized);
     assign(axOK_, keyAccessOk());

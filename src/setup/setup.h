@@ -51,8 +51,12 @@ public:
     // Models, speech server program, microphone and key access; the Fn step is recommended only.
     bool ready() const { return modelsOK_ && whisperServerFound_ && micOK_ && axOK_; }
 
-    // Re-reads the microphone, key access and the server programs (also every second).
+    // Re-reads the microphone, key access and the server programs (also every second while
+    // checking is on, as it is from the start).
     void refresh();
+    // Turns the checks every second on (with one at once) or off: each asks PulseAudio and the X
+    // server, which is wasted while nobody looks at the answers.
+    void setChecking(bool on);
     // Fetches the missing model files.
     void download();
     // Opens the desktop's sound settings and re-reads the microphone.

@@ -222,6 +222,16 @@ void SetupWindow::updateFromSetup() {
     adjustSize();
 }
 
+void SetupWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    setup_.setChecking(true);
+}
+
+void SetupWindow::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    setup_.setChecking(false);
+}
+
 void SetupWindow::updateModelsRow() {
     const Setup& s = setup_;
     QString detail;

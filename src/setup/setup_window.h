@@ -31,6 +31,11 @@ public:
     // Run by "Empezar".
     std::function<void()> onDone;
 
+protected:
+    // The desktop checks run only while someone can see their answer.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void updateFromSetup();
     void updateModelsRow();

@@ -366,13 +366,17 @@ std::size_t HudWatch::mark() {
 }
 
 bool HudWatch::sawSince(const std::string& title, std::size_t from) {
+    return firstSeen(title, from).has_value();
+}
+
+std::optional<double> HudWatch::firstSeen(const std::string& title, std::size_t from) {
     std::lock_guard guard(lock_);
     for (std::size_t i = from; i < history_.size(); ++i) {
         if (history_[i].viewable && history_[i].title == title) {
-            return true;
+            return history_[i].time;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 bool HudWatch::waitFor(const std::string& title, std::size_t from,

@@ -122,6 +122,8 @@ public:
     std::size_t mark();
     // A window of the process showed `title` while viewable after `from`.
     bool sawSince(const std::string& title, std::size_t from);
+    // When (monotonicSeconds) it was first seen after `from`.
+    std::optional<double> firstSeen(const std::string& title, std::size_t from);
     bool waitFor(const std::string& title, std::size_t from, std::chrono::milliseconds limit = 20s);
     // The titles shown (viewable) after `from`, consecutive repeats folded: for messages.
     std::string shownSince(std::size_t from);
