@@ -3,6 +3,7 @@
 #include "adapt.h"
 #include "clean_whisper.h"
 #include "config.h"
+#include "find_binary.h"
 #include "hotkey.h"
 #include "hud.h"
 #include "log.h"
@@ -26,6 +27,7 @@
 #include "wav.h"
 
 #include <QCoreApplication>
+#include <QFileSystemWatcher>
 #include <QPointer>
 #include <QTimer>
 
@@ -45,7 +47,6 @@ constexpr double kSampleRate = 16000.0;
 constexpr double kShortestRecording = 0.4;
 constexpr float kQuietestPeak = 0.006f;
 constexpr auto kSpeechServerWait = std::chrono::seconds(180);
-constexpr auto kSpeechServerPoll = std::chrono::milliseconds(200);
 constexpr size_t kLeadingSilence = 4800;
 constexpr size_t kHistoryLength = 15;
 
@@ -116,6 +117,8 @@ AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
         fnWatcher_ = std::move(onFnSeen);
     };
     setup_ = std::make_unique<Setup>(std::move(setupEnv));
+    // Checked while its window is open; the window turns this on.
+    setup_->setChecking(false);
     setupWindow_ = std::make_unique<SetupWindowHost>(*setup_);
     notices_ = std::make_unique<Notices>(env_.notifier.get());
 
@@ -152,8 +155,12 @@ void AppDelegate::play(const std::string& name) {
 
 void AppDelegate::updateIcon() {
     if (icon_) {
-        icon_->update(state_, Readiness{servers_->whisperAvailable(), servers_->whisperReady(),
-                                        servers_->llmAvailable(), servers_->llmReady()});
+        Readiness readiness;
+        readiness.whisperAvailable = servers_->whisperAvailable();
+        readiness.whisperReady = servers_->whisperReady();
+        readiness.llmAvailable = servers_->llmAvailable();
+        readiness.llmReady = servers_->llmReady();
+        icon_->update(state_, readiness);
     }
 }
 
@@ -169,10 +176,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     menu_ = std::make_unique<StatusMenu>(
         makeLoginItem(config().autostartFile, config().executableDir / "vozmo"));
     menu_->readiness = [this] {
-        Readiness readiness{servers_->whisperAvailable(), servers_->whisperReady(),
-                            servers_->llmAvailable(), servers_->llmReady()};
+        Readiness readiness;
+        readiness.whisperAvailable = servers_->whisperAvailable();
+        readiness.whisperReady = servers_->whisperReady();
+        readiness.llmAvailable = servers_->llmAvailable();
+        readiness.llmReady = servers_->llmReady();
         readiness.polishTooSlow = servers_->polishSpeed()->tooSlow();
         readiness.fasterPolishModel = setup_->modelTier(ModelRole::polish) != ModelTier::fast;
+        readiness.problem = setup_->serverProblem();
         return readiness;
     };
     menu_->history = [this] { return history_; };
@@ -207,6 +218,13 @@ void AppDelegate::applicationDidFinishLaunching() {
             self->servers_->reloadChangedModels();
         }
     };
+    // Setup's own checks notice a program copied in while its window is open.
+    connect(setup_.get(), &Setup::changed, this, [this] {
+        if (setup_->modelsOK() && setup_->whisperServerFound() && !servers_->whisperLaunched()) {
+            startServersIfPossible();
+        }
+    });
+    watchServerFolders();
     startServersIfPossible();
 
     if (!setup_->ready() || !Prefs::boolForKey("setupShown")) {
@@ -253,16 +271,72 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationWillTerminate() {
+    ++generation_;
+    worker_.request_stop();
     servers_->stop();
 }
 
 void AppDelegate::startServersIfPossible() {
-    if (serversStarted_ || !usableModelsPresent()) {
+    if (!usableModelsPresent()) {
         return;
     }
-    serversStarted_ = true;
-    show(HUDMode::loading());
+    const bool wasLaunched = servers_->whisperLaunched();
+    // Starts whichever server is there and not running yet; the others stay as they are.
     servers_->start();
+    if (!wasLaunched && servers_->whisperLaunched() && state_ == State::idle) {
+        show(HUDMode::loading());
+    }
+    updateSetupServers();
+}
+
+void AppDelegate::updateSetupServers() {
+    std::string problem;
+    if (servers_->whisperPortBusy()) {
+        problem = portBusyMessage(WHISPER_PORT);
+    } else if (servers_->llmPortBusy()) {
+        problem = portBusyMessage(LLM_PORT);
+    }
+    setup_->setServerProblem(problem);
+}
+
+// The programs and models may arrive while we run (a download, a copy into ~/.local/bin):
+// watch the folders they are looked up in. A folder that does not exist yet is watched through
+// its nearest existing parent, and the watch moves down as the folders appear.
+void AppDelegate::watchServerFolders() {
+    if (!folderWatch_) {
+        folderWatch_ = new QFileSystemWatcher(this);
+        connect(folderWatch_, &QFileSystemWatcher::directoryChanged, this, [this] {
+            watchServerFolders();
+            startServersIfPossible();
+        });
+    }
+    const char* path = std::getenv("PATH");
+    const char* home = std::getenv("HOME");
+    auto folders = binarySearchFolders(config().executableDir, path ? path : "", home ? home : "");
+    folders.push_back(config().modelsDir);
+    QStringList wanted;
+    for (auto folder : folders) {
+        std::error_code ec;
+        while (!folder.empty() && !std::filesystem::is_directory(folder, ec) &&
+               folder != folder.root_path()) {
+            folder = folder.parent_path();
+        }
+        const QString name = QString::fromStdString(folder.string());
+        if (!folder.empty() && !wanted.contains(name)) {
+            wanted.push_back(name);
+        }
+    }
+    const QStringList watched = folderWatch_->directories();
+    for (const auto& name : watched) {
+        if (!wanted.contains(name)) {
+            folderWatch_->removePath(name);
+        }
+    }
+    for (const auto& name : wanted) {
+        if (!watched.contains(name)) {
+            folderWatch_->addPath(name);
+        }
+    }
 }
 
 void AppDelegate::serversChanged() {
@@ -270,6 +344,7 @@ void AppDelegate::serversChanged() {
     if (servers_->whisperGaveUp()) {
         notices_->speechServerGaveUp((config().logsDir / "whisper.log").string());
     }
+    updateSetupServers();
     if (!servers_->whisperReady() || announcedReady_) {
         return;
     }
@@ -343,6 +418,9 @@ void AppDelegate::cancel(bool silent) {
         recorder_->stop();
     }
     ++generation_;
+    // The upload or the transcription in flight ends now: the speech server serves one request
+    // at a time, and the next dictation must not queue behind this one.
+    worker_.request_stop();
     state_ = State::idle;
     updateIcon();
     if (silent) {
@@ -401,6 +479,17 @@ void AppDelegate::finish() {
         return;
     }
     ++generation_;
+    worker_.request_stop();
+    // Waiting makes sense only for a server that is on its way up.
+    if (!servers_->whisperReady() &&
+        (!servers_->whisperLaunched() || servers_->whisperPortBusy())) {
+        const std::string message = servers_->whisperPortBusy() ? portBusyMessage(WHISPER_PORT)
+                                    : servers_->whisperGaveUp() ? "Error al transcribir"
+                                                                : "Falta whisper-server";
+        log("Dictado sin transcribir: " + message);
+        fail(generation_, message);
+        return;
+    }
     Job job;
     job.generation = generation_;
     job.samples = std::move(recording.samples);
@@ -420,10 +509,21 @@ void AppDelegate::finish() {
             }
         });
     };
-    std::thread([servers = servers_, job = std::move(job), whenCurrent]() mutable {
-        const auto start = Clock::now();
-        while (!servers->whisperReady() && Clock::now() - start < kSpeechServerWait) {
-            std::this_thread::sleep_for(kSpeechServerPoll);
+    // The previous run was told to stop above; its requests end at once, so this wait is short.
+    worker_ = std::jthread([servers = servers_, job = std::move(job),
+                            whenCurrent](std::stop_token stop) mutable {
+        const auto waited = servers->waitForWhisper(stop, kSpeechServerWait);
+        if (waited == Servers::Wait::stopped) {
+            return;
+        }
+        if (waited == Servers::Wait::portBusy || waited == Servers::Wait::notLaunched) {
+            const std::string message = waited == Servers::Wait::portBusy
+                                            ? portBusyMessage(WHISPER_PORT)
+                                            : "Falta whisper-server";
+            whenCurrent([generation = job.generation, message](AppDelegate& app) {
+                app.fail(generation, message);
+            });
+            return;
         }
         whenCurrent([](AppDelegate& app) { app.show(HUDMode::transcribing()); });
 
@@ -439,7 +539,11 @@ void AppDelegate::finish() {
         if (wav) {
             const int window = job.fastTranscription ? speechWindowFrames(samples) : 0;
             const PolishSpeed::SpeechGuard speaking(servers->polishSpeed().get());
-            raw = transcribe(*wav, job.language, vocabulary.whisperPrompt(), WHISPER_PORT, window);
+            raw = transcribe(*wav, job.language, vocabulary.whisperPrompt(), WHISPER_PORT, window,
+                             stop);
+        }
+        if (stop.stop_requested()) {
+            return;
         }
         if (!raw) {
             whenCurrent([generation = job.generation](AppDelegate& app) {
@@ -463,7 +567,10 @@ void AppDelegate::finish() {
             if (plan.outcome == PolishPlan::Outcome::polish) {
                 whenCurrent([](AppDelegate& app) { app.show(HUDMode::polishing()); });
                 const auto t1 = Clock::now();
-                auto polished = polishMeasured(*speed, text, vocabulary.words);
+                auto polished = polishMeasured(*speed, text, vocabulary.words, LLM_PORT, 0, stop);
+                if (stop.stop_requested()) {
+                    return;
+                }
                 if (polished) {
                     const Polisher::Verdict verdict = Polisher::judge(text, *polished);
                     if (verdict.accepted) {
@@ -485,7 +592,7 @@ void AppDelegate::finish() {
                       refusal.data());
         log(line);
         whenCurrent([text, target = job.target](AppDelegate& app) { app.deliver(text, target); });
-    }).detach();
+    });
 }
 
 void AppDelegate::fail(std::int64_t generation, const std::string& message) {

@@ -11,8 +11,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+class QFileSystemWatcher;
 class QTimer;
 
 namespace vozmo {
@@ -62,6 +64,8 @@ public:
 
 private:
     void startRecording();
+    void watchServerFolders();
+    void updateSetupServers();
     void updateIcon();
     void pollAccessibility();
     void show(const HUDMode& mode);
@@ -86,13 +90,16 @@ private:
     std::unique_ptr<Setup> setup_;
     std::unique_ptr<SetupWindowHost> setupWindow_;
     std::unique_ptr<Notices> notices_;
-    bool serversStarted_ = false;
-    QTimer* accessibilityPoll_ = nullptr; // owned by this object
+    QFileSystemWatcher* folderWatch_ = nullptr; // owned by this object
+    QTimer* accessibilityPoll_ = nullptr;       // owned by this object
     // Set while the setup window waits for the Fn key, which then starts no dictation.
     std::function<void()> fnWatcher_;
     // A paste lifts a dictation key that is still held and presses it again; that press is
     // ours, not the user's, and must not start a recording.
     std::optional<std::chrono::steady_clock::time_point> ignorePressUntil_;
+    // The pipeline of the current dictation; stopped by Escape, a newer dictation and quit, and
+    // joined before the next one starts and on destruction.
+    std::jthread worker_;
 };
 
 } // namespace vozmo

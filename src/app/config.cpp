@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace vozmo {
@@ -77,6 +77,8 @@ void initConfig(const std::vector<std::string>& args) {
     c.llmModelURL = c.modelsDir / "llm.gguf";
     c.prefsFile = configHome() / "Vozmo" / "prefs.json";
     c.autostartFile = configHome() / "autostart" / "vozmo.desktop";
+    const auto runtime = envPath("XDG_RUNTIME_DIR");
+    c.runtimeDir = runtime.empty() ? c.support / "run" : runtime / "Vozmo";
     c.executableDir = runningExecutableDir();
     c.isSelfTest = hasSelfTestFlag(args);
     c.chatApps = {
@@ -107,7 +109,9 @@ void initConfig(const std::vector<std::string>& args) {
     mutableConfig() = std::move(c);
 }
 
-const Config& config() { return mutableConfig(); }
+const Config& config() {
+    return mutableConfig();
+}
 
 void ensureSupport() {
     const Config& c = config();

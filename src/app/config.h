@@ -29,6 +29,8 @@ struct Config {
     std::filesystem::path llmModelURL;
     std::filesystem::path prefsFile;
     std::filesystem::path autostartFile;
+    // Per-user state of the running session: which server processes this user's runs started.
+    std::filesystem::path runtimeDir;
     // Folder of the running executable; its "bin" sibling is searched first for the servers.
     std::filesystem::path executableDir;
     bool isSelfTest = false;

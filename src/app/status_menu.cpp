@@ -71,6 +71,9 @@ std::string statusLine(const Readiness& servers) {
     if (!servers.whisperAvailable) {
         return "Falta la configuración inicial";
     }
+    if (!servers.problem.empty() && !servers.whisperReady) {
+        return servers.problem;
+    }
     if (!servers.whisperReady) {
         return "Cargando Whisper…";
     }

@@ -30,6 +30,7 @@ struct Readiness {
     bool polishTooSlow = false;
     // A faster polishing model than the current one is on offer.
     bool fasterPolishModel = false;
+    std::string problem; // another program holds a server's port
 };
 
 // Everything the menu shows, gathered at the moment it opens.

@@ -16,7 +16,7 @@ public:
         std::string executable;
         std::vector<std::string> arguments; // without argv[0]
         int outputFd = -1;                  // standard output and error go here; -1 inherits ours
-        std::function<void(int waitStatus)> onExit; // on the watcher thread
+        std::function<void(pid_t pid, int waitStatus)> onExit; // on the watcher thread
     };
 
     // Starts the process; on failure returns nullptr and sets `error`.

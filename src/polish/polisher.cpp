@@ -223,8 +223,10 @@ std::optional<std::string> polish(std::string_view text, int port) {
 }
 
 std::optional<std::string> polish(std::string_view text, const std::vector<std::string>& vocabulary,
-                                  int port) {
-    HttpResponse response = http(polishRequest(text, vocabulary, port));
+                                  int port, std::stop_token stop) {
+    HttpRequest request = polishRequest(text, vocabulary, port);
+    request.stop = std::move(stop);
+    HttpResponse response = http(request);
     return readPolishAnswer(response.status, response.body);
 }
 

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,8 +42,9 @@ std::string cleanContent(std::string_view content);
 // call it from a background thread only. Without a vocabulary, the words of the freshly loaded
 // dictionary are listed.
 std::optional<std::string> polish(std::string_view text, int port = LLM_PORT);
+// A stop request abandons the exchange at once.
 std::optional<std::string> polish(std::string_view text, const std::vector<std::string>& vocabulary,
-                                  int port = LLM_PORT);
+                                  int port = LLM_PORT, std::stop_token stop = {});
 
 // The acceptance test's answer. `reason` is a short code for the log when the answer is
 // refused ("marcador", "largo", "corto", "cifras", or one of `contentChange`'s), empty when it

@@ -141,6 +141,12 @@ std::optional<std::string> readWhole(const std::filesystem::path& file) {
 int runSelfTest() {
     ensureSupport();
     Servers servers;
+    // The running application's servers are its own: the test neither sweeps nor shares them.
+    if (servers.inUseByAnotherRun()) {
+        printLine("FALLO: Vozmo ya está en marcha y usa los servidores. Sal de Vozmo («Salir de "
+                  "Vozmo») y repite la prueba.");
+        return 1;
+    }
     servers.start();
     const auto t0 = Clock::now();
 

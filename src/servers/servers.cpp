@@ -8,18 +8,22 @@
 #include "main_thread.h"
 #include "polish_speed.h"
 #include "polisher.h"
+#include "process_info.h"
 #include "server_command.h"
 #include "vocabulary.h"
 
-#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace vozmo {
 
@@ -31,6 +35,7 @@ constexpr int kMaxRestarts = 3;
 constexpr auto kRestartDelay = std::chrono::milliseconds(2000);
 constexpr auto kProbeLimit = std::chrono::seconds(300);
 constexpr auto kProbePause = std::chrono::milliseconds(300);
+constexpr auto kSweepGrace = std::chrono::seconds(3);
 
 std::vector<std::string> whisperArguments() {
     return whisperServerArguments(config().whisperModelURL, WHISPER_PORT, physicalCores());
@@ -56,20 +61,117 @@ struct LaunchSpec {
     std::string executable;
     std::vector<std::string> arguments;
     std::string health;
+    int port = 0;
     bool anyStatus = false;
 };
 
+std::optional<LaunchSpec> whisperSpec() {
+    auto whisper = findBinary("whisper-server");
+    if (!whisper || !fileExists(config().whisperModelURL)) {
+        return std::nullopt;
+    }
+    return LaunchSpec{"whisper",          whisper->string(),
+                      whisperArguments(), "http://127.0.0.1:" + std::to_string(WHISPER_PORT) + "/",
+                      WHISPER_PORT,       true};
+}
+
+std::optional<LaunchSpec> llmSpec() {
+    auto llama = findBinary("llama-server");
+    if (!llama || !fileExists(config().llmModelURL)) {
+        return std::nullopt;
+    }
+    // The speech server comes first: the user waits for it, while polishing is optional.
+    ServerCommand command = lowPriority(llama->string(), llmArguments(), findBinary("nice"));
+    return LaunchSpec{"llm",
+                      command.executable,
+                      command.arguments,
+                      "http://127.0.0.1:" + std::to_string(LLM_PORT) + "/health",
+                      LLM_PORT,
+                      false};
+}
+
+// Each launched server leaves a record "<name>-<pid>" holding its own start time and that of
+// the Vozmo that launched it, so a later run can tell a leftover of a dead run from the servers
+// of a live one, and either from an unrelated process that reuses the pid.
+std::filesystem::path recordsDir() {
+    return config().runtimeDir / "servers";
+}
+
+struct LaunchRecord {
+    std::filesystem::path file;
+    ProcessIdentity server;
+    ProcessIdentity owner;
+};
+
+void writeRecord(const std::string& name, const ProcessIdentity& server) {
+    auto self = processIdentity(::getpid());
+    if (!self) {
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(recordsDir(), ec);
+    std::filesystem::permissions(config().runtimeDir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ec);
+    std::ofstream out(recordsDir() / (name + "-" + std::to_string(server.pid)), std::ios::trunc);
+    out << server.startTicks << ' ' << self->pid << ' ' << self->startTicks << ' ' << server.bootId
+        << '\n';
+}
+
+void removeRecord(const std::string& name, pid_t pid) {
+    std::error_code ec;
+    std::filesystem::remove(recordsDir() / (name + "-" + std::to_string(pid)), ec);
+}
+
+std::vector<LaunchRecord> readRecords() {
+    std::vector<LaunchRecord> records;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(recordsDir(), ec)) {
+        const std::string fileName = entry.path().filename().string();
+        const auto dash = fileName.rfind('-');
+        LaunchRecord record;
+        record.file = entry.path();
+        std::ifstream in(entry.path());
+        try {
+            record.server.pid = dash == std::string::npos
+                                    ? 0
+                                    : static_cast<pid_t>(std::stol(fileName.substr(dash + 1)));
+        } catch (...) {
+            record.server.pid = 0;
+        }
+        if (!(in >> record.server.startTicks >> record.owner.pid >> record.owner.startTicks >>
+              record.server.bootId)) {
+            record.server.pid = 0;
+        }
+        record.owner.bootId = record.server.bootId;
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+bool alive(const ProcessIdentity& recorded) {
+    auto now = processIdentity(recorded.pid);
+    return now && now->sameProcessAs(recorded) && now->uid == ::getuid();
+}
+
 } // namespace
+
+std::string portBusyMessage(int port) {
+    return "El puerto " + std::to_string(port) + " está ocupado por otro programa";
+}
 
 struct Servers::Core : std::enable_shared_from_this<Servers::Core> {
     std::mutex lock;
+    std::condition_variable_any changed;
     std::map<std::string, std::shared_ptr<ChildProcess>> procs;
     std::map<std::string, int> restarts;
     bool whisperReady = false;
     bool llmReady = false;
     bool stopping = false;
-    bool started = false;
+    bool swept = false;
+    std::set<std::string> launched; // running, starting or waiting for its restart
     std::set<std::string> gaveUp;
+    std::set<std::string> portBusy;
+    std::set<std::string> reportedMissing;
     // Main thread only.
     std::function<void()> onChange;
     std::shared_ptr<PolishSpeed> polishSpeed = std::make_shared<PolishSpeed>();
@@ -78,25 +180,84 @@ struct Servers::Core : std::enable_shared_from_this<Servers::Core> {
     std::map<std::string, FileStamp> launchedModels;
     std::set<std::string> reloading;
 
+    // Probes, restart pauses and the warm-up; joined by ~Servers.
+    std::mutex threadsLock;
+    std::vector<std::jthread> threads;
+    bool shutDown = false;
+
+    void startOne(const std::optional<LaunchSpec>& spec, const std::string& name);
     void launch(const LaunchSpec& spec);
-    static void probe(std::weak_ptr<Core> weakCore, std::weak_ptr<ChildProcess> process,
-                      const LaunchSpec& spec);
-    void exited(const LaunchSpec& spec);
+    void probe(std::stop_token stop, std::weak_ptr<ChildProcess> process, const LaunchSpec& spec);
+    void exited(const LaunchSpec& spec, pid_t pid);
     void setReady(const std::string& name, bool value);
-    static void warmUp(std::weak_ptr<Core> weakCore);
+    void markPortBusy(const LaunchSpec& spec);
+    void warmUp(std::stop_token stop);
     bool reloaded(const LaunchSpec& spec);
+    void notifyMain();
+    template <typename Work> void spawnThread(Work work);
 };
+
+template <typename Work> void Servers::Core::spawnThread(Work work) {
+    std::lock_guard guard(threadsLock);
+    if (!shutDown) {
+        threads.emplace_back(std::move(work));
+    }
+}
+
+void Servers::Core::notifyMain() {
+    changed.notify_all();
+    postToMain([weak = weak_from_this()] {
+        if (auto core = weak.lock(); core && core->onChange) {
+            core->onChange();
+        }
+    });
+}
 
 void Servers::Core::setReady(const std::string& name, bool value) {
     {
         std::lock_guard guard(lock);
         (name == "whisper" ? whisperReady : llmReady) = value;
     }
-    postToMain([weak = weak_from_this()] {
-        if (auto core = weak.lock(); core && core->onChange) {
-            core->onChange();
+    notifyMain();
+}
+
+// Called with `lock` held.
+void Servers::Core::markPortBusy(const LaunchSpec& spec) {
+    if (portBusy.insert(spec.name).second) {
+        log(portBusyMessage(spec.port) + "; no se le envía nada");
+    }
+}
+
+void Servers::Core::startOne(const std::optional<LaunchSpec>& spec, const std::string& name) {
+    std::unique_lock guard(lock);
+    if (!spec) {
+        if (reportedMissing.insert(name).second) {
+            log(name == "whisper" ? "Whisper no disponible: falta whisper-server o el modelo"
+                                  : "IA de pulido no disponible: falta llama-server o el modelo");
         }
-    });
+        return;
+    }
+    reportedMissing.erase(name);
+    if (stopping || launched.count(name) > 0 || gaveUp.count(name) > 0) {
+        return;
+    }
+    // Whatever answers on a port we did not bind would hear the user's speech.
+    if (portHolder(spec->port, 0) != PortHolder::none) {
+        const bool news = portBusy.count(name) == 0;
+        markPortBusy(*spec);
+        guard.unlock();
+        if (news) {
+            notifyMain();
+        }
+        return;
+    }
+    const bool wasBusy = portBusy.erase(name) > 0;
+    launched.insert(name);
+    guard.unlock();
+    if (wasBusy) {
+        notifyMain();
+    }
+    launch(*spec);
 }
 
 void Servers::Core::launch(const LaunchSpec& spec) {
@@ -109,89 +270,120 @@ void Servers::Core::launch(const LaunchSpec& spec) {
     options.executable = spec.executable;
     options.arguments = spec.arguments;
     options.outputFd = fd;
-    options.onExit = [weak, spec](int) {
+    options.onExit = [weak, spec](pid_t pid, int) {
         if (auto core = weak.lock()) {
-            core->exited(spec);
+            core->exited(spec, pid);
         }
     };
     std::string error;
-    auto process = ChildProcess::spawn(std::move(options), error);
+    std::shared_ptr<ChildProcess> process;
+    {
+        // Deciding and spawning under one lock: a stop() in between would otherwise leave a
+        // fresh server running after the application has quit.
+        std::lock_guard guard(lock);
+        if (stopping) {
+            launched.erase(spec.name);
+        } else {
+            process = ChildProcess::spawn(std::move(options), error);
+            if (process) {
+                procs[spec.name] = process;
+                launchedModels[spec.name] =
+                    fileStamp(spec.name == "whisper" ? config().whisperModelURL
+                                                     : config().llmModelURL)
+                        .value_or(FileStamp{});
+                if (auto identity = processIdentity(process->pid())) {
+                    writeRecord(spec.name, *identity);
+                }
+            } else {
+                gaveUp.insert(spec.name);
+                launched.erase(spec.name);
+            }
+        }
+    }
     if (fd >= 0) {
         ::close(fd);
     }
     if (!process) {
-        log("No se pudo iniciar " + spec.name + ": " + error);
-        std::lock_guard guard(lock);
-        gaveUp.insert(spec.name);
+        if (!error.empty()) {
+            log("No se pudo iniciar " + spec.name + ": " + error);
+            notifyMain();
+        }
         return;
     }
-    {
-        std::lock_guard guard(lock);
-        procs[spec.name] = process;
-        launchedModels[spec.name] =
-            fileStamp(spec.name == "whisper" ? config().whisperModelURL : config().llmModelURL)
-                .value_or(FileStamp{});
-    }
     log(spec.name + " iniciado (pid " + std::to_string(process->pid()) + ")");
-    std::thread(&Core::probe, weak, std::weak_ptr<ChildProcess>(process), spec).detach();
+    spawnThread([this, weakProcess = std::weak_ptr<ChildProcess>(process),
+                 spec](std::stop_token stop) { probe(stop, weakProcess, spec); });
 }
 
-// Holds the supervisor weakly between attempts, so a probe outliving it does nothing.
-void Servers::Core::probe(std::weak_ptr<Core> weakCore, std::weak_ptr<ChildProcess> weakProcess,
+void Servers::Core::probe(std::stop_token stop, std::weak_ptr<ChildProcess> weakProcess,
                           const LaunchSpec& spec) {
     const auto started = Clock::now();
     HttpRequest request;
     request.url = spec.health;
     request.timeoutSeconds = 1.0;
-    while (Clock::now() - started < kProbeLimit) {
+    request.stop = stop;
+    while (Clock::now() - started < kProbeLimit && !stop.stop_requested()) {
+        pid_t pid = 0;
         {
             auto process = weakProcess.lock();
-            if (!process || !process->isRunning() || weakCore.expired()) {
+            if (!process || !process->isRunning()) {
+                return;
+            }
+            pid = process->pid();
+        }
+        const int status = http(request).status;
+        if (status == 200 || (spec.anyStatus && status > 0)) {
+            const PortHolder holder = portHolder(spec.port, pid);
+            if (holder == PortHolder::ours) {
+                double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+                char line[128];
+                std::snprintf(line, sizeof line, "%s listo en %.1f s", spec.name.c_str(), seconds);
+                log(line);
+                setReady(spec.name, true);
+                if (spec.name == "llm") {
+                    warmUp(stop);
+                }
+                return;
+            }
+            if (holder == PortHolder::other) {
+                // Ours cannot bind there; it is not left waiting for a port it will never get.
+                std::shared_ptr<ChildProcess> process;
+                {
+                    std::lock_guard guard(lock);
+                    markPortBusy(spec);
+                    gaveUp.insert(spec.name);
+                    process = weakProcess.lock();
+                }
+                if (process) {
+                    process->terminate();
+                }
+                notifyMain();
                 return;
             }
         }
-        int status = http(request).status;
-        auto core = weakCore.lock();
-        if (!core) {
-            return;
-        }
-        if (status == 200 || (spec.anyStatus && status > 0)) {
-            double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-            char line[128];
-            std::snprintf(line, sizeof line, "%s listo en %.1f s", spec.name.c_str(), seconds);
-            log(line);
-            core->setReady(spec.name, true);
-            if (spec.name == "llm") {
-                core.reset();
-                warmUp(weakCore);
-            }
-            return;
-        }
-        std::this_thread::sleep_for(kProbePause);
+        std::unique_lock guard(lock);
+        changed.wait_for(guard, stop, kProbePause, [this] { return stopping; });
     }
 }
 
 // Loads the model's weights and the prompt prefix before the first dictation, once no
 // transcription runs, and keeps the speed the server reports.
-void Servers::Core::warmUp(std::weak_ptr<Core> weakCore) {
-    std::shared_ptr<PolishSpeed> speed;
-    if (auto core = weakCore.lock()) {
-        speed = core->polishSpeed;
-    } else {
-        return;
-    }
+void Servers::Core::warmUp(std::stop_token stop) {
     // A new model, or the same one restarted, is measured afresh.
-    speed->reset();
-    while (!speed->waitForSpeechIdle(kSpeechIdleWait)) {
-        if (weakCore.expired()) {
+    polishSpeed->reset();
+    while (!polishSpeed->waitForSpeechIdle(kSpeechIdleWait)) {
+        if (stop.stop_requested()) {
             return;
         }
     }
     auto vocabulary = Vocabulary::load();
-    polishMeasured(*speed, "hola qué tal esto es una prueba de arranque", vocabulary.words,
-                   LLM_PORT, kWarmUpLimitSeconds);
-    speed->setWarmedUp(true);
-    if (auto timings = speed->speeds()) {
+    polishMeasured(*polishSpeed, "hola qué tal esto es una prueba de arranque", vocabulary.words,
+                   LLM_PORT, kWarmUpLimitSeconds, stop);
+    if (stop.stop_requested()) {
+        return;
+    }
+    polishSpeed->setWarmedUp(true);
+    if (auto timings = polishSpeed->speeds()) {
         char line[160];
         std::snprintf(line, sizeof line, "IA: %.0f tokens/s de entrada, %.1f tokens/s de salida",
                       timings->promptPerSecond, timings->predictedPerSecond);
@@ -199,77 +391,103 @@ void Servers::Core::warmUp(std::weak_ptr<Core> weakCore) {
     }
 }
 
+// Called with `lock` held, once the process that left has been removed from `procs`.
 bool Servers::Core::reloaded(const LaunchSpec& spec) {
-    {
-        std::lock_guard guard(lock);
-        if (reloading.erase(spec.name) == 0 || stopping) {
-            return false;
-        }
+    if (reloading.erase(spec.name) == 0 || stopping) {
+        return false;
     }
     // Stopped on purpose to load a new model file: not a crash, and not counted as one.
-    setReady(spec.name, false);
-    postToMain([weak = weak_from_this(), spec] {
+    whisperReady = spec.name == "whisper" ? false : whisperReady;
+    llmReady = spec.name == "llm" ? false : llmReady;
+    launched.erase(spec.name);
+    postToMain([weak = weak_from_this(), name = spec.name] {
         if (auto core = weak.lock()) {
-            std::unique_lock guard(core->lock);
-            if (!core->stopping) {
-                guard.unlock();
-                core->launch(spec);
-            }
+            core->startOne(name == "whisper" ? whisperSpec() : llmSpec(), name);
         }
     });
     return true;
 }
 
-void Servers::Core::exited(const LaunchSpec& spec) {
-    if (reloaded(spec)) {
-        return;
-    }
-    bool wasStopping = false;
+void Servers::Core::exited(const LaunchSpec& spec, pid_t pid) {
     int count = 0;
+    bool reload = false;
     {
         std::lock_guard guard(lock);
-        wasStopping = stopping;
+        removeRecord(spec.name, pid);
+        auto current = procs.find(spec.name);
+        if (current == procs.end() || current->second->pid() != pid) {
+            return;
+        }
+        procs.erase(current);
+        reload = reloaded(spec);
+    }
+    if (reload) {
+        notifyMain();
+        return;
+    }
+    {
+        std::lock_guard guard(lock);
+        if (stopping || portBusy.count(spec.name) > 0) {
+            launched.erase(spec.name);
+            changed.notify_all();
+            return;
+        }
         count = ++restarts[spec.name];
+        // It could not bind: someone else took the port meanwhile.
+        if (portHolder(spec.port, 0) != PortHolder::none) {
+            markPortBusy(spec);
+            gaveUp.insert(spec.name);
+        }
         if (count > kMaxRestarts) {
             gaveUp.insert(spec.name);
         }
-    }
-    if (wasStopping) {
-        return;
+        if (gaveUp.count(spec.name) > 0) {
+            launched.erase(spec.name);
+        }
     }
     log(spec.name + " se cerró inesperadamente (intento " + std::to_string(count) + ")");
     setReady(spec.name, false);
-    if (count > kMaxRestarts) {
-        return;
-    }
-    std::thread([weak = weak_from_this(), spec] {
-        std::this_thread::sleep_for(kRestartDelay);
-        auto core = weak.lock();
-        if (!core) {
+    {
+        std::lock_guard guard(lock);
+        if (gaveUp.count(spec.name) > 0) {
             return;
         }
+    }
+    spawnThread([this, spec](std::stop_token stop) {
         {
-            // A stop() during the pause must not be followed by a fresh server that would
-            // outlive the application.
-            std::lock_guard guard(core->lock);
-            if (core->stopping) {
+            std::unique_lock guard(lock);
+            if (changed.wait_for(guard, stop, kRestartDelay, [this] { return stopping; }) ||
+                stop.stop_requested()) {
+                launched.erase(spec.name);
                 return;
             }
         }
-        core->launch(spec);
-    }).detach();
+        launch(spec);
+    });
 }
 
 Servers::Servers() : core_(std::make_shared<Core>()) {}
 
-Servers::~Servers() = default;
+Servers::~Servers() {
+    std::vector<std::jthread> threads;
+    {
+        std::lock_guard guard(core_->threadsLock);
+        core_->shutDown = true;
+        threads = std::move(core_->threads);
+    }
+    for (auto& thread : threads) {
+        thread.request_stop();
+    }
+    core_->changed.notify_all();
+    threads.clear(); // joins
+}
 
 bool Servers::whisperAvailable() const {
-    return findBinary("whisper-server").has_value() && fileExists(config().whisperModelURL);
+    return whisperSpec().has_value();
 }
 
 bool Servers::llmAvailable() const {
-    return findBinary("llama-server").has_value() && fileExists(config().llmModelURL);
+    return llmSpec().has_value();
 }
 
 bool Servers::whisperReady() const {
@@ -287,80 +505,89 @@ bool Servers::whisperGaveUp() const {
     return core_->gaveUp.count("whisper") > 0;
 }
 
+bool Servers::whisperLaunched() const {
+    std::lock_guard guard(core_->lock);
+    return core_->launched.count("whisper") > 0;
+}
+
+bool Servers::whisperPortBusy() const {
+    std::lock_guard guard(core_->lock);
+    return core_->portBusy.count("whisper") > 0;
+}
+
+bool Servers::llmPortBusy() const {
+    std::lock_guard guard(core_->lock);
+    return core_->portBusy.count("llm") > 0;
+}
+
 void Servers::setOnChange(std::function<void()> onChange) {
     core_->onChange = std::move(onChange);
 }
 
-void Servers::killOrphans() {
-    runAndWait("/usr/bin/pkill", {"-f", "whisper-server.*--port " + std::to_string(WHISPER_PORT)});
-    runAndWait("/usr/bin/pkill", {"-f", "llama-server.*--port " + std::to_string(LLM_PORT)});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-}
-
-namespace {
-
-const std::filesystem::path& modelOf(const std::string& name) {
-    return name == "whisper" ? config().whisperModelURL : config().llmModelURL;
-}
-
-// How a server is launched: absent when its program or model file is missing.
-std::optional<LaunchSpec> launchSpec(const std::string& name) {
-    if (name == "whisper") {
-        auto whisper = findBinary("whisper-server");
-        if (!whisper || !fileExists(config().whisperModelURL)) {
-            return std::nullopt;
+bool Servers::inUseByAnotherRun() const {
+    for (const auto& record : readRecords()) {
+        if (record.server.pid > 0 && record.owner.pid != ::getpid() && alive(record.owner) &&
+            alive(record.server)) {
+            return true;
         }
-        return LaunchSpec{"whisper", whisper->string(), whisperArguments(),
-                          "http://127.0.0.1:" + std::to_string(WHISPER_PORT) + "/", true};
     }
-    auto llama = findBinary("llama-server");
-    if (!llama || !fileExists(config().llmModelURL)) {
-        return std::nullopt;
-    }
-    // The speech server comes first: the user waits for it, while polishing is optional.
-    ServerCommand command = lowPriority(llama->string(), llmArguments(), findBinary("nice"));
-    return LaunchSpec{"llm", command.executable, command.arguments,
-                      "http://127.0.0.1:" + std::to_string(LLM_PORT) + "/health", false};
+    return false;
 }
 
-} // namespace
+void Servers::killOrphans() {
+    for (const auto& record : readRecords()) {
+        if (record.server.pid <= 0) {
+            std::error_code ec;
+            std::filesystem::remove(record.file, ec);
+            continue;
+        }
+        if (alive(record.owner)) {
+            continue; // the servers of a run that is still going
+        }
+        if (alive(record.server)) {
+            log("Se cierra un servidor que dejó una ejecución anterior (pid " +
+                std::to_string(record.server.pid) + ")");
+            ::kill(record.server.pid, SIGTERM);
+            const auto until = Clock::now() + kSweepGrace;
+            while (alive(record.server) && Clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            if (alive(record.server)) {
+                ::kill(record.server.pid, SIGKILL);
+            }
+        }
+        std::error_code ec;
+        std::filesystem::remove(record.file, ec);
+    }
+}
 
 void Servers::start() {
-    killOrphans();
+    bool sweep = false;
     {
         std::lock_guard guard(core_->lock);
-        core_->started = true;
+        sweep = !core_->swept;
+        core_->swept = true;
     }
-    if (auto whisper = launchSpec("whisper")) {
-        core_->launch(*whisper);
-    } else {
-        log("Whisper no disponible: falta whisper-server o el modelo");
+    if (sweep) {
+        killOrphans();
     }
-    if (auto llm = launchSpec("llm")) {
-        core_->launch(*llm);
-    } else {
-        log("IA de pulido no disponible: falta llama-server o el modelo");
-    }
+    core_->startOne(whisperSpec(), "whisper");
+    core_->startOne(llmSpec(), "llm");
 }
 
 void Servers::reloadChangedModels() {
     std::vector<std::shared_ptr<ChildProcess>> toStop;
-    std::vector<std::string> toLaunch;
     {
         std::lock_guard guard(core_->lock);
-        if (!core_->started || core_->stopping) {
+        if (!core_->swept || core_->stopping) {
             return;
         }
         for (const std::string name : {"whisper", "llm"}) {
-            const auto stamp = fileStamp(modelOf(name));
+            const auto stamp =
+                fileStamp(name == "whisper" ? config().whisperModelURL : config().llmModelURL);
             const auto running = core_->procs.find(name);
-            if (running == core_->procs.end()) {
-                // Its model was missing at start; it may be there now.
-                if (stamp && core_->gaveUp.count(name) == 0) {
-                    toLaunch.push_back(name);
-                }
-            } else if (stamp && running->second->isRunning() &&
-                       *stamp != core_->launchedModels[name] && !core_->reloading.count(name)) {
+            if (running != core_->procs.end() && stamp && running->second->isRunning() &&
+                *stamp != core_->launchedModels[name] && core_->reloading.count(name) == 0) {
                 core_->reloading.insert(name);
                 toStop.push_back(running->second);
             }
@@ -369,11 +596,8 @@ void Servers::reloadChangedModels() {
     for (const auto& process : toStop) {
         process->terminate(); // its exit launches the server again
     }
-    for (const auto& name : toLaunch) {
-        if (auto spec = launchSpec(name)) {
-            core_->launch(*spec);
-        }
-    }
+    // A server whose model has only now arrived.
+    start();
 }
 
 std::shared_ptr<PolishSpeed> Servers::polishSpeed() const {
@@ -389,9 +613,45 @@ void Servers::stop() {
             running.push_back(process);
         }
     }
+    core_->changed.notify_all();
+    {
+        // The warm-up and the probes end now rather than at their next step.
+        std::lock_guard guard(core_->threadsLock);
+        for (auto& thread : core_->threads) {
+            thread.request_stop();
+        }
+    }
     for (auto& process : running) {
         process->terminate();
     }
+}
+
+Servers::Wait Servers::waitForWhisper(std::stop_token stop, std::chrono::milliseconds limit) {
+    Core& core = *core_;
+    std::unique_lock guard(core.lock);
+    core.changed.wait_for(guard, stop, limit, [&] {
+        return core.whisperReady || core.stopping || core.launched.count("whisper") == 0 ||
+               core.portBusy.count("whisper") > 0 || core.gaveUp.count("whisper") > 0;
+    });
+    if (stop.stop_requested()) {
+        return Wait::stopped;
+    }
+    if (core.whisperReady) {
+        return Wait::ready;
+    }
+    if (core.portBusy.count("whisper") > 0) {
+        return Wait::portBusy;
+    }
+    if (core.gaveUp.count("whisper") > 0) {
+        return Wait::gaveUp;
+    }
+    if (core.stopping) {
+        return Wait::stopped;
+    }
+    if (core.launched.count("whisper") == 0) {
+        return Wait::notLaunched;
+    }
+    return Wait::timedOut;
 }
 
 } // namespace vozmo

@@ -1,21 +1,24 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 namespace vozmo {
 
 class PolishSpeed;
 
-// Owns the two local inference servers: finds them, sweeps leftovers, launches them with their
-// logs, probes them until ready, warms the language model up, restarts crashed servers (at most
-// three times) and stops them on shutdown.
+// Owns the two local inference servers: finds them, sweeps what a dead run of this user left,
+// launches them with their logs, probes them until ready (and checks the answering socket is
+// really theirs), warms the language model up, restarts crashed servers (at most three times)
+// and stops them on shutdown.
 class Servers {
 public:
     Servers();
-    // Does not stop the processes; the owner calls stop(). Pending probes, restarts and exit
-    // handlers do nothing once the supervisor is gone.
+    // Does not stop the processes; the owner calls stop(). Cancels and joins the probes, restart
+    // pauses and the warm-up, so nothing of the supervisor runs once it is gone.
     ~Servers();
     Servers(const Servers&) = delete;
     Servers& operator=(const Servers&) = delete;
@@ -28,8 +31,19 @@ public:
     // The speech server will not come up in this run: its start failed or it crashed more
     // often than it is restarted.
     bool whisperGaveUp() const;
+    // A process of ours runs (or is about to be restarted).
+    bool whisperLaunched() const;
+    // Another program listens on the server's port; nothing is sent there.
+    bool whisperPortBusy() const;
+    bool llmPortBusy() const;
+    // Servers launched by another Vozmo of this user that is running now.
+    bool inUseByAnotherRun() const;
 
+    // Launches each server whose program and model are present and that is not running yet;
+    // called again whenever one of them may have appeared. The first call sweeps leftovers.
     void start();
+    // Ends the servers that a Vozmo of this user launched and that outlived it; never touches
+    // any other process.
     void killOrphans();
     void stop();
     // After start(): launches again every running server whose model file was replaced since
@@ -39,6 +53,11 @@ public:
     // The language model's measured speed, its warm-up and the speech server's activity.
     std::shared_ptr<PolishSpeed> polishSpeed() const;
 
+    enum class Wait { ready, notLaunched, portBusy, gaveUp, stopped, timedOut };
+    // Blocks until the speech server is ready or cannot become so; answers at once when it is
+    // not even launched. Background threads only.
+    Wait waitForWhisper(std::stop_token stop, std::chrono::milliseconds limit);
+
     // Called on the main thread after every readiness update.
     void setOnChange(std::function<void()> onChange);
 
@@ -47,5 +66,8 @@ public:
 private:
     std::shared_ptr<Core> core_;
 };
+
+// "El puerto 8178 está ocupado por otro programa"
+std::string portBusyMessage(int port);
 
 } // namespace vozmo

@@ -128,6 +128,22 @@ void Setup::readSoundServer() {
     assign(soundServerMissing_, !micOK_ && env_.soundServerRunning && !env_.soundServerRunning());
 }
 
+void Setup::setServerProblem(const std::string& problem) {
+    assign(serverProblem_, problem);
+}
+
+void Setup::setChecking(bool on) {
+    if (on == timer_.isActive()) {
+        return;
+    }
+    if (on) {
+        refresh();
+        timer_.start();
+    } else {
+        timer_.stop();
+    }
+}
+
 void Setup::refresh() {
     assign(micOK_, micStatus() == kMicAuthorized);
     assign(axOK_, keyAccessOk());

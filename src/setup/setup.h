@@ -51,14 +51,22 @@ public:
     FnCheck fnCheck() const { return fnCheck_; }
     // Whole seconds the running Fn check still waits; 0 when none runs.
     int fnSecondsLeft() const { return fnSecondsLeft_; }
+    // Why the servers cannot be used although they are installed (another program holds their
+    // port), or empty.
+    const std::string& serverProblem() const { return serverProblem_; }
+    void setServerProblem(const std::string& problem);
     // The last "Permitir" found no sound settings program to open.
     bool soundSettingsMissing() const { return soundSettingsMissing_; }
 
     // Models, speech server program, microphone and key access; the Fn step is recommended only.
     bool ready() const { return modelsOK_ && whisperServerFound_ && micOK_ && axOK_; }
 
-    // Re-reads the microphone, key access and the server programs (also every second).
+    // Re-reads the microphone, key access and the server programs (also every second while
+    // checking is on, as it is from the start).
     void refresh();
+    // Turns the checks every second on (with one at once) or off: each asks PulseAudio and the X
+    // server, which is wasted while nobody looks at the answers.
+    void setChecking(bool on);
     // Fetches the missing model files.
     void download();
     // Opens the desktop's sound settings and re-reads the microphone.
@@ -126,6 +134,7 @@ private:
     int fnSecondsLeft_ = 0;
     QTimer fnCountdown_;
     bool soundSettingsMissing_ = false;
+    std::string serverProblem_;
     int fnWatch_ = 0; // numbers each watch, so a stale timeout does nothing
     std::unique_ptr<Downloader> downloader_;
     QTimer timer_;

@@ -327,12 +327,24 @@ QString forHumans(const std::filesystem::path& path) {
 }
 
 } // namespace
+void SetupWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    setup_.setChecking(true);
+}
+
+void SetupWindow::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    setup_.setChecking(false);
+}
 
 void SetupWindow::updateModelsRow() {
     const Setup& s = setup_;
     QString detail;
     bool programsMissing = false;
-    if (s.modelsOK() && s.whisperServerFound() && s.llmServerFound()) {
+    if (s.modelsOK() && !s.serverProblem().empty()) {
+        programsMissing = true;
+        detail = QString::fromStdString(s.serverProblem()) + ". Ciérralo y vuelve a abrir Vozmo.";
+    } else if (s.modelsOK() && s.whisperServerFound() && s.llmServerFound()) {
         detail = "Listos.";
     } else if (s.downloading()) {
         detail = s.progressText().empty() ? QString("Descargando…")

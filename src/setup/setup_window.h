@@ -35,6 +35,11 @@ public:
     // Without a tray icon this window is the only way to Vozmo: it says so and offers to quit.
     void setTrayMissing(bool missing);
 
+protected:
+    // The desktop checks run only while someone can see their answer.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void updateFromSetup();
     void updateModelsRow();

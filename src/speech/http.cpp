@@ -29,6 +29,9 @@ size_t appendBody(char* data, size_t size, size_t count, void* target) {
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
+struct MultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -79,7 +82,48 @@ HttpResponse http(const HttpRequest& request) {
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
 
-    if (curl_easy_perform(h) != CURLE_OK) {
+    // The multi interface lets a stop request wake the wait at once; curl_easy_perform would
+    // notice it only at its next progress call, up to a second later.
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
+        return {};
+    }
+    CURLM* m = multi.get();
+    std::stop_callback wake(request.stop, [m] { curl_multi_wakeup(m); });
+    CURLcode result = CURLE_OK;
+    bool stopped = false;
+    for (;;) {
+        if (request.stop.stop_requested()) {
+            stopped = true;
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(m, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            result = CURLE_RECV_ERROR;
+            while (CURLMsg* message = curl_multi_info_read(m, &left)) {
+                if (message->msg == CURLMSG_DONE) {
+                    result = message->data.result;
+                }
+            }
+            break;
+        }
+        if (curl_multi_poll(m, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    curl_multi_remove_handle(m, h);
+    if (stopped) {
+        HttpResponse response;
+        response.stopped = true;
+        return response;
+    }
+    if (result != CURLE_OK) {
         return {};
     }
     long status = 0;

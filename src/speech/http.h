@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,12 +15,15 @@ struct HttpRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     double timeoutSeconds = 60.0;
+    // A stop request ends the exchange at once, whatever stage it is in.
+    std::stop_token stop;
 };
 
-// status is 0 and body absent when no HTTP answer came (refused, timed out, broken).
+// status is 0 and body absent when no HTTP answer came (refused, timed out, broken, stopped).
 struct HttpResponse {
     int status = 0;
     std::optional<std::string> body;
+    bool stopped = false; // the request's stop token ended it
 };
 
 // Blocking exchange; never call it on the main thread. Safe from several threads at once.

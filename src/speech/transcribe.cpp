@@ -111,7 +111,8 @@ std::string multipartBody(const std::string& boundary, const std::string& wav,
 }
 
 std::optional<std::string> transcribe(const std::string& wav, const std::string& language,
-                                      const std::string& prompt, int port, int audioContext) {
+                                      const std::string& prompt, int port, int audioContext,
+                                      std::stop_token stop) {
     const std::string boundary = newBoundary();
     HttpRequest request;
     request.method = "POST";
@@ -119,10 +120,11 @@ std::optional<std::string> transcribe(const std::string& wav, const std::string&
     request.headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + boundary);
     request.body = multipartBody(boundary, wav, language, prompt, audioContext);
     request.timeoutSeconds = kTimeoutSeconds;
+    request.stop = std::move(stop);
 
     const HttpResponse response = http(request);
     auto transcript = readTranscript(response.status, response.body);
-    if (!transcript) {
+    if (!transcript && !response.stopped) {
         log("Whisper respondió " + std::to_string(response.status));
     }
     return transcript;

@@ -3,6 +3,7 @@
 #include "config.h"
 
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace vozmo {
@@ -11,10 +12,11 @@ namespace vozmo {
 // received, or absent on any failure (logged as "Whisper respondió <status>"). Blocks for up to
 // 90 s; call it from a background thread. Safe from several threads at once. The port exists
 // for tests; the application always uses the default. A positive `audioContext` sizes the
-// encoder window (see speechWindowFrames); 0 asks for the full window.
+// encoder window (see speechWindowFrames); 0 asks for the full window. A stop request abandons
+// the exchange at once (absent, nothing logged).
 std::optional<std::string> transcribe(const std::string& wav, const std::string& language,
                                       const std::string& prompt, int port = WHISPER_PORT,
-                                      int audioContext = 0);
+                                      int audioContext = 0, std::stop_token stop = {});
 
 // The transcript of a speech-server answer: the string "text" of a 200 JSON object; absent for
 // any other status, body or shape.

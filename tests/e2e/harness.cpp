@@ -366,13 +366,17 @@ std::size_t HudWatch::mark() {
 }
 
 bool HudWatch::sawSince(const std::string& title, std::size_t from) {
+    return firstSeen(title, from).has_value();
+}
+
+std::optional<double> HudWatch::firstSeen(const std::string& title, std::size_t from) {
     std::lock_guard guard(lock_);
     for (std::size_t i = from; i < history_.size(); ++i) {
         if (history_[i].viewable && history_[i].title == title) {
-            return true;
+            return history_[i].time;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 bool HudWatch::waitFor(const std::string& title, std::size_t from,
@@ -605,10 +609,15 @@ std::string vozmoExecutable() {
     return VOZMO_EXE;
 }
 
-RunningApp::RunningApp(const AppHome& home, const StandinDir& standins)
+RunningApp::RunningApp(const AppHome& home, const StandinDir& standins, bool standinsOnPath)
     : home_(home), standins_(standins), outputFile_(home.root() / "vozmo.out") {
+    auto environment = appEnvironment(home, standins);
+    if (!standinsOnPath) {
+        const char* path = std::getenv("PATH");
+        environment["PATH"] = path != nullptr ? path : "/usr/bin:/bin";
+    }
     process_ = std::make_unique<ChildProcess>(std::vector<std::string>{vozmoExecutable()},
-                                              appEnvironment(home, standins), outputFile_);
+                                              environment, outputFile_);
 }
 
 RunningApp::~RunningApp() {

@@ -122,6 +122,8 @@ public:
     std::size_t mark();
     // A window of the process showed `title` while viewable after `from`.
     bool sawSince(const std::string& title, std::size_t from);
+    // When (monotonicSeconds) it was first seen after `from`.
+    std::optional<double> firstSeen(const std::string& title, std::size_t from);
     bool waitFor(const std::string& title, std::size_t from, std::chrono::milliseconds limit = 20s);
     // The titles shown (viewable) after `from`, consecutive repeats folded: for messages.
     std::string shownSince(std::size_t from);
@@ -216,7 +218,9 @@ std::map<std::string, std::string> appEnvironment(const AppHome& home, const Sta
 // on destruction, and so is every stand-in server it started that is still alive.
 class RunningApp {
 public:
-    RunningApp(const AppHome& home, const StandinDir& standins);
+    // Without `standinsOnPath` the application finds no server program until the test puts one
+    // where it looks.
+    RunningApp(const AppHome& home, const StandinDir& standins, bool standinsOnPath = true);
     ~RunningApp();
     RunningApp(const RunningApp&) = delete;
     RunningApp& operator=(const RunningApp&) = delete;

@@ -1,5 +1,6 @@
 #include "config.h"
 #include "polish_speed.h"
+#include "process_info.h"
 #include "server_command.h"
 #include "servers.h"
 #include "standin.h"
@@ -10,12 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace vozmo {
 namespace {
@@ -47,6 +53,16 @@ std::vector<std::string> logMessages() {
     return out;
 }
 
+// A launch record as a run of the application leaves it: the server's start time and its
+// launcher's.
+void writeLaunchRecord(const std::string& name, pid_t server, const ProcessIdentity& owner) {
+    auto identity = processIdentity(server);
+    ASSERT_TRUE(identity);
+    test::writeFile(config().runtimeDir / "servers" / (name + "-" + std::to_string(server)),
+                    std::to_string(identity->startTicks) + " " + std::to_string(owner.pid) + " " +
+                        std::to_string(owner.startTicks) + " " + identity->bootId + "\n");
+}
+
 bool logged(const std::string& message) {
     for (const auto& line : logMessages()) {
         if (line == message) {
@@ -70,11 +86,22 @@ class ServersTest : public ::testing::Test {
 protected:
     void SetUp() override {
         savedPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+        // The launch records go to a private runtime folder, never the desktop's.
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        savedRuntime_ = runtime ? std::optional<std::string>(runtime) : std::nullopt;
+        std::filesystem::create_directories(home_.path() / "runtime");
+        ::setenv("XDG_RUNTIME_DIR", (home_.path() / "runtime").c_str(), 1);
+        initConfig({"vozmo"});
         ::setenv("VOZMO_STANDIN_DIR", dir_.path().c_str(), 1);
         ensureSupport();
     }
     void TearDown() override {
         ::setenv("PATH", savedPath_.c_str(), 1);
+        if (savedRuntime_) {
+            ::setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
         ::unsetenv("VOZMO_STANDIN_DIR");
         // Whatever happened, no stand-in this test started keeps running.
         for (auto kind : {StandinKind::Whisper, StandinKind::Llama}) {
@@ -100,6 +127,7 @@ protected:
     test::TempHome home_;
     test::StandinDir dir_;
     std::string savedPath_;
+    std::optional<std::string> savedRuntime_;
 };
 
 TEST_F(ServersTest, NothingToStartWithoutExecutables) {
@@ -318,24 +346,141 @@ TEST_F(ServersTest, StopDuringTheRestartPauseLaunchesNothing) {
     EXPECT_EQ(dir_.startedPids(StandinKind::Whisper).size(), 1u);
 }
 
-TEST_F(ServersTest, TheSweepEndsLeftoversOnOurPortOnly) {
+// Only a server that a Vozmo of this user launched, and that outlived it, is swept: never one a
+// live run launched, never a process nobody recorded, even with the same command line and port.
+TEST_F(ServersTest, TheSweepEndsOnlyWhatADeadRunLeft) {
     withStandins();
     withModels(false, false);
-    auto command = [&](int port) {
-        std::vector<std::string> argv{test::standinExecutable(StandinKind::Whisper).string()};
-        for (auto& arg : test::standinArguments(StandinKind::Whisper, dir_.model(), port)) {
-            argv.push_back(std::move(arg));
-        }
-        return argv;
+    auto standin = [&](StandinKind kind, int port) {
+        auto argv = test::standinArguments(kind, dir_.model(), port);
+        argv.insert(argv.begin(), test::standinExecutable(kind).string());
+        return std::make_unique<test::ChildProcess>(argv, dir_.environment());
     };
-    test::ChildProcess ours(command(8178), dir_.environment());
-    int otherPort = test::freePort();
-    test::ChildProcess other(command(otherPort), dir_.environment());
-    ASSERT_TRUE(waitUntil([&] { return test::portAnswers(8178) && test::portAnswers(otherPort); }));
+    // A finished process stands for a run that is gone; a sleeping one for a run still going.
+    test::ChildProcess deadRun({"/bin/sleep", "60"});
+    const auto deadOwner = processIdentity(deadRun.pid());
+    deadRun.stop();
+    test::ChildProcess liveRun({"/bin/sleep", "60"});
+    const auto liveOwner = processIdentity(liveRun.pid());
+    ASSERT_TRUE(deadOwner && liveOwner);
+
+    auto leftover = standin(StandinKind::Llama, LLM_PORT);
+    const int otherPort = test::freePort();
+    auto ofLiveRun = standin(StandinKind::Whisper, otherPort);
+    auto unrecorded = standin(StandinKind::Whisper, WHISPER_PORT);
+    ASSERT_TRUE(waitUntil([&] {
+        return test::portAnswers(LLM_PORT) && test::portAnswers(otherPort) &&
+               test::portAnswers(WHISPER_PORT);
+    }));
+    writeLaunchRecord("llm", leftover->pid(), *deadOwner);
+    writeLaunchRecord("whisper", ofLiveRun->pid(), *liveOwner);
+
+    Servers servers;
+    EXPECT_TRUE(servers.inUseByAnotherRun());
+    servers.start();
+    EXPECT_TRUE(leftover->wait(10s).has_value()) << "the leftover of a dead run still runs";
+    EXPECT_TRUE(ofLiveRun->running()) << "a live run's server was swept";
+    EXPECT_TRUE(unrecorded->running()) << "a process nobody recorded was swept";
+    servers.stop();
+}
+
+// Whatever answers on the speech server's port without being the process we launched never
+// counts as our server: whether it was there first or took the port while ours was loading.
+TEST_F(ServersTest, AForeignProgramOnThePortIsNotTrusted) {
+    struct Case {
+        const char* name;
+        double bindDelay; // ours loads this long before it binds
+        bool foreignFirst;
+    };
+    for (const Case& c :
+         {Case{"already there", 0.0, true}, Case{"came while loading", 3.0, false}}) {
+        SCOPED_TRACE(c.name);
+        withStandins();
+        withModels(true, false);
+        dir_.configure(StandinKind::Whisper, {{"bind_delay", c.bindDelay}});
+        std::unique_ptr<test::ChildProcess> foreign;
+        auto startForeign = [&] {
+            foreign = std::make_unique<test::ChildProcess>(
+                std::vector<std::string>{"/usr/bin/python3", "-m", "http.server",
+                                         std::to_string(WHISPER_PORT), "--bind", "127.0.0.1"});
+            ASSERT_TRUE(waitUntil([&] { return test::portAnswers(WHISPER_PORT); }));
+        };
+        if (c.foreignFirst) {
+            ASSERT_NO_FATAL_FAILURE(startForeign());
+        }
+        Servers servers;
+        servers.start();
+        if (!c.foreignFirst) {
+            ASSERT_TRUE(waitUntil([&] { return servers.whisperLaunched(); }));
+            ASSERT_NO_FATAL_FAILURE(startForeign());
+        }
+        ASSERT_TRUE(waitUntil([&] { return servers.whisperPortBusy(); }));
+        waitUntil([] { return false; }, 1500ms);
+        EXPECT_FALSE(servers.whisperReady());
+        EXPECT_TRUE(logged("El puerto 8178 está ocupado por otro programa; no se le envía nada"));
+        EXPECT_EQ(servers.waitForWhisper({}, 5s), Servers::Wait::portBusy);
+        EXPECT_TRUE(foreign->running());
+        servers.stop();
+        foreign.reset();
+        ASSERT_TRUE(waitUntil([&] {
+            return std::none_of(dir_.startedPids(StandinKind::Whisper).begin(),
+                                dir_.startedPids(StandinKind::Whisper).end(), test::processAlive);
+        }));
+    }
+}
+
+// A stop() that comes while a restart is being launched leaves no server behind. The restart is
+// held up in opening its log (a named pipe nobody reads yet), after it decided to launch.
+TEST_F(ServersTest, StopDuringARestartLeavesNoServerRunning) {
+    withStandins();
+    withModels(true, false);
     Servers servers;
     servers.start();
-    EXPECT_TRUE(ours.wait(10s).has_value());
-    EXPECT_TRUE(other.running());
+    ASSERT_TRUE(waitUntil([&] { return servers.whisperReady(); }));
+    const auto logFile = config().logsDir / "whisper.log";
+    std::filesystem::remove(logFile);
+    ASSERT_EQ(::mkfifo(logFile.c_str(), 0600), 0);
+    ::kill(dir_.startedPids(StandinKind::Whisper).back(), SIGKILL);
+    // The restart comes 2 s after the exit and then blocks on the pipe.
+    waitUntil([] { return false; }, 3000ms);
+    servers.stop();
+    const int reader = ::open(logFile.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    waitUntil([] { return false; }, 2000ms);
+    ::close(reader);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const auto pids = dir_.startedPids(StandinKind::Whisper);
+            return std::none_of(pids.begin(), pids.end(), test::processAlive);
+        },
+        10s))
+        << "a server launched after stop() still runs";
+}
+
+// Waiting for the speech server answers at once when it is not even launched, and wakes up as
+// soon as it is ready rather than at some polling step.
+TEST_F(ServersTest, WaitingForTheSpeechServer) {
+    withModels(false, false);
+    {
+        Servers servers;
+        servers.start();
+        EXPECT_EQ(servers.waitForWhisper({}, 60s), Servers::Wait::notLaunched);
+    }
+    withStandins();
+    withModels(true, false);
+    dir_.configure(StandinKind::Whisper, {{"bind_delay", 1.0}});
+    Servers servers;
+    servers.start();
+    std::stop_source cancelled;
+    cancelled.request_stop();
+    EXPECT_EQ(servers.waitForWhisper(cancelled.get_token(), 60s), Servers::Wait::stopped);
+    std::optional<Servers::Wait> waited;
+    std::thread waiter([&] { waited = servers.waitForWhisper({}, 60s); });
+    // The readiness is announced through the main loop's queue as well; keep it turning.
+    EXPECT_TRUE(waitUntil([&] { return servers.whisperReady(); }));
+    waiter.join();
+    EXPECT_EQ(waited, Servers::Wait::ready);
+    servers.stop();
 }
 
 } // namespace

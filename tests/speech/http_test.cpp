@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
+#include <stop_token>
+#include <thread>
 
 namespace vozmo {
 namespace {
@@ -67,6 +70,43 @@ TEST_F(HttpTest, SlowServerIsCutAtTheTimeLimit) {
         EXPECT_FALSE(response.body) << limit;
         EXPECT_LT(elapsed, std::chrono::seconds(20)) << limit; // cut by the limit, not answered
     }
+}
+
+// A stop request ends the exchange while the server is still working, at any stage; it is told
+// apart from a failure, and a request already stopped is never sent.
+TEST_F(HttpTest, StopEndsTheExchangeAtOnce) {
+    dir.configure(StandinKind::Llama, {{"delay", 60}});
+    HttpRequest request;
+    request.method = "POST";
+    request.url = llama.url("/v1/chat/completions");
+    request.body = "{}";
+    request.timeoutSeconds = 120;
+
+    std::stop_source stopper;
+    request.stop = stopper.get_token();
+    std::optional<HttpResponse> response;
+    std::thread exchange([&] { response = http(request); });
+    // Stopped once the server holds the request, so the wait, not the connection, is cut.
+    bool reached = false;
+    for (int tries = 0; !reached && tries < 3000; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        reached = !dir.requests(StandinKind::Llama, "/v1/chat/completions").empty();
+    }
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    stopper.request_stop();
+    exchange.join();
+    ASSERT_TRUE(reached) << "the request never reached the server";
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(30));
+    ASSERT_TRUE(response);
+    EXPECT_TRUE(response->stopped);
+    EXPECT_EQ(response->status, 0);
+    EXPECT_FALSE(response->body);
+
+    std::stop_source already;
+    already.request_stop();
+    request.stop = already.get_token();
+    EXPECT_TRUE(http(request).stopped);
+    EXPECT_EQ(dir.requests(StandinKind::Llama, "/v1/chat/completions").size(), 1u);
 }
 
 TEST(HttpUnreachable, RefusedConnectionIsStatusZero) {

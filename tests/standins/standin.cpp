@@ -256,7 +256,10 @@ bool processAlive(pid_t pid) {
         return false;
     }
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string stat;
+    // getline, not a stream iterator: a process that ends between the open and the read makes
+    // the read fail (ESRCH), which an iterator would throw.
+    std::getline(in, stat);
     // A zombie has ended; only its parent has not collected it yet.
     auto close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';

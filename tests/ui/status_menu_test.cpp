@@ -81,19 +81,21 @@ TEST(StatusMenu, StatusLineFirstMatchWins) {
         Readiness servers;
         const char* line;
     } cases[] = {
-        {{false, false, false, false}, "Falta la configuración inicial"},
-        {{false, true, true, true}, "Falta la configuración inicial"},
-        {{true, false, true, true}, "Cargando Whisper…"},
-        {{true, true, true, true}, "Listo · Whisper + IA"},
-        {{true, true, false, true}, "Listo · Whisper + IA"},
-        {{true, true, true, false}, "Listo · cargando IA…"},
-        {{true, true, false, false}, "Listo · solo Whisper"},
+        {{false, false, false, false, false, false, ""}, "Falta la configuración inicial"},
+        {{false, true, true, true, false, false, ""}, "Falta la configuración inicial"},
+        {{true, false, true, true, false, false, ""}, "Cargando Whisper…"},
+        {{true, true, true, true, false, false, ""}, "Listo · Whisper + IA"},
+        {{true, true, false, true, false, false, ""}, "Listo · Whisper + IA"},
+        {{true, true, true, false, false, false, ""}, "Listo · cargando IA…"},
+        {{true, true, false, false, false, false, ""}, "Listo · solo Whisper"},
         // A polish skipped as too slow: said while the language model is there.
-        {{true, true, true, true, true, true},
+        {{true, true, true, true, true, true, ""},
          "Listo · IA demasiado lenta en este equipo con este modelo: prueba el rápido"},
-        {{true, true, true, true, true, false}, "Listo · IA demasiado lenta en este equipo"},
-        {{true, true, true, false, true, true}, "Listo · cargando IA…"},
-        {{true, false, true, true, true, true}, "Cargando Whisper…"},
+        {{true, true, true, true, true, false, ""}, "Listo · IA demasiado lenta en este equipo"},
+        {{true, true, true, false, true, true, ""}, "Listo · cargando IA…"},
+        {{true, false, true, true, true, true, ""}, "Cargando Whisper…"},
+        {{true, false, true, false, false, false, "El puerto 8178 está ocupado por otro programa"},
+         "El puerto 8178 está ocupado por otro programa"},
     };
     for (const auto& c : cases) {
         StatusMenuInputs in;
@@ -105,7 +107,7 @@ TEST(StatusMenu, StatusLineFirstMatchWins) {
 
 TEST(StatusMenu, FullLayoutWithTheAccessibilityWarningOnlyWhenSomethingCannotWork) {
     StatusMenuInputs in;
-    in.servers = {true, true, true, true};
+    in.servers = {true, true, true, true, ""};
     const std::vector<std::string> expected = {
         "Listo · Whisper + IA",
         "Mantén Fn para dictar · toque corto = manos libres",
@@ -220,7 +222,7 @@ class StatusMenuActions : public ::testing::Test {
 protected:
     StatusMenuActions() : menu(makeLoginItem(config().autostartFile, "/opt/Vozmo 1/vozmo")) {
         ensureSupport();
-        menu.readiness = [] { return Readiness{true, true, false, false}; };
+        menu.readiness = [] { return Readiness{true, true, false, false, false, false, ""}; };
         menu.history = [this] { return history; };
         menu.onFlash = [this](const HUDMode& mode, double seconds) {
             flashes.emplace_back(mode, seconds);
@@ -521,7 +523,7 @@ TEST(StatusIcon, DoesNothingBeforeInstallAndLogsAMissingTrayOnce) {
     TempHome home;
     ensureSupport();
     StatusIcon icon;
-    icon.update(State::recording, Readiness{true, true, false, false});
+    icon.update(State::recording, Readiness{true, true, false, false, false, false, ""});
     EXPECT_FALSE(icon.installed());
     EXPECT_EQ(icon.look(), statusIconLook(State::idle, false));
 
@@ -532,9 +534,9 @@ TEST(StatusIcon, DoesNothingBeforeInstallAndLogsAMissingTrayOnce) {
     EXPECT_EQ(icon.tray()->toolTip(), QStringLiteral("Vozmo · Falta configurar"));
     EXPECT_EQ(icon.tray()->contextMenu(), &menu);
     EXPECT_EQ(icon.look(), statusIconLook(State::idle, false));
-    icon.update(State::idle, Readiness{true, true, false, false});
+    icon.update(State::idle, Readiness{true, true, false, false, false, false, ""});
     EXPECT_EQ(icon.tray()->toolTip(), QStringLiteral("Vozmo · Listo"));
-    icon.update(State::recording, Readiness{true, false, false, false});
+    icon.update(State::recording, Readiness{true, false, false, false, false, false, ""});
     EXPECT_EQ(icon.look(), statusIconLook(State::recording, false));
     EXPECT_FALSE(icon.tray()->icon().isNull());
 
@@ -552,12 +554,12 @@ TEST(StatusIcon, ToolTipSaysTheState) {
         Readiness servers;
         const char* tip;
     } cases[] = {
-        {State::idle, {false, false, false, false}, "Vozmo · Falta configurar"},
-        {State::idle, {true, false, true, false}, "Vozmo · Cargando Whisper…"},
-        {State::idle, {true, true, false, false}, "Vozmo · Listo"},
-        {State::idle, {true, true, true, true}, "Vozmo · Listo"},
-        {State::recording, {true, true, true, true}, "Vozmo · Escuchando"},
-        {State::processing, {true, true, true, true}, "Vozmo · Transcribiendo"},
+        {State::idle, {false, false, false, false, false, false, ""}, "Vozmo · Falta configurar"},
+        {State::idle, {true, false, true, false, false, false, ""}, "Vozmo · Cargando Whisper…"},
+        {State::idle, {true, true, false, false, false, false, ""}, "Vozmo · Listo"},
+        {State::idle, {true, true, true, true, false, false, ""}, "Vozmo · Listo"},
+        {State::recording, {true, true, true, true, false, false, ""}, "Vozmo · Escuchando"},
+        {State::processing, {true, true, true, true, false, false, ""}, "Vozmo · Transcribiendo"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(statusToolTip(c.state, c.servers).toStdString(), c.tip);

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     test::TempHome home;
     Prefs::setHotkey("ropt");
     StatusMenu menu(makeLoginItem(config().autostartFile, "/usr/bin/vozmo"));
-    menu.readiness = [] { return Readiness{true, true, true, false}; };
+    menu.readiness = [] { return Readiness{true, true, true, false, false, false, ""}; };
     menu.history = [] {
         return std::vector<std::string>{"Nos vemos mañana a las diez en la oficina."};
     };

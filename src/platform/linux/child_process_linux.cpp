@@ -94,7 +94,7 @@ std::shared_ptr<ChildProcess> ChildProcess::spawn(Options options, std::string& 
         }
         state->exited.notify_all();
         if (onExit) {
-            onExit(status);
+            onExit(pid, status);
         }
     }).detach();
     return std::make_shared<ChildProcess>(Key{}, pid, std::move(state));
