@@ -162,8 +162,9 @@ bool PolishSpeed::waitForSpeechIdle(std::chrono::milliseconds limit) const {
 
 std::optional<std::string> polishMeasured(PolishSpeed& speed, std::string_view text,
                                           const std::vector<std::string>& vocabulary, int port,
-                                          double timeoutSeconds) {
+                                          double timeoutSeconds, std::stop_token stop) {
     HttpRequest request = Polisher::polishRequest(text, vocabulary, port);
+    request.stop = std::move(stop);
     if (timeoutSeconds > 0) {
         request.timeoutSeconds = timeoutSeconds;
     }

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,7 +96,8 @@ private:
 // answer's timings in `speed`.
 std::optional<std::string> polishMeasured(PolishSpeed& speed, std::string_view text,
                                           const std::vector<std::string>& vocabulary,
-                                          int port = LLM_PORT, double timeoutSeconds = 0);
+                                          int port = LLM_PORT, double timeoutSeconds = 0,
+                                          std::stop_token stop = {});
 
 // The time limit of one polish request.
 double polishLimitSeconds();

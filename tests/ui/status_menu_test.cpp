@@ -107,7 +107,7 @@ TEST(StatusMenu, StatusLineFirstMatchWins) {
 
 TEST(StatusMenu, FullLayoutWithTheAccessibilityWarningOnlyWhenSomethingCannotWork) {
     StatusMenuInputs in;
-    in.servers = {true, true, true, true, ""};
+    in.servers = {true, true, true, true, false, false, ""};
     const std::vector<std::string> expected = {
         "Listo · Whisper + IA",
         "Mantén Fn para dictar · toque corto = manos libres",
