@@ -993,6 +993,43 @@ Tally compareAsSets(const std::vector<Info>& r, const std::vector<Info>& a) {
     return tally;
 }
 
+// How the cheapest path reaches a cell of an alignment table.
+enum Step : std::uint8_t { none, fromDrop, fromAdd, fromPair };
+
+// Walks the cheapest path back from the last cell, counting what it drops, adds and pairs;
+// absent when a cell on the way has no way in.
+template <typename StepAt>
+std::optional<Tally> tallyPath(const std::vector<Info>& r, const std::vector<Info>& a,
+                               StepAt stepAt) {
+    const std::uint64_t one = hashOf("1");
+    Tally tally;
+    for (std::size_t i = r.size(), j = a.size(); i > 0 || j > 0;) {
+        switch (stepAt(i, j)) {
+        case fromDrop:
+            --i;
+            if (!r[i].droppable) {
+                tally.lost(r[i]);
+            }
+            break;
+        case fromAdd:
+            --j;
+            tally.gained(a[j]);
+            break;
+        case fromPair: {
+            --i;
+            --j;
+            std::uint32_t s = substitution(r[i], a[j], one);
+            tally.light += s == kLight;
+            tally.similar += s == kSimilar;
+            break;
+        }
+        default:
+            return std::nullopt;
+        }
+    }
+    return tally;
+}
+
 // The cheapest alignment within a fixed band of diagonals around the length difference.
 Tally alignInBand(const std::vector<Info>& r, const std::vector<Info>& a) {
     const std::size_t n = r.size(), m = a.size();
@@ -1010,7 +1047,6 @@ Tally alignInBand(const std::vector<Info>& r, const std::vector<Info>& a) {
     for (std::size_t j = 0; j < m; ++j) {
         addCost[j] = a[j].kind() == Kind::listMark ? kDrop : a[j].light ? kLight : kContent;
     }
-    enum : std::uint8_t { none, fromDrop, fromAdd, fromPair };
     std::vector<std::uint32_t> cost((n + 1) * width, kNever);
     std::vector<std::uint8_t> step((n + 1) * width, none);
     auto cell = [&](std::size_t i, std::size_t j) {
@@ -1050,32 +1086,11 @@ Tally alignInBand(const std::vector<Info>& r, const std::vector<Info>& a) {
             step[cell(i, j)] = how;
         }
     }
-    Tally tally;
-    for (std::size_t i = n, j = m; i > 0 || j > 0;) {
-        switch (step[cell(i, j)]) {
-        case fromDrop:
-            --i;
-            if (!r[i].droppable) {
-                tally.lost(r[i]);
-            }
-            break;
-        case fromAdd:
-            --j;
-            tally.gained(a[j]);
-            break;
-        case fromPair: {
-            --i;
-            --j;
-            std::uint32_t s = substitution(r[i], a[j], one);
-            tally.light += s == kLight;
-            tally.similar += s == kSimilar;
-            break;
-        }
-        default:
-            return compareAsSets(r, a); // unreachable: every cell of the band has a way in
-        }
+    if (auto tally =
+            tallyPath(r, a, [&](std::size_t i, std::size_t j) { return step[cell(i, j)]; })) {
+        return *tally;
     }
-    return tally;
+    return compareAsSets(r, a); // unreachable: every cell of the band has a way in
 }
 
 // The cheapest alignment found row by row in a window that follows the cheapest cell of the
@@ -1092,7 +1107,6 @@ std::optional<Tally> alignInWindow(const std::vector<Info>& r, const std::vector
     auto addCost = [&](std::size_t j) {
         return a[j].kind() == Kind::listMark ? kDrop : a[j].light ? kLight : kContent;
     };
-    enum : std::uint8_t { none, fromDrop, fromAdd, fromPair };
     std::vector<std::uint32_t> cost((n + 1) * kWidth, kNever);
     std::vector<std::uint8_t> step((n + 1) * kWidth, none);
     std::vector<std::size_t> first(n + 1, 0);
@@ -1144,32 +1158,7 @@ std::optional<Tally> alignInWindow(const std::vector<Info>& r, const std::vector
     if (!inRow(n, m) || cost[cell(n, m)] >= kNever) {
         return std::nullopt;
     }
-    Tally tally;
-    for (std::size_t i = n, j = m; i > 0 || j > 0;) {
-        switch (step[cell(i, j)]) {
-        case fromDrop:
-            --i;
-            if (!r[i].droppable) {
-                tally.lost(r[i]);
-            }
-            break;
-        case fromAdd:
-            --j;
-            tally.gained(a[j]);
-            break;
-        case fromPair: {
-            --i;
-            --j;
-            std::uint32_t s = substitution(r[i], a[j], one);
-            tally.light += s == kLight;
-            tally.similar += s == kSimilar;
-            break;
-        }
-        default:
-            return std::nullopt;
-        }
-    }
-    return tally;
+    return tallyPath(r, a, [&](std::size_t i, std::size_t j) { return step[cell(i, j)]; });
 }
 
 Tally align(const std::vector<Info>& r, const std::vector<Info>& a) {
