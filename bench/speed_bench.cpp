@@ -71,34 +71,14 @@ public:
         const auto wav = t::toneWav(home_.root() / "dictation.wav", 0.5, seconds);
         const auto inferencesBefore = inferences().size();
         const auto chatsBefore = chats().size();
-        const auto from = hud_->mark();
-        const double down = t::monotonicSeconds();
-        desk_.key(t::kDictationKey, true);
-        if (!hud_->waitFor("Escuchando", from)) {
-            desk_.key(t::kDictationKey, false);
-            fail("the recording never started");
+        const t::HeldDictation held =
+            t::holdKeyUntilPaste(desk_, *hud_, *target_, wav, seconds, 90s);
+        if (!held.failure.empty()) {
+            fail(held.failure);
             return std::nullopt;
         }
-        t::ChildProcess player(t::playArguments(wav));
-        t::waitUntil([&] { return t::monotonicSeconds() - down >= seconds; },
-                     std::chrono::milliseconds(static_cast<long>(seconds * 1000) + 5000));
-        const double released = t::monotonicSeconds();
-        desk_.key(t::kDictationKey, false);
-
-        std::optional<double> pasted;
-        t::waitUntil(
-            [&] {
-                for (const auto& key : target_->keys()) {
-                    if (key.keysym == "v" && key.mods.find("control") != std::string::npos &&
-                        key.time > released) {
-                        pasted = key.time;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            90s);
-        player.stop();
+        const double released = held.released;
+        const std::optional<double> pasted = held.pasted;
         if (!pasted) {
             fail("no paste arrived");
             return std::nullopt;

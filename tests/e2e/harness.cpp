@@ -593,6 +593,38 @@ bool play(const fs::path& wav) {
     return runProgram(playArguments(wav), 200s) == 0;
 }
 
+HeldDictation holdKeyUntilPaste(Desk& desk, HudWatch& hud, Target& target, const fs::path& wav,
+                                double seconds, std::chrono::milliseconds limit) {
+    HeldDictation out;
+    const auto from = hud.mark();
+    const double down = monotonicSeconds();
+    desk.key(kDictationKey, true);
+    if (!hud.waitFor("Escuchando", from)) {
+        desk.key(kDictationKey, false);
+        out.failure = "the recording never started";
+        return out;
+    }
+    ChildProcess player(playArguments(wav));
+    waitUntil([&] { return monotonicSeconds() - down >= seconds; },
+              std::chrono::milliseconds(static_cast<long>(seconds * 1000) + 5000));
+    out.released = monotonicSeconds();
+    desk.key(kDictationKey, false);
+    waitUntil(
+        [&] {
+            for (const auto& key : target.keys()) {
+                if (key.keysym == "v" && key.mods.find("control") != std::string::npos &&
+                    key.time > out.released) {
+                    out.pasted = key.time;
+                    return true;
+                }
+            }
+            return false;
+        },
+        limit);
+    player.stop();
+    return out;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 std::map<std::string, std::string> appEnvironment(const AppHome& home, const StandinDir& standins) {

@@ -208,6 +208,17 @@ std::filesystem::path toneWav(const std::filesystem::path& file, double toneSeco
 bool play(const std::filesystem::path& wav);
 std::vector<std::string> playArguments(const std::filesystem::path& wav);
 
+// One timed dictation into the target: the dictation key held for `seconds` while `wav` plays,
+// then released, and the paste stroke (Control+V) the target saw after the release.
+struct HeldDictation {
+    double released = 0;          // monotonicSeconds
+    std::optional<double> pasted; // monotonicSeconds; absent when no paste came within the limit
+    std::string failure;          // why the recording did not even start
+};
+HeldDictation holdKeyUntilPaste(Desk& desk, HudWatch& hud, Target& target,
+                                const std::filesystem::path& wav, double seconds,
+                                std::chrono::milliseconds limit);
+
 // The path of the application under test, and the environment it runs with: the private
 // account, the stand-ins' behaviour folder and the stand-ins first on PATH (DISPLAY, PULSE_SERVER
 // and the session bus are inherited).
