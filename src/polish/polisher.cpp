@@ -259,7 +259,10 @@ Verdict judge(std::string_view raw, std::string_view polished) {
     bool correction = hasSelfCorrection(rawWords);
     std::size_t lengthP = characters(p);
     std::size_t lengthRaw = characters(raw);
-    double ratio = double(lengthP) / double(std::max<std::size_t>(lengthRaw, 1));
+    // Equal counts are no change of length, also when neither text has a countable character
+    // (a lone combining mark).
+    const double ratio =
+        lengthP == lengthRaw ? 1.0 : double(lengthP) / double(std::max<std::size_t>(lengthRaw, 1));
     if (ratio > kGrowthRatio && lengthP > lengthRaw + kGrowthAllowance) {
         return refuse("largo");
     }
