@@ -20,7 +20,7 @@ std::optional<std::string> modelSource(const std::filesystem::path& dest);
 void recordModelSource(const std::filesystem::path& dest, const std::string& url);
 
 // The file is at least its minimum size (a truncated download or a saved error page counts as
-// missing) and, when its origin is recorded, came from the spec's address: files share their
+// missing) and, when its origin is recorded, came from the catalogue's address: files share their
 // names between models, so another model's file under the name is missing too.
 bool modelInstalled(const ModelSpec& spec);
 
