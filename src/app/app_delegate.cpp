@@ -96,6 +96,7 @@ struct Job {
     bool fastTranscription = true;
     std::optional<TargetApp> target;
     double duration = 0;
+    Clock::time_point released; // when the recording ended: the polish budget counts from here
 };
 
 } // namespace
@@ -466,6 +467,7 @@ void AppDelegate::finish() {
     if (state_ != State::recording) {
         return;
     }
+    const auto released = Clock::now();
     maxTimer_->stop();
     Recorder::Recording recording = recorder_->stop();
     state_ = State::processing;
@@ -498,6 +500,7 @@ void AppDelegate::finish() {
     job.fastTranscription = Prefs::fastTranscription();
     job.target = target_;
     job.duration = duration;
+    job.released = released;
     show(servers_->whisperReady() ? HUDMode::transcribing() : HUDMode::loading());
 
     QPointer<AppDelegate> self(this);
@@ -563,7 +566,8 @@ void AppDelegate::finish() {
         std::string_view refusal; // a reason code, never the text
         if (job.polish && servers->llmReady() && spaceSeparatedWords(text) >= 3) {
             auto speed = servers->polishSpeed();
-            const PolishPlan plan = planPolish(*speed, text, polishLimitSeconds());
+            const PolishPlan plan =
+                planPolish(*speed, text, polishBudgetSeconds(secondsSince(job.released)));
             if (plan.outcome == PolishPlan::Outcome::polish) {
                 whenCurrent([](AppDelegate& app) { app.show(HUDMode::polishing()); });
                 const auto t1 = Clock::now();

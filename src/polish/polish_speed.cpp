@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vozmo {
@@ -179,6 +180,10 @@ std::optional<std::string> polishMeasured(PolishSpeed& speed, std::string_view t
 
 double polishLimitSeconds() {
     return Polisher::polishRequest("", {}).timeoutSeconds;
+}
+
+double polishBudgetSeconds(double sinceRelease) {
+    return std::clamp(kReleaseToTextSeconds - sinceRelease, 0.0, polishLimitSeconds());
 }
 
 PolishPlan planPolish(PolishSpeed& speed, std::string_view dictation, double limitSeconds) {

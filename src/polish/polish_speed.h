@@ -102,6 +102,15 @@ std::optional<std::string> polishMeasured(PolishSpeed& speed, std::string_view t
 // The time limit of one polish request.
 double polishLimitSeconds();
 
+// Seconds from the release of the dictation key to the text, polish included, that a dictation
+// is allowed: speaking, letting go and seeing the text must stay quick, so a polish predicted to
+// end later is skipped rather than waited for.
+inline constexpr double kReleaseToTextSeconds = 8.0;
+
+// The time a polish may take when `sinceRelease` seconds have already passed since the key was
+// let go: what is left of the release-to-text allowance, never more than one request's limit.
+double polishBudgetSeconds(double sinceRelease);
+
 // Whether a dictation is worth sending to the language model, decided before sending it.
 struct PolishPlan {
     enum class Outcome { polish, notWarmedUp, tooSlow };

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 
 namespace vozmo {
@@ -107,6 +109,35 @@ TEST(PolishPlanDecision, SkipsWhatWouldMakeTheUserWait) {
         EXPECT_EQ(plan.logLine, c.log) << c.what;
         EXPECT_EQ(speed.tooSlow(), c.outcome == PolishPlan::Outcome::tooSlow) << c.what;
     }
+}
+
+// The polish gets what is left of the release-to-text allowance after the speech, capped by the
+// request's own limit, and never a negative time.
+TEST(PolishBudget, WhatIsLeftAfterTheSpeech) {
+    const double limit = polishLimitSeconds();
+    const struct {
+        double sinceRelease;
+        double budget;
+    } cases[] = {
+        {0.0, std::min(limit, kReleaseToTextSeconds)},
+        {1.5, std::min(limit, kReleaseToTextSeconds - 1.5)},
+        {6.7, kReleaseToTextSeconds - 6.7},
+        {kReleaseToTextSeconds, 0.0},
+        {30.0, 0.0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_NEAR(polishBudgetSeconds(c.sinceRelease), c.budget, 1e-9) << c.sinceRelease;
+    }
+    // After a slow transcription a polish that would fit the request's limit alone is skipped.
+    PolishSpeed speed;
+    speed.record(PolishTimings{30, 6.5, 600, 10});
+    speed.setWarmedUp(true);
+    const std::string dictation = "mañana a las diez tenemos la reunión con el cliente";
+    ASSERT_LT(*speed.predictSeconds(dictation), limit);
+    EXPECT_EQ(planPolish(speed, dictation, polishBudgetSeconds(0.5)).outcome,
+              PolishPlan::Outcome::polish);
+    EXPECT_EQ(planPolish(speed, dictation, polishBudgetSeconds(6.7)).outcome,
+              PolishPlan::Outcome::tooSlow);
 }
 
 TEST(PolishSpeedActivity, WaitsForEveryTranscriptionToEnd) {
