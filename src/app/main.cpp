@@ -61,8 +61,8 @@ int runApplicationMode(int argc, char** argv) {
         // Every way to quit (the menu, SIGTERM, SIGINT, SIGHUP) ends the loop the same way.
         vozmo::installQuitSignals([] { QCoreApplication::quit(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                         [&delegate] { delegate.applicationWillTerminate(); });
-        QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+                         [&delegate] { delegate.shutdown(); });
+        QTimer::singleShot(0, &delegate, [&delegate] { delegate.start(); });
         status = app.exec();
     }
     // Background runs and the supervisor's threads may still be winding down.
