@@ -24,7 +24,7 @@ struct AppEnvironment {
     std::function<std::optional<TargetApp>()> frontmostApp;
     std::function<TargetApp()> ownIdentity;
     std::function<bool()> needsLeadingSpace;
-    std::function<Status(const std::string& text)> paste;
+    std::function<Outcome(const std::string& text)> paste;
     // Leaves the text on the clipboard as plain text.
     std::function<void(const std::string& text)> copyText;
     std::function<std::unique_ptr<AudioInput>()> makeAudioInput;

@@ -27,7 +27,7 @@ void DesktopRecorder::openSettings() {
     }
 }
 
-Status DesktopRecorder::start() {
+Outcome DesktopRecorder::start() {
     if (auto error = recorder_.start()) {
         return Error{Error::Kind::noMicrophone, error->description};
     }
@@ -124,7 +124,7 @@ bool DesktopTypist::needsLeadingSpace() {
     return env_.needsLeadingSpace && env_.needsLeadingSpace();
 }
 
-Status DesktopTypist::paste(const std::string& text) {
+Outcome DesktopTypist::paste(const std::string& text) {
     if (!env_.paste) {
         return Error{Error::Kind::pasteFailed, "sin pegado"};
     }

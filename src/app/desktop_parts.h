@@ -24,7 +24,7 @@ public:
     DesktopRecorder(Recorder& recorder, const AppEnvironment& env);
     MicrophoneStatus permission() override;
     void openSettings() override;
-    Status start() override;
+    Outcome start() override;
     Recording stop() override;
 
 private:
@@ -75,7 +75,7 @@ public:
     explicit DesktopTypist(const AppEnvironment& env) : env_(env) {}
     bool trusted() override;
     bool needsLeadingSpace() override;
-    Status paste(const std::string& text) override;
+    Outcome paste(const std::string& text) override;
     void copy(const std::string& text) override;
 
 private:

@@ -193,7 +193,7 @@ void DictationController::startRecording() {
         return;
     }
     target_ = parts_.targets.frontmost();
-    if (const Status started = parts_.recorder.start(); !started) {
+    if (const Outcome started = parts_.recorder.start(); !started) {
         log("Error de micrófono: " + started.error().detail);
         parts_.hud.flash(HUDMode::message(QString::fromStdString(userMessage(started.error())),
                                           HUDColors::orange),
@@ -368,7 +368,7 @@ void DictationController::deliver(const std::string& text, const std::optional<T
         if (parts_.keys.dictationKeyHeld()) {
             ignorePressUntil_ = parts_.clock.now() + kOwnPressWindow;
         }
-        if (const Status pasted = typist.paste(typed)) {
+        if (const Outcome pasted = typist.paste(typed)) {
             parts_.hud.hide(0);
             return;
         } else {

@@ -36,7 +36,7 @@ public:
     virtual MicrophoneStatus permission() = 0;
     virtual void openSettings() = 0;
     // Error::noMicrophone, its detail for the log.
-    virtual Status start() = 0;
+    virtual Outcome start() = 0;
     virtual Recording stop() = 0;
 };
 
@@ -87,7 +87,7 @@ public:
     // Keys can be observed and synthesised on this desktop.
     virtual bool trusted() = 0;
     virtual bool needsLeadingSpace() = 0;
-    virtual Status paste(const std::string& text) = 0;
+    virtual Outcome paste(const std::string& text) = 0;
     virtual void copy(const std::string& text) = 0;
 };
 

@@ -50,10 +50,10 @@ private:
     std::variant<T, Error> state_;
 };
 
-// Success without a value.
+// Success without a value. (Not "Status": Xlib defines that name as a macro.)
 struct Done {
     bool operator==(const Done&) const = default;
 };
-using Status = Result<Done>;
+using Outcome = Result<Done>;
 
 } // namespace vozmo

@@ -75,7 +75,7 @@ std::string pasteKeysName(const std::optional<TargetApp>& target) {
 Paster::Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent)
     : QObject(parent), clipboard_(clipboard), keys_(keys), windows_(windows) {}
 
-Status Paster::paste(const std::string& text) {
+Outcome Paster::paste(const std::string& text) {
     Pending pending;
     // While an earlier call's text is still on the clipboard, the user's content is the one
     // that call saved: take it over, so the user gets it back rather than our earlier text.
@@ -132,7 +132,7 @@ private:
 
 } // namespace
 
-Status paste(const std::string& text) {
+Outcome paste(const std::string& text) {
     // The clipboard belongs to a GUI application; the headless self-test has none.
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (app == nullptr) {

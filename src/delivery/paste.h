@@ -41,7 +41,7 @@ class Paster : public QObject {
 public:
     Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent = nullptr);
 
-    Status paste(const std::string& text);
+    Outcome paste(const std::string& text);
 
 private:
     struct Pending {
@@ -60,6 +60,6 @@ private:
 // Pastes `text` into the frontmost window with the desktop's clipboard and keyboard. The
 // state between calls lives in an object owned by the application object; needs a
 // QGuiApplication. Main thread only.
-Status paste(const std::string& text);
+Outcome paste(const std::string& text);
 
 } // namespace vozmo
