@@ -21,7 +21,6 @@
 
 #include <QFileSystemWatcher>
 #include <QPointer>
-#include <QTimer>
 
 namespace vozmo {
 
@@ -150,8 +149,10 @@ void AppDelegate::start() {
             self->servers_->reloadChangedModels();
         }
     };
-    // Setup's own checks notice a program copied in while its window is open.
+    // Setup's own checks notice a program copied in, or key access gained, while its window is
+    // open; nothing polls while it is closed.
     connect(setup_.get(), &Setup::changed, this, [this] {
+        noticeKeyAccess();
         if (setup_->modelsOK() && setup_->whisperServerFound() && !servers_->whisperLaunched()) {
             startServersIfPossible();
         }
@@ -193,11 +194,6 @@ void AppDelegate::start() {
         }
     };
     hotkey_->install();
-
-    accessibilityPoll_ = new QTimer(this);
-    accessibilityPoll_->setInterval(2000);
-    connect(accessibilityPoll_, &QTimer::timeout, this, &AppDelegate::pollAccessibility);
-    accessibilityPoll_->start();
 
     log(std::string("Vozmo iniciado. Accesibilidad: ") + (wasTrusted_ ? "true" : "false"));
 }
@@ -290,7 +286,7 @@ void AppDelegate::serversChanged() {
     flash(HUDMode::done(QString::fromStdString("Listo · mantén " + Prefs::hotkeyName())), 2.2);
 }
 
-void AppDelegate::pollAccessibility() {
+void AppDelegate::noticeKeyAccess() {
     bool trusted = env_.accessibilityTrusted && env_.accessibilityTrusted();
     if (trusted && !wasTrusted_) {
         hotkey_->install();

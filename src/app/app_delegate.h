@@ -12,7 +12,6 @@
 #include <vector>
 
 class QFileSystemWatcher;
-class QTimer;
 
 namespace vozmo {
 
@@ -71,7 +70,7 @@ private:
     void watchServerFolders();
     void updateSetupServers();
     void updateIcon();
-    void pollAccessibility();
+    void noticeKeyAccess();
     void flash(const HUDMode& mode, double seconds);
 
     AppEnvironment env_;
@@ -88,7 +87,6 @@ private:
     std::unique_ptr<SetupWindowHost> setupWindow_;
     std::unique_ptr<Notices> notices_;
     QFileSystemWatcher* folderWatch_ = nullptr; // owned by this object
-    QTimer* accessibilityPoll_ = nullptr;       // owned by this object
     // The controller's parts, then the controller: it goes first, joining its worker while
     // everything the worker uses is still there.
     std::unique_ptr<DesktopRecorder> recorderPart_;
