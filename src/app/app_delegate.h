@@ -1,26 +1,31 @@
 #pragma once
 
 #include "app_environment.h"
+#include "dictation_controller.h"
 #include "dictation_state.h"
 #include "hud_mode.h"
 
 #include <QObject>
 
-#include <chrono>
-#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 class QFileSystemWatcher;
-class QTimer;
 
 namespace vozmo {
 
+class DesktopKeys;
+class DesktopRecorder;
+class DesktopTargets;
+class DesktopTypist;
 class HUD;
 class Hotkey;
+class PanelHud;
+class QtClock;
+class QtMainQueue;
+class ServerPolish;
+class ServerSpeech;
 class Notices;
 class Recorder;
 class Servers;
@@ -30,45 +35,42 @@ class StatusIcon;
 class StatusMenu;
 
 // The tray application: owns the servers, the recorder, the key monitor, the setup and the
-// panel, turns the dictation key into recordings and recordings into pasted text. Every
-// member runs on the main thread; background runs talk back only by posting.
-class AppDelegate : public QObject {
+// panel, and wires them to the dictation controller. Every member runs on the main thread.
+class AppDelegate : public QObject, private DictationShell {
     Q_OBJECT
 public:
     explicit AppDelegate(AppEnvironment environment, QObject* parent = nullptr);
+    // Calls shutdown() if it has not run.
     ~AppDelegate() override;
 
-    void applicationDidFinishLaunching();
-    void applicationWillTerminate();
+    void start();
+    // Stops the dictation in flight and the servers, and waits for both.
+    void shutdown();
 
-    // Dictation controller.
+    // The dictation key and Escape, as the key monitor (or another way in) reports them.
     void keyDown();
     void keyUp();
     void otherKey();
     void cancel(bool silent);
 
-    // Dictation pipeline.
-    void finish();
-    void fail(std::int64_t generation, const std::string& message);
-    void deliver(const std::string& text, const std::optional<TargetApp>& target);
-    void play(const std::string& name);
-
     // Lifecycle.
     void startServersIfPossible();
     void serversChanged();
-    void showSetup();
+    void showSetup() override;
 
-    State state() const { return state_; }
-    const std::vector<std::string>& history() const { return history_; }
+    State state() const { return controller_->state(); }
+    const std::vector<std::string>& history() const { return controller_->history(); }
     HUD& hud();
 
 private:
-    void startRecording();
+    // DictationShell
+    void stateChanged(State state) override;
+    void leftOnClipboard(const std::string& keys) override;
+
     void watchServerFolders();
     void updateSetupServers();
     void updateIcon();
-    void pollAccessibility();
-    void show(const HUDMode& mode);
+    void noticeKeyAccess();
     void flash(const HUDMode& mode, double seconds);
 
     AppEnvironment env_;
@@ -78,28 +80,25 @@ private:
     std::unique_ptr<HUD> hud_;
     std::unique_ptr<StatusMenu> menu_;
     std::unique_ptr<StatusIcon> icon_;
-    State state_ = State::idle;
-    bool locked_ = false;
-    std::chrono::steady_clock::time_point downAt_;
-    std::optional<TargetApp> target_;
-    QTimer* maxTimer_ = nullptr; // owned by this object
-    std::int64_t generation_ = 0;
-    std::vector<std::string> history_;
     bool wasTrusted_ = false;
     bool announcedReady_ = false;
+    bool shutDown_ = false;
     std::unique_ptr<Setup> setup_;
     std::unique_ptr<SetupWindowHost> setupWindow_;
     std::unique_ptr<Notices> notices_;
     QFileSystemWatcher* folderWatch_ = nullptr; // owned by this object
-    QTimer* accessibilityPoll_ = nullptr;       // owned by this object
-    // Set while the setup window waits for the Fn key, which then starts no dictation.
-    std::function<void()> fnWatcher_;
-    // A paste lifts a dictation key that is still held and presses it again; that press is
-    // ours, not the user's, and must not start a recording.
-    std::optional<std::chrono::steady_clock::time_point> ignorePressUntil_;
-    // The pipeline of the current dictation; stopped by Escape, a newer dictation and quit, and
-    // joined before the next one starts and on destruction.
-    std::jthread worker_;
+    // The controller's parts, then the controller: it goes first, joining its worker while
+    // everything the worker uses is still there.
+    std::unique_ptr<DesktopRecorder> recorderPart_;
+    std::unique_ptr<DesktopKeys> keysPart_;
+    std::unique_ptr<ServerSpeech> speechPart_;
+    std::unique_ptr<ServerPolish> polishPart_;
+    std::unique_ptr<DesktopTypist> typistPart_;
+    std::unique_ptr<DesktopTargets> targetsPart_;
+    std::unique_ptr<PanelHud> hudPart_;
+    std::unique_ptr<QtClock> clockPart_;
+    std::unique_ptr<QtMainQueue> mainPart_;
+    std::unique_ptr<DictationController> controller_;
 };
 
 } // namespace vozmo

@@ -18,7 +18,7 @@ AppEnvironment linuxEnvironment() {
     env.frontmostApp = [] { return vozmo::frontmostApp(); };
     env.ownIdentity = [] { return vozmo::ownIdentity(); };
     env.needsLeadingSpace = [] { return vozmo::needsLeadingSpace(); };
-    env.paste = [](const std::string& text) { vozmo::paste(text); };
+    env.paste = [](const std::string& text) { return vozmo::paste(text); };
     env.copyText = [](const std::string& text) {
         QGuiApplication::clipboard()->setText(QString::fromStdString(text));
     };

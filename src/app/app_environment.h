@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio_input.h"
+#include "error.h"
 #include "key_events.h"
 #include "notifier.h"
 #include "sounds.h"
@@ -23,7 +24,7 @@ struct AppEnvironment {
     std::function<std::optional<TargetApp>()> frontmostApp;
     std::function<TargetApp()> ownIdentity;
     std::function<bool()> needsLeadingSpace;
-    std::function<void(const std::string& text)> paste;
+    std::function<Outcome(const std::string& text)> paste;
     // Leaves the text on the clipboard as plain text.
     std::function<void(const std::string& text)> copyText;
     std::function<std::unique_ptr<AudioInput>()> makeAudioInput;

@@ -14,7 +14,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,10 +29,7 @@ int runSelfTestMode(int argc, char** argv) {
     });
     int status = app.exec();
     worker.join();
-    // Probe and exit-watch threads of the supervisor may still be winding down: end here
-    // rather than run static destructors under them.
-    std::fflush(stdout);
-    std::_Exit(status);
+    return status;
 }
 
 int runApplicationMode(int argc, char** argv) {
@@ -61,13 +57,13 @@ int runApplicationMode(int argc, char** argv) {
         // Every way to quit (the menu, SIGTERM, SIGINT, SIGHUP) ends the loop the same way.
         vozmo::installQuitSignals([] { QCoreApplication::quit(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                         [&delegate] { delegate.applicationWillTerminate(); });
-        QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+                         [&delegate] { delegate.shutdown(); });
+        QTimer::singleShot(0, &delegate, [&delegate] { delegate.start(); });
         status = app.exec();
+        // The dictation in flight and the servers stop before the window objects go.
+        delegate.shutdown();
     }
-    // Background runs and the supervisor's threads may still be winding down.
-    std::fflush(stdout);
-    std::_Exit(status);
+    return status;
 }
 
 } // namespace

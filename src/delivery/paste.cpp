@@ -75,7 +75,7 @@ std::string pasteKeysName(const std::optional<TargetApp>& target) {
 Paster::Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent)
     : QObject(parent), clipboard_(clipboard), keys_(keys), windows_(windows) {}
 
-void Paster::paste(const std::string& text) {
+Outcome Paster::paste(const std::string& text) {
     Pending pending;
     // While an earlier call's text is still on the clipboard, the user's content is the one
     // that call saved: take it over, so the user gets it back rather than our earlier text.
@@ -88,9 +88,13 @@ void Paster::paste(const std::string& text) {
     pending.mark = clipboard_.changeCount();
     if (!keys_.send(pasteStroke(windows_.frontmost()))) {
         log("No se pudo enviar la pulsación de pegar");
+        // Putting the saved content back would leave the dictation nowhere.
+        pending_.reset();
+        return Error{Error::Kind::pasteFailed, "pulsación no enviada"};
     }
     pending_ = pending;
     restoreLater(std::move(pending));
+    return Done{};
 }
 
 void Paster::restoreLater(Pending pending) {
@@ -128,18 +132,18 @@ private:
 
 } // namespace
 
-void paste(const std::string& text) {
+Outcome paste(const std::string& text) {
     // The clipboard belongs to a GUI application; the headless self-test has none.
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (app == nullptr) {
-        return;
+        return Error{Error::Kind::pasteFailed, "sin aplicación gráfica"};
     }
     auto* desktop = app->findChild<DesktopPaster*>(QStringLiteral("vozmo-desktop-paster"),
                                                    Qt::FindDirectChildrenOnly);
     if (desktop == nullptr) {
         desktop = new DesktopPaster(app); // owned by the application object
     }
-    desktop->paster().paste(text);
+    return desktop->paster().paste(text);
 }
 
 } // namespace vozmo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clipboard.h"
+#include "error.h"
 #include "key_synth.h"
 #include "target_window.h"
 
@@ -32,13 +33,15 @@ std::string pasteKeysName(const std::optional<TargetApp>& target);
 
 // Types text into the focused window through the clipboard: saves every format the clipboard
 // offers, puts the text there, sends the paste stroke and puts the saved content back after
-// kRestoreDelay unless someone has changed the clipboard since. Main thread only.
+// kRestoreDelay unless someone has changed the clipboard since. When the stroke cannot be sent,
+// the text stays on the clipboard (Error::pasteFailed), so the user can still paste it by hand.
+// Main thread only.
 class Paster : public QObject {
     Q_OBJECT
 public:
     Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent = nullptr);
 
-    void paste(const std::string& text);
+    Outcome paste(const std::string& text);
 
 private:
     struct Pending {
@@ -57,6 +60,6 @@ private:
 // Pastes `text` into the frontmost window with the desktop's clipboard and keyboard. The
 // state between calls lives in an object owned by the application object; needs a
 // QGuiApplication. Main thread only.
-void paste(const std::string& text);
+Outcome paste(const std::string& text);
 
 } // namespace vozmo

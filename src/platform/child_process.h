@@ -9,7 +9,8 @@
 namespace vozmo {
 
 // A child process started from an executable path and an argument vector (never a shell).
-// Its exit is noticed on a background thread of its own.
+// Its exit is noticed on a thread it owns; destroying it ends that watch (without waiting for the
+// child) and joins the thread.
 class ChildProcess {
 public:
     struct Options {

@@ -5,12 +5,18 @@
 
 namespace vozmo {
 
-// Plays the three short feedback sounds: "Tink" (recording starts), "Pop" (recording ends),
-// "Basso" (a dictation failed). Silent when nothing can play. Main thread only.
+// The three short feedback sounds.
+enum class Sound {
+    start, // the recording starts
+    stop,  // the recording ends
+    error, // a dictation failed
+};
+
+// Plays the feedback sounds. Silent when nothing can play. Main thread only.
 class SoundPlayer {
 public:
     virtual ~SoundPlayer() = default;
-    virtual void play(const std::string& name) = 0;
+    virtual void play(Sound sound) = 0;
 };
 
 // The desktop's sound theme through libcanberra.

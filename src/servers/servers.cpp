@@ -163,6 +163,9 @@ struct Servers::Core : std::enable_shared_from_this<Servers::Core> {
     std::mutex lock;
     std::condition_variable_any changed;
     std::map<std::string, std::shared_ptr<ChildProcess>> procs;
+    // Ended processes, kept until ~Servers: released in their own exit callback, they could
+    // not join the thread that watched them.
+    std::vector<std::shared_ptr<ChildProcess>> ended;
     std::map<std::string, int> restarts;
     bool whisperReady = false;
     bool llmReady = false;
@@ -418,6 +421,7 @@ void Servers::Core::exited(const LaunchSpec& spec, pid_t pid) {
         if (current == procs.end() || current->second->pid() != pid) {
             return;
         }
+        ended.push_back(std::move(current->second));
         procs.erase(current);
         reload = reloaded(spec);
     }
@@ -480,6 +484,14 @@ Servers::~Servers() {
     }
     core_->changed.notify_all();
     threads.clear(); // joins
+    // Their watchers may be waiting for the lock in an exit callback: join them without it.
+    std::map<std::string, std::shared_ptr<ChildProcess>> procs;
+    std::vector<std::shared_ptr<ChildProcess>> ended;
+    {
+        std::lock_guard guard(core_->lock);
+        procs.swap(core_->procs);
+        ended.swap(core_->ended);
+    }
 }
 
 bool Servers::whisperAvailable() const {

@@ -1,276 +1,397 @@
-#include "app_delegate.h"
 #include "config.h"
-#include "fake_audio_input.h"
-#include "hud.h"
+#include "dictation_controller.h"
+#include "fake_dictation_parts.h"
 #include "prefs.h"
-#include "setup_window.h"
-#include "standin.h"
 #include "temp_home.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-
 #include <gtest/gtest.h>
-
-#include <thread>
-#include <unistd.h>
 
 namespace vozmo {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FakeDictationParts;
 
-void pump(std::chrono::milliseconds duration) {
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(5ms);
-    } while (timer.elapsed() < duration.count());
-}
-
-class RecordingSounds final : public SoundPlayer {
-public:
-    explicit RecordingSounds(std::vector<std::string>& played) : played_(played) {}
-    void play(const std::string& name) override { played_.push_back(name); }
-
-private:
-    std::vector<std::string>& played_;
-};
-
-// The controller with every desktop part replaced by a fake that records what it was asked.
+// The controller with every part replaced by a fake, on a clock that moves only when told.
 class ControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
-        // whisper-server is found and its model exists, but no server is started here.
-        ::setenv("PATH", (test::standinBinDir().string() + ":" + savedPath_).c_str(), 1);
         ensureSupport();
-        test::writeFile(config().whisperModelURL, "");
         Prefs::setBool("setupShown", true);
+        controller = std::make_unique<DictationController>(fakes.parts());
+    }
+    void TearDown() override { controller.reset(); }
 
-        AppEnvironment env;
-        env.accessibilityTrusted = [this] { return trusted; };
-        env.microphoneStatus = [this] { return micStatus; };
-        env.openMicrophoneSettings = [this] { ++settingsOpened; };
-        env.frontmostApp = [this] { return frontmost; };
-        env.ownIdentity = [] { return TargetApp{::getpid(), "Vozmo", 0}; };
-        env.needsLeadingSpace = [this] { return leadingSpace; };
-        env.paste = [this](const std::string& text) { pasted.push_back(text); };
-        env.copyText = [this](const std::string& text) { copied.push_back(text); };
-        env.makeAudioInput = [this]() -> std::unique_ptr<AudioInput> {
-            test::FakeAudioInput::Setup setup;
-            if (micFails) {
-                setup.openError = AudioInputError{true, "no hay fuente de sonido"};
-            }
-            auto input = std::make_unique<test::FakeAudioInput>(setup);
-            microphone = input.get();
-            return input;
-        };
-        env.sounds = std::make_unique<RecordingSounds>(sounds);
-        app = std::make_unique<AppDelegate>(std::move(env));
+    // One second of speech, loud enough to be heard.
+    static DictationRecorder::Recording speech(double seconds = 1.0, float peak = 0.5f) {
+        return {std::vector<float>(static_cast<std::size_t>(seconds * 16000), peak), peak};
     }
-    void TearDown() override {
-        app.reset();
-        ::setenv("PATH", savedPath_.c_str(), 1);
+    // Holds the key for a second and releases it.
+    void record(DictationRecorder::Recording recording = speech()) {
+        controller->keyDown();
+        fakes.clock.advance(1s);
+        fakes.recorder.next = std::move(recording);
+        controller->keyUp();
     }
-
-    QString hudTitle() { return app->hud().view().windowTitle(); }
-    void speak(size_t samples, float value) {
-        std::vector<float> chunk(samples, value);
-        microphone->deliver(chunk);
+    // The same, and runs the pipeline to its end.
+    void dictate(DictationRecorder::Recording recording = speech()) {
+        record(std::move(recording));
+        EXPECT_TRUE(settle());
     }
-    bool setupShown() {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (dynamic_cast<SetupWindow*>(w) != nullptr && w->isVisible()) {
-                return true;
-            }
-        }
-        return false;
+    bool settle() {
+        return fakes.main.runUntil([&] { return controller->state() == State::idle; });
     }
+    std::string appLog() { return test::readFile(config().logsDir / "app.log"); }
 
     test::TempHome home;
-    std::string savedPath_;
-    bool trusted = true;
-    MicrophoneStatus micStatus = MicrophoneStatus::authorized;
-    int settingsOpened = 0;
-    bool micFails = false;
-    std::optional<TargetApp> frontmost = TargetApp{4242, "Gedit", 77};
-    bool leadingSpace = false;
-    std::vector<std::string> pasted;
-    std::vector<std::string> copied;
-    std::vector<std::string> sounds;
-    test::FakeAudioInput* microphone = nullptr;
-    std::unique_ptr<AppDelegate> app;
+    FakeDictationParts fakes;
+    std::unique_ptr<DictationController> controller;
 };
 
-TEST_F(ControllerTest, HoldRecordsAndReleaseEndsTooShortRecordings) {
-    app->keyDown();
-    EXPECT_EQ(app->state(), State::recording);
-    EXPECT_EQ(hudTitle(), "Escuchando");
-    EXPECT_EQ(sounds, std::vector<std::string>{"Tink"});
-    pump(350ms);
-    speak(6399, 0.5f); // one sample short of 0.4 s
-    app->keyUp();
-    EXPECT_EQ(app->state(), State::idle);
-    EXPECT_EQ(hudTitle(), "No te he oído");
-    EXPECT_EQ((std::vector<std::string>{"Tink", "Pop"}), sounds);
+TEST_F(ControllerTest, HeldKeyRecordsTranscribesAndPastes) {
+    dictate();
+    EXPECT_EQ(fakes.sounds.played, (std::vector<Sound>{Sound::start, Sound::stop}));
+    EXPECT_EQ(fakes.hud.titles,
+              (std::vector<QString>{"Escuchando", "Transcribiendo", "Transcribiendo"}));
+    EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{"Hola, ¿qué tal estás?"});
+    EXPECT_FALSE(fakes.hud.visible);
+    EXPECT_EQ(fakes.shell.states,
+              (std::vector<State>{State::recording, State::processing, State::idle}));
+    // Leading silence is added before the audio goes out.
+    ASSERT_EQ(fakes.speech.requests().size(), 1u);
+    EXPECT_EQ(fakes.speech.requests()[0].samples, 16000u + 4800u);
+    EXPECT_NE(appLog().find("Dictado 1.0 s · Whisper 0.00 s · IA 0.00 s"), std::string::npos);
+    EXPECT_EQ(controller->history(), std::vector<std::string>{"Hola, ¿qué tal estás?"});
+}
+
+TEST_F(ControllerTest, RecordingsTooShortOrTooQuietAreNotSent) {
+    struct Case {
+        const char* name;
+        std::size_t samples;
+        float peak;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"one sample short of 0.4 s", 6399, 0.5f, false},
+        {"exactly 0.4 s at the quietest peak", 6400, 0.006f, true},
+        {"long but too quiet", 32000, 0.0059f, false},
+    };
+    for (const auto& c : cases) {
+        fakes.hud.titles.clear();
+        const std::size_t before = fakes.speech.requests().size();
+        dictate({std::vector<float>(c.samples, c.peak), c.peak});
+        EXPECT_EQ(fakes.speech.requests().size(), before + (c.sent ? 1 : 0)) << c.name;
+        if (!c.sent) {
+            EXPECT_EQ(fakes.hud.last(), "No te he oído") << c.name;
+        }
+        EXPECT_EQ(controller->state(), State::idle) << c.name;
+    }
 }
 
 TEST_F(ControllerTest, ATapStartsHandsFreeAndTheNextPressEndsIt) {
-    app->keyDown();
-    app->keyUp(); // well under 0.3 s
-    EXPECT_EQ(app->state(), State::recording);
-    EXPECT_EQ(hudTitle(), "Manos libres");
-    app->otherKey(); // ignored while hands-free
-    app->keyUp();
-    EXPECT_EQ(app->state(), State::recording);
-    speak(3000, 0.5f);
-    app->keyDown();
-    EXPECT_EQ(hudTitle(), "No te he oído"); // 3000 samples are too short
-    EXPECT_EQ(app->state(), State::idle);
-    app->keyUp();
-    EXPECT_EQ(app->state(), State::idle);
+    controller->keyDown();
+    fakes.clock.advance(299ms);
+    controller->keyUp();
+    EXPECT_EQ(controller->state(), State::recording);
+    EXPECT_EQ(fakes.hud.last(), "Manos libres");
+    fakes.clock.advance(1s);
+    controller->otherKey(); // ignored while hands-free
+    controller->keyUp();
+    EXPECT_EQ(controller->state(), State::recording);
+    fakes.recorder.next = speech();
+    controller->keyDown();
+    EXPECT_EQ(controller->state(), State::processing);
+    settle();
+    EXPECT_EQ(fakes.typist.pasted.size(), 1u);
 }
 
-TEST_F(ControllerTest, AnotherKeySoonAfterTheStartDiscardsSilently) {
-    app->keyDown();
-    speak(16000, 0.5f);
-    app->otherKey();
-    EXPECT_EQ(app->state(), State::idle);
-    EXPECT_EQ(sounds, std::vector<std::string>{"Tink"}); // no "Pop", no message
-    EXPECT_EQ(hudTitle(), "Escuchando");
-    pump(400ms);
-    EXPECT_FALSE(app->hud().view().isVisible());
+TEST_F(ControllerTest, AnotherKeyDiscardsOnlyEarlyInTheRecording) {
+    controller->keyDown();
+    fakes.clock.advance(1499ms);
+    controller->otherKey();
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_EQ(fakes.sounds.played, std::vector<Sound>{Sound::start}); // no stop, no message
+    EXPECT_FALSE(fakes.hud.visible);
+
+    controller->keyDown();
+    fakes.clock.advance(1500ms);
+    controller->otherKey();
+    EXPECT_EQ(controller->state(), State::recording);
 }
 
-TEST_F(ControllerTest, AnotherKeyLaterIsIgnored) {
-    app->keyDown();
-    pump(1600ms);
-    app->otherKey();
-    EXPECT_EQ(app->state(), State::recording);
-    app->cancel(false);
-    EXPECT_EQ(hudTitle(), "Cancelado");
-    EXPECT_EQ(app->state(), State::idle);
+TEST_F(ControllerTest, TheRecordingEndsAtItsLimit) {
+    controller->keyDown();
+    fakes.recorder.next = speech();
+    fakes.clock.advance(299s);
+    EXPECT_EQ(controller->state(), State::recording);
+    fakes.clock.advance(1s);
+    EXPECT_NE(controller->state(), State::recording);
+    settle();
+    EXPECT_EQ(fakes.typist.pasted.size(), 1u);
+    // The key released afterwards changes nothing.
+    controller->keyUp();
+    EXPECT_EQ(fakes.recorder.starts, 1);
 }
 
-TEST_F(ControllerTest, EscapeWhileIdleDoesNothing) {
-    app->cancel(false);
-    EXPECT_EQ(app->state(), State::idle);
-    EXPECT_TRUE(sounds.empty());
-    EXPECT_FALSE(app->hud().view().isVisible());
-}
+TEST_F(ControllerTest, Escape) {
+    controller->cancel(false); // idle: nothing
+    EXPECT_TRUE(fakes.hud.titles.empty());
+    EXPECT_TRUE(fakes.sounds.played.empty());
 
-// An accepted recording whose speech server was never launched (here nothing starts the
-// servers) is not kept waiting for it: the user hears at once what is missing. Escape while a
-// launched server works is covered end to end.
-TEST_F(ControllerTest, AcceptedRecordingWithoutALaunchedSpeechServerFailsAtOnce) {
-    app->keyDown();
-    pump(350ms);
-    speak(6400, 0.006f); // exactly 0.4 s at exactly the quietest accepted peak
-    app->keyUp();
-    EXPECT_EQ(app->state(), State::idle);
-    EXPECT_EQ(hudTitle(), "Falta whisper-server");
-    EXPECT_NE(test::readFile(config().logsDir / "app.log")
-                  .find("Dictado sin transcribir: Falta whisper-server"),
-              std::string::npos);
+    controller->keyDown();
+    controller->cancel(false);
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_FALSE(fakes.recorder.recording);
+    EXPECT_EQ(fakes.hud.last(), "Cancelado");
+    // The limit of the cancelled recording does not end a later one.
+    controller->keyDown();
+    fakes.clock.advance(300s);
+    EXPECT_EQ(controller->state(), State::idle);
 }
 
 TEST_F(ControllerTest, RefusalsBeforeRecording) {
-    // Microphone denied: a message and the settings, every time.
-    micStatus = MicrophoneStatus::denied;
-    app->keyDown();
-    app->keyDown();
-    EXPECT_EQ(settingsOpened, 2);
-    EXPECT_EQ(hudTitle(), "Permite el micrófono en Ajustes");
-    EXPECT_EQ(app->state(), State::idle);
+    fakes.recorder.status = MicrophoneStatus::denied;
+    controller->keyDown();
+    controller->keyDown();
+    EXPECT_EQ(fakes.recorder.settingsOpened, 2);
+    EXPECT_EQ(fakes.hud.last(), "Permite el micrófono en Ajustes");
+    EXPECT_EQ(controller->state(), State::idle);
 
-    // No microphone: logged and shown.
-    micStatus = MicrophoneStatus::authorized;
-    micFails = true;
-    app->keyDown();
-    EXPECT_EQ(app->state(), State::idle);
-    EXPECT_EQ(hudTitle(), "No hay micrófono disponible");
-    EXPECT_NE(test::readFile(config().logsDir / "app.log")
-                  .find("Error de micrófono: no hay fuente de sonido"),
-              std::string::npos);
+    fakes.recorder.status = MicrophoneStatus::authorized;
+    fakes.recorder.startError = "no hay fuente de sonido";
+    controller->keyDown();
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_EQ(fakes.hud.last(), "No hay micrófono disponible");
+    EXPECT_NE(appLog().find("Error de micrófono: no hay fuente de sonido"), std::string::npos);
 
-    // No speech model: the setup window instead of a recording.
-    std::filesystem::remove(config().whisperModelURL);
-    EXPECT_FALSE(setupShown());
-    app->keyDown();
-    EXPECT_EQ(app->state(), State::idle);
-    EXPECT_TRUE(setupShown());
-    EXPECT_TRUE(sounds.empty());
+    fakes.speech.isAvailable = false;
+    controller->keyDown();
+    EXPECT_EQ(fakes.shell.setupShown, 1);
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_TRUE(fakes.sounds.played.empty());
+}
+
+// What the user hears and reads when the speech server cannot deliver.
+TEST_F(ControllerTest, SpeechFailuresEndTheDictationWithTheirMessage) {
+    using Wait = SpeechClient::Wait;
+    struct Case {
+        const char* name;
+        bool ready, launched, portBusy, gaveUp;
+        Wait wait;
+        Result<std::string> answer;
+        const char* message;
+        bool sent;
+    };
+    const std::string fine = " Hola.\n";
+    const Error failed{Error::Kind::transcriptionFailed, {}};
+    const Case cases[] = {
+        // Decided at once, without waiting for a server that will not come.
+        {"never launched", false, false, false, false, Wait::ready, fine, "Falta whisper-server",
+         false},
+        {"port held by another program", false, true, true, false, Wait::ready, fine,
+         "El puerto 8178 está ocupado por otro programa", false},
+        {"given up", false, false, false, true, Wait::ready, fine, "Error al transcribir", false},
+        // Decided while waiting for a server on its way up.
+        {"gone while waited for", false, true, false, false, Wait::notLaunched, fine,
+         "Falta whisper-server", false},
+        {"port taken while waited for", false, true, false, false, Wait::portBusy, fine,
+         "El puerto 8178 está ocupado por otro programa", false},
+        {"never ready", false, true, false, false, Wait::timedOut, fine, "Error al transcribir",
+         false},
+        // Decided by the answer.
+        {"failed transcription", true, true, false, false, Wait::ready, failed,
+         "Error al transcribir", true},
+        {"nothing understood", true, true, false, false, Wait::ready, std::string(" \n"),
+         "No he entendido nada", true},
+    };
+    for (const auto& c : cases) {
+        fakes.sounds.played.clear();
+        fakes.speech.isReady = c.ready;
+        fakes.speech.isLaunched = c.launched;
+        fakes.speech.isPortBusy = c.portBusy;
+        fakes.speech.hasGivenUp = c.gaveUp;
+        fakes.speech.waitAnswer = c.wait;
+        fakes.speech.answer = c.answer;
+        const std::size_t before = fakes.speech.requests().size();
+        dictate();
+        EXPECT_EQ(controller->state(), State::idle) << c.name;
+        EXPECT_EQ(fakes.hud.last(), c.message) << c.name;
+        EXPECT_EQ(fakes.sounds.played,
+                  (std::vector<Sound>{Sound::start, Sound::stop, Sound::error}))
+            << c.name;
+        EXPECT_EQ(fakes.speech.requests().size(), before + (c.sent ? 1 : 0)) << c.name;
+        EXPECT_TRUE(fakes.typist.pasted.empty()) << c.name;
+    }
+    EXPECT_NE(appLog().find("Dictado sin transcribir: Falta whisper-server"), std::string::npos);
+}
+
+TEST_F(ControllerTest, PolishIsKeptOnlyWhenItPassesTheCheck) {
+    struct Case {
+        const char* name;
+        bool ready;
+        PolishPlan::Outcome plan;
+        Result<std::string> answer;
+        std::string raw;
+        std::string delivered;
+        bool sent;
+    };
+    const Error failed{Error::Kind::polishFailed, {}};
+    const Case cases[] = {
+        {"accepted", true, PolishPlan::Outcome::polish, std::string("Eh, hola, ¿qué tal estás?"),
+         " eh hola que tal estas\n", "Eh, hola, ¿qué tal estás?", true},
+        {"refused: a number invented", true, PolishPlan::Outcome::polish,
+         std::string("Hola, ¿qué tal estás? 3"), " hola que tal estas\n", "hola que tal estas",
+         true},
+        {"no answer", true, PolishPlan::Outcome::polish, failed, " hola que tal estas\n",
+         "hola que tal estas", true},
+        {"too slow to wait for", true, PolishPlan::Outcome::tooSlow, std::string("x"),
+         " hola que tal estas\n", "hola que tal estas", false},
+        {"server not ready", false, PolishPlan::Outcome::polish, std::string("x"),
+         " hola que tal estas\n", "hola que tal estas", false},
+        {"under three words", true, PolishPlan::Outcome::polish, std::string("x"), " hola amigo\n",
+         "hola amigo", false},
+    };
+    for (const auto& c : cases) {
+        fakes.typist.pasted.clear();
+        fakes.polish.isReady = c.ready;
+        fakes.polish.answerPlan.outcome = c.plan;
+        fakes.polish.answer = c.answer;
+        fakes.speech.answer = c.raw;
+        const std::size_t before = fakes.polish.sent().size();
+        dictate();
+        EXPECT_EQ(fakes.polish.sent().size(), before + (c.sent ? 1 : 0)) << c.name;
+        EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{c.delivered}) << c.name;
+    }
+    EXPECT_NE(appLog().find("descartada: cifras"), std::string::npos);
+}
+
+// Escape, a newer dictation and quit each end a transcription in flight at once, and what it
+// would have answered never arrives.
+TEST_F(ControllerTest, WorkInFlightIsStopped) {
+    fakes.speech.holdUntilStopped = true;
+    record();
+    ASSERT_TRUE(fakes.speech.waitForRequests(1));
+    controller->keyDown(); // a press while processing starts nothing
+    EXPECT_EQ(controller->state(), State::processing);
+    controller->cancel(false);
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_EQ(fakes.hud.last(), "Cancelado");
+    ASSERT_TRUE(fakes.speech.waitForStopped(1));
+
+    // At once the next dictation, which the server answers.
+    fakes.speech.holdUntilStopped = false;
+    fakes.speech.answer = std::string(" Segundo dictado.\n");
+    dictate();
+    EXPECT_EQ(fakes.speech.stoppedRequests(), 1);
+    EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{"Segundo dictado."});
+
+    // Quit while a transcription hangs: the controller goes without waiting for the server.
+    fakes.speech.holdUntilStopped = true;
+    record();
+    ASSERT_TRUE(fakes.speech.waitForRequests(3));
+    controller.reset();
+    EXPECT_EQ(fakes.speech.stoppedRequests(), 2);
+    fakes.main.runPending(); // whatever was posted finds the controller gone
+    EXPECT_EQ(fakes.typist.pasted.size(), 1u);
 }
 
 TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
     struct Case {
         const char* name;
         bool trusted;
+        bool pasteFails;
         std::optional<TargetApp> target;
         std::optional<TargetApp> now;
-        bool pastes;
-        const char* message;
+        const char* message; // empty: pasted
     };
     const TargetApp editor{4242, "Gedit", 77};
     const TargetApp other{5151, "Firefox", 88};
     const TargetApp terminal{6161, "XTerm", 89};
-    const TargetApp us{::getpid(), "Vozmo", 99};
+    const TargetApp us = fakes.targets.self;
     const Case cases[] = {
-        {"same target", true, editor, editor, true, ""},
-        {"focus moved", true, editor, other, false, "Copiado: pega con Ctrl+V"},
-        {"focus moved to a terminal", true, editor, terminal, false,
+        {"same target", true, false, editor, editor, ""},
+        {"focus moved", true, false, editor, other, "Copiado: pega con Ctrl+V"},
+        {"focus moved to a terminal", true, false, editor, terminal,
          "Copiado: pega con Ctrl+Mayús+V"},
-        {"no target", true, std::nullopt, editor, false, "Copiado: pega con Ctrl+V"},
-        {"nothing frontmost", true, editor, std::nullopt, false, "Copiado: pega con Ctrl+V"},
-        {"our own window", true, us, us, false, "Copiado: pega con Ctrl+V"},
-        {"no key access", false, editor, editor, false, "Copiado · falta permiso"},
+        {"no target", true, false, std::nullopt, editor, "Copiado: pega con Ctrl+V"},
+        {"nothing frontmost", true, false, editor, std::nullopt, "Copiado: pega con Ctrl+V"},
+        {"our own window", true, false, us, us, "Copiado: pega con Ctrl+V"},
+        {"no key access", false, false, editor, editor, "Copiado · falta permiso"},
+        {"the paste stroke failed", true, true, editor, editor, "Copiado: pega con Ctrl+V"},
     };
+    fakes.typist.leadingSpace = true;
     for (const auto& c : cases) {
-        pasted.clear();
-        copied.clear();
-        trusted = c.trusted;
-        frontmost = c.now;
-        leadingSpace = true;
-        app->deliver("Hola.", c.target);
-        EXPECT_EQ(app->state(), State::idle) << c.name;
-        if (c.pastes) {
-            EXPECT_EQ(pasted, std::vector<std::string>{" Hola."}) << c.name;
-            EXPECT_TRUE(copied.empty()) << c.name;
+        fakes.typist.pasted.clear();
+        fakes.typist.copied.clear();
+        fakes.shell.clipboardNotices.clear();
+        fakes.typist.isTrusted = c.trusted;
+        fakes.typist.pasteFails = c.pasteFails;
+        fakes.targets.front = c.now;
+        controller->deliver("Hola.", c.target);
+        EXPECT_EQ(controller->state(), State::idle) << c.name;
+        if (*c.message == '\0') {
+            EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{" Hola."}) << c.name;
+            EXPECT_TRUE(fakes.typist.copied.empty()) << c.name;
         } else {
-            EXPECT_TRUE(pasted.empty()) << c.name;
+            EXPECT_TRUE(fakes.typist.pasted.empty()) << c.name;
             // The clipboard never gets the leading space.
-            EXPECT_EQ(copied, std::vector<std::string>{"Hola."}) << c.name;
-            EXPECT_EQ(hudTitle(), c.message) << c.name;
+            EXPECT_EQ(fakes.typist.copied, std::vector<std::string>{"Hola."}) << c.name;
+            EXPECT_EQ(fakes.hud.last(), c.message) << c.name;
+            EXPECT_EQ(fakes.shell.clipboardNotices.size(), c.trusted ? 1u : 0u) << c.name;
         }
     }
-    EXPECT_EQ(app->history().front(), "Hola.");
 }
 
 TEST_F(ControllerTest, HistoryKeepsTheNewestFifteen) {
     for (int i = 1; i <= 16; ++i) {
-        app->deliver("dictado " + std::to_string(i), std::nullopt);
+        controller->deliver("dictado " + std::to_string(i), std::nullopt);
     }
-    ASSERT_EQ(app->history().size(), 15u);
-    EXPECT_EQ(app->history().front(), "dictado 16");
-    EXPECT_EQ(app->history().back(), "dictado 2");
+    ASSERT_EQ(controller->history().size(), 15u);
+    EXPECT_EQ(controller->history().front(), "dictado 16");
+    EXPECT_EQ(controller->history().back(), "dictado 2");
 }
 
 TEST_F(ControllerTest, StaleFailuresChangeNothing) {
-    app->fail(7, "Error al transcribir"); // generation 7 is not current
-    EXPECT_TRUE(sounds.empty());
-    EXPECT_FALSE(app->hud().view().isVisible());
-    app->fail(0, "Error al transcribir");
-    EXPECT_EQ(sounds, std::vector<std::string>{"Basso"});
-    EXPECT_EQ(hudTitle(), "Error al transcribir");
+    const Error failed{Error::Kind::transcriptionFailed, {}};
+    controller->fail(7, failed); // generation 7 is not current
+    EXPECT_TRUE(fakes.sounds.played.empty());
+    EXPECT_TRUE(fakes.hud.titles.empty());
+    controller->fail(0, failed);
+    EXPECT_EQ(fakes.sounds.played, std::vector<Sound>{Sound::error});
+    EXPECT_EQ(fakes.hud.last(), "Error al transcribir");
+}
+
+// Pasting lifts a dictation key still held and presses it again: that press is not the user's.
+TEST_F(ControllerTest, OurOwnPressAfterAPasteStartsNoRecording) {
+    fakes.keys.held = true;
+    dictate();
+    ASSERT_EQ(fakes.typist.pasted.size(), 1u);
+    controller->keyDown();
+    EXPECT_EQ(controller->state(), State::idle);
+    controller->keyDown(); // the next one is the user's again
+    EXPECT_EQ(controller->state(), State::recording);
+    controller->cancel(true);
+
+    dictate();
+    fakes.clock.advance(1s); // too late to be ours
+    controller->keyDown();
+    EXPECT_EQ(controller->state(), State::recording);
+}
+
+TEST_F(ControllerTest, AClaimedPressStartsNoRecording) {
+    int seen = 0;
+    controller->claimNextPress([&] { ++seen; });
+    controller->keyDown();
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(controller->state(), State::idle);
+    controller->keyDown();
+    EXPECT_EQ(controller->state(), State::recording);
 }
 
 TEST_F(ControllerTest, SoundsFollowThePreference) {
     Prefs::setSounds(false);
-    app->keyDown();
-    app->cancel(true);
-    EXPECT_TRUE(sounds.empty());
+    dictate();
+    EXPECT_TRUE(fakes.sounds.played.empty());
 }
 
 } // namespace

@@ -105,6 +105,19 @@ TEST_F(PasterTest, LeavesTheTextWhenTheClipboardWasEmptyOrChangedMeanwhile) {
     }
 }
 
+// Putting the user's content back would leave the dictation nowhere.
+TEST_F(PasterTest, AStrokeThatCannotBeSentLeavesTheTextOnTheClipboard) {
+    clipboard.content = rich;
+    keys.fails = true;
+    Paster paster(clipboard, keys, windows);
+    const Outcome pasted = paster.paste("hola");
+    ASSERT_FALSE(pasted.ok());
+    EXPECT_EQ(pasted.error().kind, Error::Kind::pasteFailed);
+    pumpFor(kAfterRestore);
+    EXPECT_TRUE(clipboard.restores.empty());
+    EXPECT_EQ(clipboard.content, (ClipboardSnapshot{{"text/plain", "hola"}}));
+}
+
 TEST_F(PasterTest, TwoQuickPastesGiveBackTheUsersContentOnce) {
     clipboard.content = rich;
     Paster paster(clipboard, keys, windows);

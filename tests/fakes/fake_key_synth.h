@@ -10,7 +10,11 @@ namespace vozmo::test {
 class FakeKeySynth : public KeySynth {
 public:
     std::vector<KeyStroke> sent;
+    bool fails = false; // as when the X server refuses the stroke
     bool send(const KeyStroke& stroke) override {
+        if (fails) {
+            return false;
+        }
         sent.push_back(stroke);
         return true;
     }

@@ -3,11 +3,16 @@
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -17,6 +22,20 @@ struct ChildProcess::State {
     std::mutex mutex;
     std::condition_variable exited;
     bool running = true;
+    // Readable once the child has ended; -1 where the kernel has no pidfd.
+    int pidFd = -1;
+    // Written by the owner to end the watch early.
+    int wakeFd = -1;
+    // Notices the exit; owned, and joined when the ChildProcess goes.
+    std::thread watcher;
+
+    ~State() {
+        for (int fd : {pidFd, wakeFd}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
 };
 
 namespace {
@@ -70,7 +89,53 @@ pid_t spawnProcess(const std::string& executable, std::vector<std::string> argum
 ChildProcess::ChildProcess(Key, pid_t pid, std::shared_ptr<State> state)
     : pid_(pid), state_(std::move(state)) {}
 
-ChildProcess::~ChildProcess() = default;
+ChildProcess::~ChildProcess() {
+    std::thread& watcher = state_->watcher;
+    if (!watcher.joinable()) {
+        return;
+    }
+    const std::uint64_t one = 1;
+    if (state_->wakeFd >= 0) {
+        [[maybe_unused]] auto written = ::write(state_->wakeFd, &one, sizeof one);
+    }
+    if (watcher.get_id() == std::this_thread::get_id()) {
+        // Released from inside its own exit callback: the watcher is in its last call and
+        // touches nothing of this object afterwards, but it cannot join itself.
+        watcher.detach();
+        return;
+    }
+    watcher.join();
+}
+
+namespace {
+
+// Blocks until the child has ended (true) or `wakeFd` is written (false).
+bool waitForExit(pid_t pid, int pidFd, int wakeFd) {
+    if (pidFd < 0 || wakeFd < 0) {
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
+            if (errno != EINTR) {
+                return false;
+            }
+        }
+        return true;
+    }
+    pollfd fds[2] = {{pidFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    while (true) {
+        const int ready = ::poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0 || (fds[1].revents & POLLIN) != 0) {
+            return false;
+        }
+        if (fds[0].revents != 0) {
+            return true;
+        }
+    }
+}
+
+} // namespace
 
 std::shared_ptr<ChildProcess> ChildProcess::spawn(Options options, std::string& error) {
     pid_t pid = spawnProcess(options.executable, options.arguments, options.outputFd, error);
@@ -78,26 +143,30 @@ std::shared_ptr<ChildProcess> ChildProcess::spawn(Options options, std::string& 
         return nullptr;
     }
     auto state = std::make_shared<State>();
-    std::thread([pid, state, onExit = std::move(options.onExit)] {
-        // Wait without reaping first, so the pid cannot be reused while `running` is still
+    state->pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    state->wakeFd = ::eventfd(0, EFD_CLOEXEC);
+    auto process = std::make_shared<ChildProcess>(Key{}, pid, state);
+    // The watcher borrows the state: its owner joins it before letting the state go.
+    state->watcher = std::thread([pid, raw = state.get(), onExit = std::move(options.onExit)] {
+        // Noticed without reaping first, so the pid cannot be reused while `running` is still
         // true and terminate() might signal it.
-        siginfo_t info{};
-        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 &&
-               errno == EINTR) {
+        if (!waitForExit(pid, raw->pidFd, raw->wakeFd)) {
+            return;
         }
         {
-            std::lock_guard lock(state->mutex);
-            state->running = false;
+            std::lock_guard lock(raw->mutex);
+            raw->running = false;
         }
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        state->exited.notify_all();
+        raw->exited.notify_all();
+        // Last: the callback may release the ChildProcess, and the state with it.
         if (onExit) {
             onExit(pid, status);
         }
-    }).detach();
-    return std::make_shared<ChildProcess>(Key{}, pid, std::move(state));
+    });
+    return process;
 }
 
 bool ChildProcess::isRunning() const {

@@ -2,8 +2,6 @@
 
 #include <canberra.h>
 
-#include <map>
-
 namespace vozmo {
 
 namespace {
@@ -26,19 +24,27 @@ public:
     CanberraPlayer(const CanberraPlayer&) = delete;
     CanberraPlayer& operator=(const CanberraPlayer&) = delete;
 
-    void play(const std::string& name) override {
-        // Short, distinct sounds of the freedesktop theme for the three roles.
-        static const std::map<std::string, const char*> events = {
-            {"Tink", "audio-volume-change"},
-            {"Pop", "complete"},
-            {"Basso", "dialog-error"},
-        };
-        auto it = events.find(name);
-        if (context_ == nullptr || it == events.end()) {
+    void play(Sound sound) override {
+        if (context_ == nullptr) {
             return;
         }
-        ca_context_play(context_, 0, CA_PROP_EVENT_ID, it->second, CA_PROP_EVENT_DESCRIPTION,
-                        name.c_str(), nullptr);
+        // Short, distinct sounds of the freedesktop theme for the three roles.
+        const char* event = "dialog-error";
+        const char* description = "error";
+        switch (sound) {
+        case Sound::start:
+            event = "audio-volume-change";
+            description = "start";
+            break;
+        case Sound::stop:
+            event = "complete";
+            description = "stop";
+            break;
+        case Sound::error:
+            break;
+        }
+        ca_context_play(context_, 0, CA_PROP_EVENT_ID, event, CA_PROP_EVENT_DESCRIPTION,
+                        description, nullptr);
     }
 
 private:

@@ -1,0 +1,193 @@
+#include "desktop_parts.h"
+
+#include "hotkey.h"
+#include "hud.h"
+#include "main_thread.h"
+#include "polish_speed.h"
+#include "recorder.h"
+#include "servers.h"
+#include "speech_window.h"
+#include "transcribe.h"
+#include "wav.h"
+
+#include <QTimer>
+
+namespace vozmo {
+
+DesktopRecorder::DesktopRecorder(Recorder& recorder, const AppEnvironment& env)
+    : recorder_(recorder), env_(env) {}
+
+MicrophoneStatus DesktopRecorder::permission() {
+    return env_.microphoneStatus ? env_.microphoneStatus() : MicrophoneStatus::authorized;
+}
+
+void DesktopRecorder::openSettings() {
+    if (env_.openMicrophoneSettings) {
+        env_.openMicrophoneSettings();
+    }
+}
+
+Outcome DesktopRecorder::start() {
+    if (auto error = recorder_.start()) {
+        return Error{Error::Kind::noMicrophone, error->description};
+    }
+    return Done{};
+}
+
+DictationRecorder::Recording DesktopRecorder::stop() {
+    Recorder::Recording recording = recorder_.stop();
+    return {std::move(recording.samples), recording.peak};
+}
+
+bool DesktopKeys::dictationKeyHeld() const {
+    return hotkey_.isDown;
+}
+
+bool ServerSpeech::available() const {
+    return servers_->whisperAvailable();
+}
+bool ServerSpeech::ready() const {
+    return servers_->whisperReady();
+}
+bool ServerSpeech::launched() const {
+    return servers_->whisperLaunched();
+}
+bool ServerSpeech::portBusy() const {
+    return servers_->whisperPortBusy();
+}
+bool ServerSpeech::gaveUp() const {
+    return servers_->whisperGaveUp();
+}
+
+SpeechClient::Wait ServerSpeech::waitUntilReady(std::stop_token stop,
+                                                std::chrono::milliseconds limit) {
+    switch (servers_->waitForWhisper(stop, limit)) {
+    case Servers::Wait::ready:
+        return Wait::ready;
+    case Servers::Wait::notLaunched:
+        return Wait::notLaunched;
+    case Servers::Wait::portBusy:
+        return Wait::portBusy;
+    case Servers::Wait::gaveUp:
+        return Wait::gaveUp;
+    case Servers::Wait::stopped:
+        return Wait::stopped;
+    case Servers::Wait::timedOut:
+        break;
+    }
+    return Wait::timedOut;
+}
+
+Result<std::string> ServerSpeech::transcribe(std::span<const float> audio,
+                                             const std::string& language, const std::string& prompt,
+                                             bool fast, std::stop_token stop) {
+    auto wav = wavData(audio);
+    if (!wav) {
+        return Error{Error::Kind::transcriptionFailed, "audio sin codificar"};
+    }
+    const int window = fast ? speechWindowFrames(audio.size()) : 0;
+    const PolishSpeed::SpeechGuard speaking(servers_->polishSpeed().get());
+    auto raw = vozmo::transcribe(*wav, language, prompt, WHISPER_PORT, window, stop);
+    if (stop.stop_requested()) {
+        return Error{Error::Kind::cancelled, {}};
+    }
+    if (!raw) {
+        return Error{Error::Kind::transcriptionFailed, {}};
+    }
+    return std::move(*raw);
+}
+
+bool ServerPolish::ready() const {
+    return servers_->llmReady();
+}
+
+PolishPlan ServerPolish::plan(std::string_view text, double limitSeconds) {
+    return planPolish(*servers_->polishSpeed(), text, limitSeconds);
+}
+
+Result<std::string> ServerPolish::polish(std::string_view text,
+                                         const std::vector<std::string>& vocabulary,
+                                         std::stop_token stop) {
+    auto polished =
+        polishMeasured(*servers_->polishSpeed(), text, vocabulary, LLM_PORT, 0, std::move(stop));
+    if (!polished) {
+        return Error{Error::Kind::polishFailed, {}};
+    }
+    return std::move(*polished);
+}
+
+bool DesktopTypist::trusted() {
+    return env_.accessibilityTrusted && env_.accessibilityTrusted();
+}
+
+bool DesktopTypist::needsLeadingSpace() {
+    return env_.needsLeadingSpace && env_.needsLeadingSpace();
+}
+
+Outcome DesktopTypist::paste(const std::string& text) {
+    if (!env_.paste) {
+        return Error{Error::Kind::pasteFailed, "sin pegado"};
+    }
+    return env_.paste(text);
+}
+
+void DesktopTypist::copy(const std::string& text) {
+    if (env_.copyText) {
+        env_.copyText(text);
+    }
+}
+
+std::optional<TargetApp> DesktopTargets::frontmost() {
+    return env_.frontmostApp ? env_.frontmostApp() : std::nullopt;
+}
+
+TargetApp DesktopTargets::own() {
+    return env_.ownIdentity ? env_.ownIdentity() : TargetApp{};
+}
+
+void PanelHud::show(const HUDMode& mode) {
+    HUD& hud = panel_();
+    hud.view().setWindowTitle(describe(mode));
+    hud.show(mode);
+}
+
+void PanelHud::flash(const HUDMode& mode, double seconds) {
+    HUD& hud = panel_();
+    hud.view().setWindowTitle(describe(mode));
+    hud.flash(mode, seconds);
+}
+
+void PanelHud::hide(double seconds) {
+    panel_().hide(seconds);
+}
+
+QtClock::QtClock() : timer_(new QTimer(this)) {
+    timer_->setSingleShot(true);
+    connect(timer_, &QTimer::timeout, this, [this] {
+        auto action = std::move(action_);
+        action_ = nullptr;
+        if (action) {
+            action();
+        }
+    });
+}
+
+Clock::TimePoint QtClock::now() const {
+    return std::chrono::steady_clock::now();
+}
+
+void QtClock::setAlarm(std::chrono::milliseconds after, std::function<void()> action) {
+    action_ = std::move(action);
+    timer_->start(after);
+}
+
+void QtClock::clearAlarm() {
+    timer_->stop();
+    action_ = nullptr;
+}
+
+void QtMainQueue::post(std::function<void()> work) {
+    postToMain(std::move(work));
+}
+
+} // namespace vozmo

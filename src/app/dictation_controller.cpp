@@ -1,0 +1,394 @@
+#include "dictation_controller.h"
+
+#include "adapt.h"
+#include "clean_whisper.h"
+#include "config.h"
+#include "log.h"
+#include "paste.h"
+#include "polisher.h"
+#include "prefs.h"
+#include "vocabulary.h"
+
+#include <cstdio>
+
+namespace vozmo {
+
+namespace {
+
+constexpr double kSampleRate = 16000.0;
+constexpr double kShortestRecording = 0.4;
+constexpr float kQuietestPeak = 0.006f;
+constexpr size_t kLeadingSilence = 4800;
+constexpr auto kOwnPressWindow = std::chrono::seconds(1);
+
+double secondsBetween(Clock::TimePoint start, Clock::TimePoint end) {
+    return std::chrono::duration<double>(end - start).count();
+}
+
+// Words are the non-empty runs between plain spaces; other blanks do not separate.
+int spaceSeparatedWords(const std::string& text) {
+    int words = 0;
+    bool inWord = false;
+    for (char c : text) {
+        if (c == ' ') {
+            inWord = false;
+        } else if (!inWord) {
+            inWord = true;
+            ++words;
+        }
+    }
+    return words;
+}
+
+Error speechWaitError(SpeechClient::Wait waited) {
+    if (waited == SpeechClient::Wait::portBusy) {
+        return {Error::Kind::speechServerPortBusy, std::to_string(WHISPER_PORT)};
+    }
+    if (waited == SpeechClient::Wait::notLaunched) {
+        return {Error::Kind::speechServerMissing, {}};
+    }
+    return {Error::Kind::transcriptionFailed, {}};
+}
+
+} // namespace
+
+QString describe(const HUDMode& mode) {
+    switch (mode.kind) {
+    case HUDMode::Kind::listening:
+        return mode.locked ? QStringLiteral("Manos libres") : QStringLiteral("Escuchando");
+    case HUDMode::Kind::loading:
+        return QStringLiteral("Cargando IA");
+    case HUDMode::Kind::transcribing:
+        return QStringLiteral("Transcribiendo");
+    case HUDMode::Kind::polishing:
+        return QStringLiteral("Puliendo");
+    case HUDMode::Kind::done:
+    case HUDMode::Kind::message:
+        return mode.text;
+    }
+    return {};
+}
+
+// Everything a pipeline run needs, copied on the main thread when the recording ends.
+struct DictationController::Job {
+    std::int64_t generation = 0;
+    std::vector<float> samples;
+    std::string language;
+    bool polish = true;
+    bool fastTranscription = true;
+    std::optional<TargetApp> target;
+    double duration = 0;
+    Clock::TimePoint released; // when the recording ended: the polish budget counts from here
+};
+
+DictationController::DictationController(DictationParts parts)
+    : parts_(parts), downAt_(parts_.clock.now()),
+      self_(std::make_shared<DictationController*>(this)) {}
+
+DictationController::~DictationController() {
+    shutdown();
+}
+
+void DictationController::shutdown() {
+    ++generation_;
+    worker_.request_stop();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    parts_.clock.clearAlarm();
+}
+
+void DictationController::claimNextPress(std::function<void()> claim) {
+    pressClaim_ = std::move(claim);
+}
+
+void DictationController::setState(State state) {
+    state_ = state;
+    parts_.shell.stateChanged(state_);
+}
+
+void DictationController::play(Sound sound) {
+    if (Prefs::sounds() && parts_.sounds != nullptr) {
+        parts_.sounds->play(sound);
+    }
+}
+
+void DictationController::flashError(const Error& error) {
+    parts_.hud.flash(
+        HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 1.8);
+}
+
+void DictationController::keyDown() {
+    if (ignorePressUntil_) {
+        const bool ours = parts_.clock.now() < *ignorePressUntil_;
+        ignorePressUntil_.reset();
+        if (ours) {
+            return;
+        }
+    }
+    if (pressClaim_) {
+        auto claim = std::move(pressClaim_);
+        pressClaim_ = nullptr;
+        claim();
+        return;
+    }
+    if (state_ == State::idle) {
+        startRecording();
+    } else if (state_ == State::recording && locked_) {
+        finish();
+    }
+}
+
+void DictationController::keyUp() {
+    if (state_ != State::recording || locked_) {
+        return;
+    }
+    if (secondsBetween(downAt_, parts_.clock.now()) < kTapThreshold) {
+        locked_ = true;
+        parts_.hud.show(HUDMode::listening(true));
+        return;
+    }
+    finish();
+}
+
+void DictationController::otherKey() {
+    if (state_ != State::recording || locked_) {
+        return;
+    }
+    if (secondsBetween(downAt_, parts_.clock.now()) < kShortcutWindow) {
+        cancel(true);
+    }
+}
+
+void DictationController::cancel(bool silent) {
+    if (state_ == State::idle) {
+        return;
+    }
+    if (state_ == State::recording) {
+        parts_.clock.clearAlarm();
+        parts_.recorder.stop();
+    }
+    ++generation_;
+    // The upload or the transcription in flight ends now: the speech server serves one request
+    // at a time, and the next dictation must not queue behind this one.
+    worker_.request_stop();
+    setState(State::idle);
+    if (silent) {
+        parts_.hud.hide(0);
+    } else {
+        parts_.hud.flash(HUDMode::message(QStringLiteral("Cancelado"), HUDColors::grey), 0.9);
+    }
+}
+
+void DictationController::startRecording() {
+    if (!parts_.speech.available()) {
+        parts_.shell.showSetup();
+        return;
+    }
+    if (parts_.recorder.permission() == MicrophoneStatus::denied) {
+        parts_.hud.flash(HUDMode::message(QString::fromStdString(
+                                              userMessage({Error::Kind::microphoneDenied, {}})),
+                                          HUDColors::orange),
+                         3.0);
+        parts_.recorder.openSettings();
+        return;
+    }
+    target_ = parts_.targets.frontmost();
+    if (const Outcome started = parts_.recorder.start(); !started) {
+        log("Error de micrófono: " + started.error().detail);
+        parts_.hud.flash(HUDMode::message(QString::fromStdString(userMessage(started.error())),
+                                          HUDColors::orange),
+                         2.5);
+        return;
+    }
+    locked_ = false;
+    downAt_ = parts_.clock.now();
+    setState(State::recording);
+    play(Sound::start);
+    parts_.hud.show(HUDMode::listening(false));
+    parts_.clock.setAlarm(kRecordingLimit, [this] { finish(); });
+}
+
+void DictationController::finish() {
+    if (state_ != State::recording) {
+        return;
+    }
+    const auto released = parts_.clock.now();
+    parts_.clock.clearAlarm();
+    DictationRecorder::Recording recording = parts_.recorder.stop();
+    setState(State::processing);
+    play(Sound::stop);
+    const double duration = static_cast<double>(recording.samples.size()) / kSampleRate;
+    if (duration < kShortestRecording || recording.peak < kQuietestPeak) {
+        setState(State::idle);
+        parts_.hud.flash(HUDMode::message(QStringLiteral("No te he oído"), HUDColors::orange), 1.2);
+        return;
+    }
+    ++generation_;
+    worker_.request_stop();
+    SpeechClient& speech = parts_.speech;
+    // Waiting makes sense only for a server that is on its way up.
+    if (!speech.ready() && (!speech.launched() || speech.portBusy())) {
+        const Error error = speech.portBusy() ? speechWaitError(SpeechClient::Wait::portBusy)
+                            : speech.gaveUp() ? speechWaitError(SpeechClient::Wait::gaveUp)
+                                              : speechWaitError(SpeechClient::Wait::notLaunched);
+        log("Dictado sin transcribir: " + userMessage(error));
+        fail(generation_, error);
+        return;
+    }
+    Job job;
+    job.generation = generation_;
+    job.samples = std::move(recording.samples);
+    job.language = Prefs::language();
+    job.polish = Prefs::polish();
+    job.fastTranscription = Prefs::fastTranscription();
+    job.target = target_;
+    job.duration = duration;
+    job.released = released;
+    parts_.hud.show(speech.ready() ? HUDMode::transcribing() : HUDMode::loading());
+    // The previous run was told to stop above; its requests end at once, so this wait is short.
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    worker_ = std::jthread(
+        [this, job = std::move(job)](std::stop_token stop) mutable { run(std::move(job), stop); });
+}
+
+void DictationController::whenCurrent(std::int64_t generation,
+                                      std::function<void(DictationController&)> action) {
+    std::weak_ptr<DictationController*> self = self_;
+    parts_.main.post([self, generation, action = std::move(action)] {
+        auto alive = self.lock();
+        if (alive && (*alive)->generation_ == generation) {
+            action(**alive);
+        }
+    });
+}
+
+// On the worker: touches only the thread-safe parts and posts its outcome.
+void DictationController::run(Job job, std::stop_token stop) {
+    const std::int64_t generation = job.generation;
+    auto failWith = [this, generation](Error error) {
+        whenCurrent(generation, [generation, error = std::move(error)](DictationController& c) {
+            c.fail(generation, error);
+        });
+    };
+    const auto waited = parts_.speech.waitUntilReady(stop, kSpeechServerWait);
+    if (waited == SpeechClient::Wait::stopped) {
+        return;
+    }
+    if (waited != SpeechClient::Wait::ready) {
+        if (waited == SpeechClient::Wait::portBusy || waited == SpeechClient::Wait::notLaunched) {
+            failWith(speechWaitError(waited));
+        } else {
+            failWith({Error::Kind::transcriptionFailed, {}});
+        }
+        return;
+    }
+    whenCurrent(generation,
+                [](DictationController& c) { c.parts_.hud.show(HUDMode::transcribing()); });
+
+    const Vocabulary vocabulary = Vocabulary::load();
+    std::vector<float> audio(kLeadingSilence, 0.0f);
+    audio.insert(audio.end(), job.samples.begin(), job.samples.end());
+    job.samples = {};
+    const auto t0 = parts_.clock.now();
+    Result<std::string> raw = parts_.speech.transcribe(
+        audio, job.language, vocabulary.whisperPrompt(), job.fastTranscription, stop);
+    audio = {};
+    if (stop.stop_requested()) {
+        return;
+    }
+    if (!raw) {
+        failWith(raw.error());
+        return;
+    }
+    std::string text = vocabulary.apply(cleanWhisper(*raw));
+    const double whisperTime = secondsBetween(t0, parts_.clock.now());
+    if (text.empty()) {
+        failWith({Error::Kind::nothingUnderstood, {}});
+        return;
+    }
+    double iaTime = 0;
+    std::string_view refusal; // a reason code, never the text
+    if (job.polish && parts_.polish.ready() && spaceSeparatedWords(text) >= 3) {
+        const PolishPlan plan = parts_.polish.plan(
+            text, polishBudgetSeconds(secondsBetween(job.released, parts_.clock.now())));
+        if (plan.outcome == PolishPlan::Outcome::polish) {
+            whenCurrent(generation,
+                        [](DictationController& c) { c.parts_.hud.show(HUDMode::polishing()); });
+            const auto t1 = parts_.clock.now();
+            Result<std::string> polished = parts_.polish.polish(text, vocabulary.words, stop);
+            if (stop.stop_requested()) {
+                return;
+            }
+            if (polished) {
+                const Polisher::Verdict verdict = Polisher::judge(text, *polished);
+                if (verdict.accepted) {
+                    text = vocabulary.apply(*polished);
+                }
+                refusal = verdict.reason;
+            }
+            iaTime = secondsBetween(t1, parts_.clock.now());
+        } else {
+            log(plan.logLine);
+        }
+    }
+    text = adapt(text, job.target ? std::optional<std::string>(job.target->appId) : std::nullopt);
+    char line[160];
+    std::snprintf(line, sizeof line, "Dictado %.1f s · Whisper %.2f s · IA %.2f s%s%.*s",
+                  job.duration, whisperTime, iaTime,
+                  refusal.empty() ? "" : " · descartada: ", int(refusal.size()), refusal.data());
+    log(line);
+    whenCurrent(generation,
+                [text, target = job.target](DictationController& c) { c.deliver(text, target); });
+}
+
+void DictationController::fail(std::int64_t generation, const Error& error) {
+    if (generation != generation_) {
+        return;
+    }
+    setState(State::idle);
+    play(Sound::error);
+    flashError(error);
+}
+
+void DictationController::deliver(const std::string& text, const std::optional<TargetApp>& target) {
+    setState(State::idle);
+    history_.insert(history_.begin(), text);
+    if (history_.size() > kHistoryLength) {
+        history_.pop_back();
+    }
+    Typist& typist = parts_.typist;
+    const bool trusted = typist.trusted();
+    const auto now = parts_.targets.frontmost();
+    const TargetApp own = parts_.targets.own();
+    const bool targetIsUs = target && (target->pid == own.pid || target->appId == own.appId);
+    if (trusted && target && now && sameApp(*target, *now) && !targetIsUs) {
+        std::string typed = text;
+        if (typist.needsLeadingSpace()) {
+            typed.insert(typed.begin(), ' ');
+        }
+        if (parts_.keys.dictationKeyHeld()) {
+            ignorePressUntil_ = parts_.clock.now() + kOwnPressWindow;
+        }
+        if (const Outcome pasted = typist.paste(typed)) {
+            parts_.hud.hide(0);
+            return;
+        } else {
+            // The stroke never left: the text must not vanish with the clipboard put back.
+            log("Pegado fallido: " + pasted.error().detail);
+        }
+    }
+    typist.copy(text);
+    // The user pastes wherever the focus now is, so name that window's paste keys.
+    const std::string keys = pasteKeysName(now);
+    if (trusted) {
+        parts_.shell.leftOnClipboard(keys);
+    }
+    parts_.hud.flash(HUDMode::done(trusted ? QString::fromStdString("Copiado: pega con " + keys)
+                                           : QStringLiteral("Copiado · falta permiso")),
+                     1.8);
+}
+
+} // namespace vozmo

@@ -1,0 +1,219 @@
+#pragma once
+
+#include "audio_input.h"
+#include "dictation_state.h"
+#include "error.h"
+#include "hud_mode.h"
+#include "polish_speed.h"
+#include "sounds.h"
+#include "target_window.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace vozmo {
+
+// The parts the dictation controller talks to. The application wires the desktop's, the tests
+// fakes that record what they were asked. Unless said otherwise, members are called on the main
+// thread.
+
+class DictationRecorder {
+public:
+    struct Recording {
+        std::vector<float> samples; // 16 kHz mono
+        float peak = 0.0f;
+    };
+    virtual ~DictationRecorder() = default;
+    virtual MicrophoneStatus permission() = 0;
+    virtual void openSettings() = 0;
+    // Error::noMicrophone, its detail for the log.
+    virtual Outcome start() = 0;
+    virtual Recording stop() = 0;
+};
+
+// The dictation key as the key monitor last saw it.
+class KeySource {
+public:
+    virtual ~KeySource() = default;
+    virtual bool dictationKeyHeld() const = 0;
+};
+
+// The speech server as the supervisor sees it, and a client for it.
+class SpeechClient {
+public:
+    enum class Wait { ready, notLaunched, portBusy, gaveUp, stopped, timedOut };
+    virtual ~SpeechClient() = default;
+    // The program and its model are there.
+    virtual bool available() const = 0;
+    virtual bool ready() const = 0;
+    virtual bool launched() const = 0;
+    virtual bool portBusy() const = 0;
+    virtual bool gaveUp() const = 0;
+    // Any thread. Blocks until the server is ready or cannot become so.
+    virtual Wait waitUntilReady(std::stop_token stop, std::chrono::milliseconds limit) = 0;
+    // Any thread. The raw transcript of 16 kHz mono audio; `fast` sizes the encoder window to
+    // the audio. A stop request ends the exchange at once with Error::cancelled.
+    virtual Result<std::string> transcribe(std::span<const float> audio,
+                                           const std::string& language, const std::string& prompt,
+                                           bool fast, std::stop_token stop) = 0;
+};
+
+class PolishClient {
+public:
+    virtual ~PolishClient() = default;
+    // Any thread.
+    virtual bool ready() const = 0;
+    // Any thread. Whether the polish is worth sending now, with `limitSeconds` left for it.
+    virtual PolishPlan plan(std::string_view text, double limitSeconds) = 0;
+    // Any thread. The model's answer, not judged yet.
+    virtual Result<std::string> polish(std::string_view text,
+                                       const std::vector<std::string>& vocabulary,
+                                       std::stop_token stop) = 0;
+};
+
+// Writes the text where the user was typing, or leaves it on the clipboard.
+class Typist {
+public:
+    virtual ~Typist() = default;
+    // Keys can be observed and synthesised on this desktop.
+    virtual bool trusted() = 0;
+    virtual bool needsLeadingSpace() = 0;
+    virtual Outcome paste(const std::string& text) = 0;
+    virtual void copy(const std::string& text) = 0;
+};
+
+class TargetFinder {
+public:
+    virtual ~TargetFinder() = default;
+    virtual std::optional<TargetApp> frontmost() = 0;
+    virtual TargetApp own() = 0;
+};
+
+class HudSink {
+public:
+    virtual ~HudSink() = default;
+    virtual void show(const HUDMode& mode) = 0;
+    virtual void flash(const HUDMode& mode, double seconds) = 0;
+    virtual void hide(double seconds) = 0;
+};
+
+class Clock {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    virtual ~Clock() = default;
+    // Any thread.
+    virtual TimePoint now() const = 0;
+    // One alarm at a time: a new one replaces the pending one. Runs on the main thread.
+    virtual void setAlarm(std::chrono::milliseconds after, std::function<void()> action) = 0;
+    virtual void clearAlarm() = 0;
+};
+
+// Runs work on the main thread later; callable from any thread.
+class MainQueue {
+public:
+    virtual ~MainQueue() = default;
+    virtual void post(std::function<void()> work) = 0;
+};
+
+// What the application around the controller does in answer.
+class DictationShell {
+public:
+    virtual ~DictationShell() = default;
+    virtual void stateChanged(State state) = 0;
+    virtual void showSetup() = 0;
+    // A dictation left on the clipboard although it could have been pasted.
+    virtual void leftOnClipboard(const std::string& keys) = 0;
+};
+
+struct DictationParts {
+    DictationRecorder& recorder;
+    KeySource& keys;
+    SpeechClient& speech;
+    PolishClient& polish;
+    Typist& typist;
+    TargetFinder& targets;
+    HudSink& hud;
+    Clock& clock;
+    SoundPlayer* sounds; // none: silent
+    MainQueue& main;
+    DictationShell& shell;
+};
+
+// The dictation key, the recording, the pipeline and the delivery. Main thread only; the
+// pipeline of the current dictation runs on one worker it owns, stopped by Escape, a newer
+// dictation and shutdown.
+class DictationController {
+public:
+    static constexpr double kTapThreshold = 0.3;
+    static constexpr double kShortcutWindow = 1.5;
+    static constexpr std::chrono::milliseconds kRecordingLimit{300 * 1000};
+    static constexpr std::chrono::seconds kSpeechServerWait{180};
+    static constexpr std::size_t kHistoryLength = 15;
+
+    explicit DictationController(DictationParts parts);
+    // Stops and joins the worker.
+    ~DictationController();
+    DictationController(const DictationController&) = delete;
+    DictationController& operator=(const DictationController&) = delete;
+
+    void keyDown();
+    void keyUp();
+    // Another key or modifier while the dictation key is held.
+    void otherKey();
+    void cancel(bool silent);
+    // Ends the recording and starts its pipeline (the key, or the recording limit).
+    void finish();
+    // Quit: stops the work in flight and waits for it; nothing is delivered afterwards.
+    void shutdown();
+
+    // The next press of the dictation key goes to `claim` instead (the setup window waiting for
+    // the Fn key); an empty one withdraws it.
+    void claimNextPress(std::function<void()> claim);
+
+    State state() const { return state_; }
+    const std::vector<std::string>& history() const { return history_; }
+
+    // The end of a pipeline run; stale runs (an older generation) change nothing.
+    void fail(std::int64_t generation, const Error& error);
+    void deliver(const std::string& text, const std::optional<TargetApp>& target);
+
+private:
+    struct Job;
+    void startRecording();
+    void setState(State state);
+    void play(Sound sound);
+    void flashError(const Error& error);
+    void run(Job job, std::stop_token stop);
+    // Runs `action` on the main thread if `generation` is still the current dictation then.
+    void whenCurrent(std::int64_t generation, std::function<void(DictationController&)> action);
+
+    DictationParts parts_;
+    State state_ = State::idle;
+    bool locked_ = false;
+    Clock::TimePoint downAt_;
+    std::optional<TargetApp> target_;
+    std::int64_t generation_ = 0;
+    std::vector<std::string> history_;
+    std::function<void()> pressClaim_;
+    // A paste lifts a dictation key that is still held and presses it again; that press is
+    // ours, not the user's, and must not start a recording.
+    std::optional<Clock::TimePoint> ignorePressUntil_;
+    // Posted work checks this before touching the controller, which may be gone by then.
+    std::shared_ptr<DictationController*> self_;
+    // Last: joined before anything it uses goes away.
+    std::jthread worker_;
+};
+
+// The panel's mode in words: its window title, for screen readers and the window list.
+QString describe(const HUDMode& mode);
+
+} // namespace vozmo
