@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <vector>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,6 +95,68 @@ TEST(Prefs, AbsurdlyNestedValuesAreDroppedAndTheOtherSettingsKept) {
     const std::string nested = std::string(20, '[') + "true" + std::string(20, ']');
     test::writeFile(config().prefsFile, R"({"v":)" + nested + "}");
     EXPECT_EQ(Prefs::object("v"), nlohmann::json::parse(nested));
+}
+
+// Rewrites the file in place (same inode), as an editor saving over it does.
+void overwriteInPlace(const std::filesystem::path& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+TEST(Prefs, AHandEditWhileRunningIsSeenAtTheNextRead) {
+    test::TempHome home;
+    Prefs::setHotkey("fn");
+    ASSERT_EQ(Prefs::hotkey(), "fn");
+    // Same size, same inode, within the same timestamp tick as the read above.
+    const std::vector<std::string> edits = {R"({"hotkey": "ro"})", R"({"hotkey": "fn"})",
+                                            R"({"polish": false, "hotkey": "ropt"})",
+                                            R"({"hotkey":"ropt","polish":true})"};
+    const std::vector<std::string> hotkeys = {"ro", "fn", "ropt", "ropt"};
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        overwriteInPlace(config().prefsFile, edits[i]);
+        EXPECT_EQ(Prefs::hotkey(), hotkeys[i]) << edits[i];
+    }
+    EXPECT_TRUE(Prefs::polish());
+    std::filesystem::remove(config().prefsFile);
+    EXPECT_EQ(Prefs::hotkey(), "fn"); // a removed file means the defaults again
+}
+
+TEST(Prefs, AFileThatTurnsUnreadableKeepsTheSettingsLastRead) {
+    for (const char* broken : {R"({"hotkey": "fn", "pol)", "", "[]", "\xff"}) {
+        test::TempHome home;
+        test::writeFile(config().prefsFile, R"({"hotkey": "ropt", "polish": false})");
+        ASSERT_EQ(Prefs::hotkey(), "ropt");
+        overwriteInPlace(config().prefsFile, broken); // an editor halfway through saving
+        EXPECT_EQ(Prefs::hotkey(), "ropt") << broken;
+        EXPECT_FALSE(Prefs::polish()) << broken;
+        // A change from the menu meanwhile keeps the others and puts the broken text aside.
+        Prefs::setSounds(false);
+        EXPECT_EQ(nlohmann::json::parse(test::readFile(config().prefsFile)),
+                  nlohmann::json::parse(R"({"hotkey":"ropt","polish":false,"sounds":false})"))
+            << broken;
+        auto aside = config().prefsFile;
+        aside += ".roto";
+        EXPECT_EQ(test::readFile(aside), broken);
+        // Once the file parses again it counts again.
+        overwriteInPlace(config().prefsFile, R"({"hotkey": "fn"})");
+        EXPECT_EQ(Prefs::hotkey(), "fn") << broken;
+        EXPECT_TRUE(Prefs::polish()) << broken;
+    }
+}
+
+TEST(Prefs, AnOldUnchangedFileIsStillReadCorrectly) {
+    // Once the file is older than a timestamp tick its stamp alone vouches for the contents.
+    test::TempHome home;
+    test::writeFile(config().prefsFile, R"({"language": "auto"})");
+    const auto old = std::filesystem::last_write_time(config().prefsFile) - std::chrono::hours(1);
+    std::filesystem::last_write_time(config().prefsFile, old);
+    ::sync();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Prefs::language(), "auto");
+    }
+    overwriteInPlace(config().prefsFile, R"({"language": "es00"})");
+    std::filesystem::last_write_time(config().prefsFile, old); // ctime still moves
+    EXPECT_EQ(Prefs::language(), "es00");
 }
 
 TEST(Prefs, TogglesAndWritesKeepOtherKeys) {

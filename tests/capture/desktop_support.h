@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wait.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -35,15 +37,7 @@ inline int run(const std::vector<std::string>& argv, std::string* output = nullp
 
 // Turns the Qt event loop until `done` holds or the (generous) deadline passes.
 inline bool waitFor(const std::function<bool()>& done, double seconds = 20.0) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<long>(seconds * 1000));
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return waitUntil(done, std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
 }
 
 } // namespace vozmo::test

@@ -7,25 +7,6 @@
 
 namespace vozmo::test {
 
-using Clock = std::chrono::steady_clock;
-
-bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QCoreApplication::sendPostedEvents();
-    }
-    return true;
-}
-
-void pumpFor(std::chrono::milliseconds time) {
-    auto deadline = Clock::now() + time;
-    pumpUntil([&] { return Clock::now() >= deadline; }, time + 1s);
-}
-
 Child::Child(const QString& program, const QStringList& args, const QProcessEnvironment& env)
     : process_(std::make_unique<QProcess>()) {
     process_->setProcessEnvironment(env);

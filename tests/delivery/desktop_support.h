@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wait.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -15,8 +17,9 @@ namespace vozmo::test {
 using namespace std::chrono_literals;
 
 // Runs the event loop (so our clipboard stays served) until `done` holds or `limit` passes.
-bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s);
-void pumpFor(std::chrono::milliseconds time);
+inline bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    return waitUntil(done, limit);
+}
 
 // A child process with line-based standard input and output; stopped by its pid on
 // destruction whatever the outcome of the test.

@@ -28,20 +28,6 @@ namespace vozmo::test {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        if (QCoreApplication::instance() != nullptr) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 double monotonicSeconds() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);

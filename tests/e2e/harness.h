@@ -6,6 +6,7 @@
 // application benchmark.
 
 #include "standin.h"
+#include "wait.h"
 
 #include <nlohmann/json.hpp>
 
@@ -29,8 +30,6 @@ namespace vozmo::test {
 
 using namespace std::chrono_literals;
 
-// Turns the Qt event loop (child processes' output) until `done` holds or `limit` passes.
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s);
 // CLOCK_MONOTONIC in seconds: the clock of the target window's timestamps.
 double monotonicSeconds();
 

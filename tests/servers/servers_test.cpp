@@ -5,6 +5,7 @@
 #include "servers.h"
 #include "standin.h"
 #include "temp_home.h"
+#include "wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,19 +30,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::StandinKind;
 
-// Runs the event loop until `done` holds or the time is up.
-template <typename Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit = 30s) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+using test::waitUntil;
 
 std::vector<std::string> logMessages() {
     std::ifstream in(config().logsDir / "app.log");

@@ -13,6 +13,8 @@
 namespace vozmo {
 namespace {
 
+using namespace std::chrono_literals;
+
 namespace fs = std::filesystem;
 
 // Three decimal megabytes: small enough to be quick, large enough for "x de 3 MB".
@@ -46,7 +48,7 @@ protected:
         size_t before = run.finishes.size();
         downloader.start();
         EXPECT_TRUE(test::waitUntil([&] { return run.finishes.size() > before; }));
-        test::settle(100); // a second onFinish would show here
+        test::pumpFor(100ms); // a second onFinish would show here
         EXPECT_EQ(run.finishes.size(), before + 1);
         return run.finishes.back();
     }
@@ -74,7 +76,7 @@ TEST_F(DownloaderTest, NothingMissingFinishesAtOnceWithoutProgress) {
     watch(downloader);
     downloader.start(); // answered before start() returns
     EXPECT_EQ(run.finishes, std::vector<bool>{true});
-    test::settle(100);
+    test::pumpFor(100ms);
     EXPECT_TRUE(run.progress.empty());
     EXPECT_EQ(server.requests(), "");
 }
@@ -187,7 +189,7 @@ TEST_F(DownloaderTest, DestroyedMidTransferStopsWithoutCallbacksOrLeftovers) {
         ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }));
         calls = 0;
     } // the destructor cancels and waits for the worker
-    test::settle(300);
+    test::pumpFor(300ms);
     EXPECT_EQ(calls, 0);
     EXPECT_FALSE(fs::exists(config().whisperModelURL));
     EXPECT_EQ(partials(), 0);
@@ -200,7 +202,7 @@ TEST_F(DownloaderTest, StartDuringARunIsAnsweredByThatRun) {
     downloader.start();
     EXPECT_TRUE(downloader.running());
     ASSERT_TRUE(test::waitUntil([&] { return !run.finishes.empty(); }));
-    test::settle(200);
+    test::pumpFor(200ms);
     EXPECT_EQ(run.finishes, std::vector<bool>{true});
     EXPECT_EQ(server.requests(), "/file/3000000\n/file/3000000\n");
 }

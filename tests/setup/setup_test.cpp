@@ -14,6 +14,8 @@
 namespace vozmo {
 namespace {
 
+using namespace std::chrono_literals;
+
 namespace fs = std::filesystem;
 
 constexpr std::int64_t kSize = 2000000;
@@ -127,7 +129,7 @@ TEST_F(SetupTest, RefreshFollowsTheDesktopWithinASecondAndOnlyNotifiesChanges) {
     desktop.micStatus = 3;
     desktop.programs = {"whisper-server"};
     // The timer picks it up by itself.
-    EXPECT_TRUE(test::waitUntil([&] { return setup->ready(); }, 30000));
+    EXPECT_TRUE(test::waitUntil([&] { return setup->ready(); }, 30s));
     EXPECT_TRUE(setup->axOK());
     EXPECT_TRUE(setup->micOK());
     EXPECT_TRUE(setup->whisperServerFound());
@@ -137,7 +139,7 @@ TEST_F(SetupTest, RefreshFollowsTheDesktopWithinASecondAndOnlyNotifiesChanges) {
     EXPECT_EQ(changes, settled);
 
     desktop.micStatus = 1; // the microphone went away
-    EXPECT_TRUE(test::waitUntil([&] { return !setup->micOK(); }, 30000));
+    EXPECT_TRUE(test::waitUntil([&] { return !setup->micOK(); }, 30s));
     EXPECT_FALSE(setup->ready());
 }
 
@@ -347,14 +349,14 @@ TEST_F(SetupTest, ModelsCopiedInByHandCountOnceTheCopyIsComplete) {
     setup->onModelsReady = [&] { ++announced; };
     test::writeFile(config().whisperModelURL, std::string(kSize, 'w'));
     test::writeFile(config().llmModelURL, std::string(kSize / 2, 'l')); // still being copied
-    test::settle(3000);
+    test::pumpFor(3s);
     EXPECT_FALSE(setup->modelsOK());
     EXPECT_EQ(announced, 0);
     test::writeFile(config().llmModelURL, std::string(kSize, 'l'));
-    ASSERT_TRUE(test::waitUntil([&] { return setup->modelsOK(); }, 10000));
+    ASSERT_TRUE(test::waitUntil([&] { return setup->modelsOK(); }, 10s));
     EXPECT_EQ(announced, 1);
     EXPECT_TRUE(setup->ready());
-    test::settle(2000);
+    test::pumpFor(2s);
     EXPECT_EQ(announced, 1);
 }
 
@@ -367,7 +369,7 @@ TEST_F(SetupTest, DestroyedWhileWatchingAndDownloading) {
     setup.reset();
     EXPECT_EQ(desktop.watchesStopped, 1);
     lateFn(); // must not touch the destroyed Setup
-    test::settle(300);
+    test::pumpFor(300ms);
     EXPECT_FALSE(fs::exists(config().whisperModelURL));
 }
 

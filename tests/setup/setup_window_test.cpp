@@ -11,6 +11,8 @@
 #include "wait.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -24,6 +26,8 @@
 
 namespace vozmo {
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr std::int64_t kSize = 2000000;
 
@@ -89,10 +93,13 @@ protected:
 
     QPushButton* start() { return button("startButton"); }
 
-    // Pictures for the README, taken from the window as the user sees it.
+    // Pictures of the window as the user sees it, into the build folder unless
+    // VOZMO_SCREENSHOT_DIR names another (the README's are made with it pointing at docs/).
     void screenshot(const char* name) {
         QCoreApplication::processEvents();
-        QString file = QString(VOZMO_SOURCE_DIR "/docs/setup-%1.png").arg(name);
+        QString folder = qEnvironmentVariable("VOZMO_SCREENSHOT_DIR", VOZMO_SCREENSHOT_DIR);
+        QDir().mkpath(folder);
+        QString file = QString("%1/setup-%2.png").arg(folder, name);
         EXPECT_TRUE(window().grab().save(file)) << file.toStdString();
     }
 
@@ -246,7 +253,7 @@ TEST_F(SetupWindowTest, MissingServerProgramsAreNamedWithWhereToRead) {
 
     // whisper-server copied in: dictation can start; polishing is still missing and said so.
     desktop.programs = {"whisper-server"};
-    ASSERT_TRUE(test::waitUntil([&] { return start()->isEnabled(); }, 30000));
+    ASSERT_TRUE(test::waitUntil([&] { return start()->isEnabled(); }, 30s));
     models = row("modelsRow");
     // Dictation works without llama-server: the text says so rather than "no dictation".
     EXPECT_EQ(models.detail,
@@ -254,7 +261,7 @@ TEST_F(SetupWindowTest, MissingServerProgramsAreNamedWithWhereToRead) {
     EXPECT_EQ(models.buttons, QStringList{"Cómo instalarlo"});
 
     desktop.programs = {"whisper-server", "llama-server"};
-    ASSERT_TRUE(test::waitUntil([&] { return row("modelsRow").check; }, 30000));
+    ASSERT_TRUE(test::waitUntil([&] { return row("modelsRow").check; }, 30s));
     EXPECT_EQ(row("modelsRow").detail, "Listos.");
 }
 
@@ -299,7 +306,7 @@ TEST_F(SetupWindowTest, FnCheckCountsDownAndCanBeCancelled) {
     button("fnButton")->click();
     EXPECT_EQ(row("fnRow").detail, "Pulsa la tecla Fn ahora… (quedan 30 s)");
     ASSERT_TRUE(test::waitUntil(
-        [&] { return row("fnRow").detail == "Pulsa la tecla Fn ahora… (quedan 29 s)"; }, 5000));
+        [&] { return row("fnRow").detail == "Pulsa la tecla Fn ahora… (quedan 29 s)"; }, 5s));
     button("fnCancelButton")->click();
     EXPECT_EQ(setup->fnCheck(), vozmo::Setup::FnCheck::Idle);
     EXPECT_EQ(desktop.watchesStopped, 1);
@@ -380,7 +387,7 @@ TEST_F(SetupWindowTest, TheWindowKeepsItsSizeAndShowsEveryWordInEveryState) {
     // Models copied in by hand: noticed without a click on "Reintentar".
     desktop.programs = {};
     writeModels();
-    ASSERT_TRUE(test::waitUntil([&] { return setup->modelsOK(); }, 20000));
+    ASSERT_TRUE(test::waitUntil([&] { return setup->modelsOK(); }, 20s));
     check("server programs missing");
     desktop.programs = {"whisper-server", "llama-server"};
     desktop.micStatus = 3;
