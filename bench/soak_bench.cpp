@@ -94,7 +94,10 @@ public:
             return fail("the servers never got ready");
         }
         t::waitUntil([&] { return answered(StandinKind::Llama) >= 1; }, 30s);
-        tone_ = t::toneWav(home_.root() / "tone.wav", 1.2, 0.3);
+        // The tone plays on through every dictation: a player started with each one could begin
+        // too late on a loaded machine and leave a recording silent.
+        tone_ = t::toneWav(home_.root() / "tone.wav", 30.0, 0.0);
+        silence_ = t::toneWav(home_.root() / "silence.wav", 0.0, 0.1);
         settle();
         return true;
     }
@@ -115,12 +118,15 @@ public:
         if (!target_->setText("")) {
             return fail("the target did not answer");
         }
+        if (!player_ || !player_->running()) {
+            player_ = std::make_unique<t::ChildProcess>(t::playArguments(tone_));
+        }
         const auto from = hud_->mark();
         bool ok = true;
         switch (kind) {
         case Kind::Plain:
         case Kind::PolishRefused: {
-            const auto held = t::holdKeyUntilPaste(desk_, *hud_, *target_, tone_, 1.6, 20s);
+            const auto held = t::holdKeyUntilPaste(desk_, *hud_, *target_, silence_, 1.6, 20s);
             const std::string expected = kind == Kind::Plain ? polished : raw;
             ok = held.failure.empty() && held.pasted &&
                  t::waitUntil([&] { return target_->text() == expected; }, 10s);
@@ -134,12 +140,10 @@ public:
         case Kind::Cancelled: {
             desk_.key(t::kDictationKey, true);
             ok = hud_->waitFor("Escuchando", from, 10s);
-            t::ChildProcess player(t::playArguments(tone_));
             t::waitUntil([] { return false; }, 600ms);
             desk_.tap("Escape");
             desk_.key(t::kDictationKey, false);
             ok = ok && hud_->waitFor("Cancelado", from, 10s);
-            player.wait(5s);
             if (!ok) {
                 fail("cancel " + std::to_string(number) + ": panel " + hud_->shownSince(from));
             }
@@ -216,6 +220,8 @@ private:
     t::StandinDir standins_;
     t::AppHome home_;
     fs::path tone_;
+    fs::path silence_;
+    std::unique_ptr<t::ChildProcess> player_;
     std::unique_ptr<t::ClipboardOwner> clipboard_;
     std::unique_ptr<t::Target> target_;
     std::unique_ptr<t::RunningApp> app_;
