@@ -240,6 +240,13 @@ void AppDelegate::applicationDidFinishLaunching() {
             }
         });
     };
+    recorder_->onLost = [self](unsigned session, const std::string& why) {
+        postToMain([self, session, why] {
+            if (self) {
+                self->recordingLost(session, why);
+            }
+        });
+    };
     hotkey_->onDown = [self] {
         if (self) {
             self->keyDown();
@@ -458,6 +465,20 @@ void AppDelegate::startRecording() {
     updateIcon();
     show(HUDMode::listening(false));
     maxTimer_->start();
+}
+
+// The sound server went away mid-recording: the recording ends now, with a message, rather than
+// running on in silence until the key is let go.
+void AppDelegate::recordingLost(unsigned session, const std::string& why) {
+    if (state_ != State::recording || session != recorder_->session()) {
+        return;
+    }
+    maxTimer_->stop();
+    recorder_->stop();
+    state_ = State::idle;
+    updateIcon();
+    log("Error de micrófono: " + why);
+    flash(HUDMode::message(QStringLiteral("Se perdió el micrófono"), HUDColors::orange), 2.5);
 }
 
 // ---- Pipeline ----

@@ -64,6 +64,7 @@ public:
 
 private:
     void startRecording();
+    void recordingLost(unsigned session, const std::string& why);
     void watchServerFolders();
     void updateSetupServers();
     void updateIcon();
