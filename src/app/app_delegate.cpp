@@ -173,6 +173,14 @@ void AppDelegate::start() {
             }
         });
     };
+    recorder_->onLost = [self](unsigned session, const std::string& why) {
+        postToMain([self, session, why] {
+            // A late notice of an earlier recording must not end the current one.
+            if (self && session == self->recorder_->session()) {
+                self->controller_->recordingLost(why);
+            }
+        });
+    };
     hotkey_->onDown = [self] {
         if (self) {
             self->keyDown();

@@ -180,6 +180,22 @@ void DictationController::cancel(bool silent) {
     }
 }
 
+// Ends the recording now, with a message, rather than letting it run on in silence until the key
+// is let go.
+void DictationController::recordingLost(const std::string& why) {
+    if (state_ != State::recording) {
+        return;
+    }
+    parts_.clock.clearAlarm();
+    parts_.recorder.stop();
+    setState(State::idle);
+    log("Error de micrófono: " + why);
+    parts_.hud.flash(
+        HUDMode::message(QString::fromStdString(userMessage({Error::Kind::microphoneLost, why})),
+                         HUDColors::orange),
+        2.5);
+}
+
 void DictationController::startRecording() {
     if (!parts_.speech.available()) {
         parts_.shell.showSetup();

@@ -170,6 +170,8 @@ public:
     // Another key or modifier while the dictation key is held.
     void otherKey();
     void cancel(bool silent);
+    // The sound server went away while recording: the recording ends with a message.
+    void recordingLost(const std::string& why);
     // Ends the recording and starts its pipeline (the key, or the recording limit).
     void finish();
     // Quit: stops the work in flight and waits for it; nothing is delivered afterwards.

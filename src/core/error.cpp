@@ -17,6 +17,8 @@ std::string userMessage(const Error& error) {
         return "No hay micrófono disponible";
     case Kind::microphoneDenied:
         return "Permite el micrófono en Ajustes";
+    case Kind::microphoneLost:
+        return "Se perdió el micrófono";
     case Kind::polishFailed: // the unpolished text is delivered instead
     case Kind::pasteFailed:  // the text is left on the clipboard, and that is what is said
         return {};

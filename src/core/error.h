@@ -16,9 +16,10 @@ struct Error {
         nothingUnderstood,    // the transcript was empty once cleaned
         noMicrophone,         // no sound server or default source
         microphoneDenied,
-        polishFailed, // the language model gave no usable answer; the plain text is kept
-        pasteFailed,  // the paste stroke could not be sent
-        cancelled,    // a stop request ended the work; the user asked for it, so nothing is shown
+        microphoneLost, // the sound server went away while recording; detail: why
+        polishFailed,   // the language model gave no usable answer; the plain text is kept
+        pasteFailed,    // the paste stroke could not be sent
+        cancelled,      // a stop request ended the work; the user asked for it, so nothing is shown
     };
 
     Kind kind;

@@ -36,6 +36,10 @@ public:
     // Stops delivery; once it returns the handler is neither running nor called again.
     // Safe to call when not started, and more than once.
     virtual void stop() = 0;
+
+    // Called at most once, on the capture thread, when a started capture breaks for good (the
+    // sound server went away); no chunk follows. Set before start().
+    std::function<void(const std::string& why)> onBroken;
 };
 
 // A fresh PulseAudio capture session.

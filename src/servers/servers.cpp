@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -470,9 +471,46 @@ void Servers::Core::exited(const LaunchSpec& spec, pid_t pid) {
     });
 }
 
-Servers::Servers() : core_(std::make_shared<Core>()) {}
+namespace {
+
+// Qt and Xlib end the process with exit(1) when the X server goes away, past every owner's
+// clean-up, and the servers would run on without us. exit() still calls its handlers, so every
+// supervisor alive then is stopped from one. atexit takes no context: hence this one registry.
+struct LiveServers {
+    std::mutex lock;
+    std::set<Servers*> all;
+};
+
+LiveServers& liveServers() {
+    // Built before the handler is registered, so it is destroyed only after the handler ran.
+    static LiveServers live;
+    static const bool registered = [] {
+        return std::atexit([] {
+                   LiveServers& servers = liveServers();
+                   std::lock_guard guard(servers.lock);
+                   for (Servers* one : servers.all) {
+                       one->stop();
+                   }
+               }) == 0;
+    }();
+    (void)registered;
+    return live;
+}
+
+} // namespace
+
+Servers::Servers() : core_(std::make_shared<Core>()) {
+    LiveServers& live = liveServers();
+    std::lock_guard guard(live.lock);
+    live.all.insert(this);
+}
 
 Servers::~Servers() {
+    {
+        LiveServers& live = liveServers();
+        std::lock_guard guard(live.lock);
+        live.all.erase(this);
+    }
     std::vector<std::jthread> threads;
     {
         std::lock_guard guard(core_->threadsLock);

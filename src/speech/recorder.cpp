@@ -59,6 +59,11 @@ std::optional<Recorder::StartError> Recorder::start() {
         return StartError{RecError::noInput, "no hay entrada de audio: la fuente no tiene canales"};
     }
     converter_ = Resampler::make(format);
+    input_->onBroken = [this, session = ++session_](const std::string& why) {
+        if (onLost) {
+            onLost(session, why);
+        }
+    };
     if (auto error = input_->start([this](std::span<const float> chunk) { process(chunk); })) {
         return StartError{error->noInput ? RecError::noInput : RecError::engine,
                           std::move(error->description)};

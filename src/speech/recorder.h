@@ -46,6 +46,11 @@ public:
 
     // The level of every converted chunk, on the capture thread. Set once before recording.
     std::function<void(float)> onLevel;
+    // The capture of session `session` broke (the sound server went away), on the capture
+    // thread; nothing more is recorded until the next start. Set once before recording.
+    std::function<void(unsigned session, const std::string& why)> onLost;
+    // Counts the starts: tells a late notice of an earlier session from one of the current.
+    unsigned session() const { return session_; }
 
     // Root mean square of the samples, in 32-bit float; 0 for none.
     static float level(std::span<const float> samples);
@@ -61,6 +66,7 @@ private:
     std::mutex lock_; // guards samples_ and peak_
     std::vector<float> samples_;
     float peak_ = 0.0f;
+    unsigned session_ = 0;
 };
 
 } // namespace vozmo

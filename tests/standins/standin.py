@@ -162,7 +162,9 @@ class Standin:
             signal_name = "ABRT"
         if isinstance(signal_name, str) and hasattr(signal, "SIG" + signal_name.upper()):
             signum = getattr(signal, "SIG" + signal_name.upper())
-            signal.signal(signum, signal.SIG_DFL)
+            # SIGKILL and SIGSTOP take no handler: setting one raises, and the process lived on.
+            if signum not in (signal.SIGKILL, signal.SIGSTOP):
+                signal.signal(signum, signal.SIG_DFL)
             os.kill(os.getpid(), signum)
             time.sleep(5)
         os._exit(code if isinstance(code, int) and not isinstance(code, bool) else 1)

@@ -221,6 +221,7 @@ public:
         // Set only now, so every chunk reaches the handler on the capture thread and never
         // inside the settling loop above; what arrived meanwhile waits in the stream.
         pa_stream_set_read_callback(stream_, &PulseAudioInput::readable, this);
+        pa_stream_set_state_callback(stream_, &PulseAudioInput::stateChanged, this);
         stopping_ = false;
         thread_ = std::thread([this] {
             while (!stopping_.load()) {
@@ -240,6 +241,7 @@ public:
         pa_mainloop_wakeup(connection_.loop());
         thread_.join();
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
     }
 
@@ -247,6 +249,22 @@ private:
     AudioInputError failure(const std::string& what) const {
         return AudioInputError{
             false, what + " (" + pa_strerror(pa_context_errno(connection_.context())) + ")"};
+    }
+
+    // A sound server that dies or restarts fails the stream; without this the recording would
+    // go on, silent, until the key is let go.
+    static void stateChanged(pa_stream* stream, void* data) {
+        auto* self = static_cast<PulseAudioInput*>(data);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED) {
+            return;
+        }
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        if (!self->stopping_.load() && self->onBroken) {
+            self->onBroken(std::string("la captura se interrumpió (") +
+                           pa_strerror(pa_context_errno(self->connection_.context())) + ")");
+        }
     }
 
     static void readable(pa_stream* stream, size_t, void* data) {
