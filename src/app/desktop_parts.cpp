@@ -117,7 +117,12 @@ Result<std::string> ServerPolish::polish(std::string_view text,
 }
 
 bool DesktopTypist::trusted() {
-    return env_.accessibilityTrusted && env_.accessibilityTrusted();
+    // Asking opens connections to the display server, which costs milliseconds on every
+    // dictation; and what it offers does not go away while it runs, so a yes is kept.
+    if (!trusted_) {
+        trusted_ = env_.accessibilityTrusted && env_.accessibilityTrusted();
+    }
+    return trusted_;
 }
 
 bool DesktopTypist::needsLeadingSpace() {

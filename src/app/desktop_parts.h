@@ -80,6 +80,7 @@ public:
 
 private:
     const AppEnvironment& env_;
+    bool trusted_ = false;
 };
 
 class DesktopTargets final : public TargetFinder {

@@ -176,7 +176,9 @@ void DictationController::cancel(bool silent) {
     if (silent) {
         parts_.hud.hide(0);
     } else {
-        parts_.hud.flash(HUDMode::message(QStringLiteral("Cancelado"), HUDColors::grey), 0.9);
+        const Error cancelled{Error::Kind::cancelled, {}};
+        parts_.hud.flash(
+            HUDMode::message(QString::fromStdString(userMessage(cancelled)), HUDColors::grey), 0.9);
     }
 }
 
