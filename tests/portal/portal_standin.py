@@ -128,6 +128,26 @@ VERSIONS = {"org.freedesktop.portal.GlobalShortcuts": 1, "org.freedesktop.portal
 KEYBOARD = 1
 
 
+class DeferredReply:
+    """Holds a method's answer until the call is recorded."""
+
+    def __init__(self):
+        self.value = None
+        self.error = None
+
+    def return_value(self, value):
+        self.value = value
+
+    def return_dbus_error(self, name, message):
+        self.error = (name, message)
+
+    def send(self, invocation):
+        if self.error:
+            invocation.return_dbus_error(*self.error)
+        else:
+            invocation.return_value(self.value)
+
+
 class Portal:
     def __init__(self, connection, record, behaviour):
         self.connection = connection
@@ -234,13 +254,16 @@ class Portal:
         args = params.unpack()
         entry = {"interface": iface.rsplit(".", 1)[-1], "method": method, "sender": sender}
         refuse = method in self.behaviour().get("refuse", [])
+        reply = DeferredReply()
         try:
             if iface.endswith("GlobalShortcuts"):
-                self.global_shortcuts(sender, method, args, entry, refuse, invocation)
+                self.global_shortcuts(sender, method, args, entry, refuse, reply)
             else:
-                self.remote_desktop(sender, method, args, entry, refuse, invocation)
+                self.remote_desktop(sender, method, args, entry, refuse, reply)
         finally:
+            # Recorded before the caller hears back, so a test that has its answer finds the call.
             self.record(entry)
+            reply.send(invocation)
 
     def global_shortcuts(self, sender, method, args, entry, refuse, invocation):
         if method == "CreateSession":
