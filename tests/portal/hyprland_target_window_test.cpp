@@ -77,7 +77,9 @@ protected:
                                                      behaviour_.string(), record_.string()},
                             std::map<std::string, std::string>{}, home_.path() / "hypr.out");
         ASSERT_TRUE(compositor_->started());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::is_socket(socket_); }, 10000));
+        // "ready" comes once it listens; the socket file exists a moment earlier.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return test::readFile(home_.path() / "hypr.out").find("ready") == 0; }, 10000));
     }
     void configure(const nlohmann::json& behaviour) const {
         test::writeFile(behaviour_, behaviour.dump());

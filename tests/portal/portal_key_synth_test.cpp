@@ -109,6 +109,23 @@ TEST_F(PortalKeySynthTest, RefusalAndLossAreReported) {
     EXPECT_NE(Prefs::remoteDesktopToken(), "");
 }
 
+// While the portal's dialog is open nothing is sent; giving up closes the request.
+TEST_F(PortalKeySynthTest, WhileTheUserDecides) {
+    startPortal({{"hold", {"Start"}}});
+    auto synth = std::make_unique<PortalKeySynth>(QDBusConnection::sessionBus());
+    synth->begin();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !calls("Start").empty(); }, 5000));
+    EXPECT_TRUE(synth->waiting());
+    EXPECT_FALSE(synth->send({"v", true, false}));
+    EXPECT_NE(synth->problem().find("esperando"), std::string::npos) << synth->problem();
+    const std::string token = calls("Start")[0]["options"]["handle_token"];
+    synth.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !calls("Request.Close").empty(); }, 5000));
+    const std::string handle = calls("Request.Close")[0]["handle"];
+    EXPECT_EQ(handle.substr(handle.rfind('/') + 1), token);
+    EXPECT_TRUE(calls("NotifyKeyboardKeysym").empty());
+}
+
 TEST_F(PortalKeySynthTest, WithoutThePortal) {
     EXPECT_NE(portalKeySynthProblem(), "");
     PortalKeySynth synth(QDBusConnection::sessionBus());

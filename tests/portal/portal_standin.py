@@ -11,6 +11,7 @@ BEHAVIOUR is a JSON file read again at every call (missing or broken: defaults):
     "refuse":  method names answered with response 1 (the user said no), e.g. ["Start"]
     "without": interfaces left off the bus, read at start: ["GlobalShortcuts", "RemoteDesktop"]
     "forget_tokens": true makes every restore token unknown, as after the user revoked it
+    "hold":    method names whose Response never comes, as while the user looks at a dialog
 
 Tests drive the shortcuts through org.vozmo.test.PortalControl at /org/vozmo/test:
 Activate(s shortcut_id) and Deactivate(s shortcut_id) emit the signals to every session that
@@ -157,6 +158,7 @@ class Portal:
         self.tokens = set()
         self.token_count = 0
         self.registrations = {}
+        self.method = ""  # the method being handled
 
     def behaviour(self):
         if not self.behaviour_path:
@@ -204,6 +206,9 @@ class Portal:
         return path
 
     def respond(self, sender, path, response, results):
+        if self.method in self.behaviour().get("hold", []):
+            return
+
         def emit():
             if path not in self.registrations:
                 return False  # closed by the caller
@@ -254,6 +259,7 @@ class Portal:
         args = params.unpack()
         entry = {"interface": iface.rsplit(".", 1)[-1], "method": method, "sender": sender}
         refuse = method in self.behaviour().get("refuse", [])
+        self.method = method
         reply = DeferredReply()
         try:
             if iface.endswith("GlobalShortcuts"):

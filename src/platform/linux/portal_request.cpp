@@ -57,6 +57,9 @@ PortalRequests::~PortalRequests() {
     for (const auto& [path, answer] : pending_) {
         bus_.disconnect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this,
                         SLOT(onResponse(uint, QVariantMap)));
+        // Nobody waits for the answer any more: take a dialog the portal may show away.
+        bus_.send(QDBusMessage::createMethodCall(kPortalService, path, kRequestInterface,
+                                                 QStringLiteral("Close")));
     }
 }
 
