@@ -68,6 +68,13 @@ void setFastTranscription(bool value) {
     store().setObject("fastTranscription", value);
 }
 
+std::string remoteDesktopToken() {
+    return readString("remoteDesktopToken", "");
+}
+void setRemoteDesktopToken(const std::string& value) {
+    store().setObject("remoteDesktopToken", value);
+}
+
 std::string hotkeyName() {
     return hotkey() == "ropt" ? "Alt derecha" : "Fn";
 }

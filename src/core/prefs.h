@@ -21,6 +21,10 @@ std::string hotkeyName();
 bool fastTranscription();
 void setFastTranscription(bool value);
 
+// The desktop portal's token for sending keys again without asking; "" when none.
+std::string remoteDesktopToken();
+void setRemoteDesktopToken(const std::string& value);
+
 void togglePolish();
 void toggleSounds();
 void toggleFastTranscription();

@@ -1,0 +1,193 @@
+#include "portal_key_synth.h"
+
+#include "log.h"
+#include "prefs.h"
+
+#include <QDBusObjectPath>
+
+#include <xkbcommon/xkbcommon.h>
+
+#include <vector>
+
+namespace vozmo {
+
+namespace {
+
+const QString kInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
+const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+constexpr uint kKeyboard = 1;
+constexpr uint kPersistUntilRevoked = 2;
+// A keystroke is a quick local call; a portal that does not answer in this time is stuck, and
+// the caller leaves the text on the clipboard instead.
+constexpr int kKeyCallLimitMs = 1000;
+
+std::string errorOf(const QVariantMap& results) {
+    const QString error = results.value(QStringLiteral("error")).toString();
+    return error.isEmpty() ? std::string() : " (" + error.toStdString() + ")";
+}
+
+} // namespace
+
+PortalKeySynth::PortalKeySynth(QDBusConnection bus) : requests_(std::move(bus)) {}
+
+PortalKeySynth::~PortalKeySynth() {
+    if (session_.isEmpty()) {
+        return;
+    }
+    QDBusMessage close = QDBusMessage::createMethodCall(kPortalService, session_, kSessionInterface,
+                                                        QStringLiteral("Close"));
+    requests_.bus().send(close);
+}
+
+void PortalKeySynth::begin() {
+    if (state_ == State::starting || state_ == State::ready) {
+        return;
+    }
+    const std::string problem = portalProblem(requests_.bus(), kInterface, 2);
+    if (!problem.empty()) {
+        fail(State::failed, problem);
+        return;
+    }
+    state_ = State::starting;
+    problem_ = "esperando el permiso del escritorio para enviar teclas";
+    requests_.call(kInterface, QStringLiteral("CreateSession"), {},
+                   {{QStringLiteral("session_handle_token"), PortalRequests::newToken()}},
+                   [this](uint response, const QVariantMap& results) {
+                       session_ = portalSessionHandle(results);
+                       if (response != portalSuccess || session_.isEmpty()) {
+                           fail(State::failed, "el portal no abrió la sesión de escritorio remoto" +
+                                                   errorOf(results));
+                           return;
+                       }
+                       requests_.bus().connect(kPortalService, session_, kSessionInterface,
+                                               QStringLiteral("Closed"), this,
+                                               SLOT(onSessionClosed(QVariantMap)));
+                       selectDevices();
+                   });
+}
+
+void PortalKeySynth::selectDevices() {
+    QVariantMap options{{QStringLiteral("types"), kKeyboard},
+                        {QStringLiteral("persist_mode"), kPersistUntilRevoked}};
+    const std::string token = Prefs::remoteDesktopToken();
+    if (!token.empty()) {
+        options.insert(QStringLiteral("restore_token"), QString::fromStdString(token));
+    }
+    requests_.call(kInterface, QStringLiteral("SelectDevices"),
+                   {QVariant::fromValue(QDBusObjectPath(session_))}, options,
+                   [this](uint response, const QVariantMap& results) {
+                       if (response == portalCancelled) {
+                           fail(State::refused, "el usuario no permitió enviar teclas");
+                       } else if (response != portalSuccess) {
+                           fail(State::failed, "el portal no aceptó el teclado" + errorOf(results));
+                       } else {
+                           startSession();
+                       }
+                   });
+}
+
+void PortalKeySynth::startSession() {
+    requests_.call(kInterface, QStringLiteral("Start"),
+                   {QVariant::fromValue(QDBusObjectPath(session_)), QString()}, {},
+                   [this](uint response, const QVariantMap& results) {
+                       if (response == portalCancelled) {
+                           fail(State::refused, "el usuario no permitió enviar teclas");
+                           return;
+                       }
+                       if (response != portalSuccess) {
+                           fail(State::failed, "el portal no inició la sesión" + errorOf(results));
+                           return;
+                       }
+                       // A restore token is good for one use: keep the new one, or none, never the
+                       // old.
+                       Prefs::setRemoteDesktopToken(
+                           results.value(QStringLiteral("restore_token")).toString().toStdString());
+                       const QVariant devices = results.value(QStringLiteral("devices"));
+                       if (devices.isValid() && (devices.toUInt() & kKeyboard) == 0) {
+                           fail(State::refused, "el escritorio no concedió el teclado");
+                           return;
+                       }
+                       state_ = State::ready;
+                       problem_.clear();
+                       log("Pegado: teclas a través del portal del escritorio");
+                   });
+}
+
+void PortalKeySynth::fail(State state, const std::string& problem) {
+    state_ = state;
+    problem_ = problem;
+    log("Teclas del portal no disponibles: " + problem);
+}
+
+void PortalKeySynth::onSessionClosed(const QVariantMap&) {
+    session_.clear();
+    fail(State::failed, "el escritorio cerró la sesión de escritorio remoto");
+}
+
+bool PortalKeySynth::notify(int keysym, bool pressed) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kInterface,
+                                                       QStringLiteral("NotifyKeyboardKeysym"));
+    call << QVariant::fromValue(QDBusObjectPath(session_)) << QVariantMap() << keysym
+         << static_cast<uint>(pressed ? 1 : 0);
+    const QDBusMessage reply = requests_.bus().call(call, QDBus::Block, kKeyCallLimitMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        problem_ = "el portal rechazó la tecla (" + reply.errorMessage().toStdString() + ")";
+        return false;
+    }
+    return true;
+}
+
+bool PortalKeySynth::send(const KeyStroke& stroke) {
+    if (state_ != State::ready) {
+        if (problem_.empty()) {
+            problem_ = "no se ha pedido permiso al escritorio para enviar teclas";
+        }
+        log("No se envía la tecla: " + problem_);
+        return false;
+    }
+    const xkb_keysym_t key = xkb_keysym_from_name(stroke.key.c_str(), XKB_KEYSYM_NO_FLAGS);
+    if (key == XKB_KEY_NoSymbol) {
+        problem_ = "tecla desconocida: " + stroke.key;
+        log("No se envía la tecla: " + problem_);
+        return false;
+    }
+    std::vector<int> keys;
+    if (stroke.control) {
+        keys.push_back(XKB_KEY_Control_L);
+    }
+    if (stroke.shift) {
+        keys.push_back(XKB_KEY_Shift_L);
+    }
+    keys.push_back(static_cast<int>(key));
+
+    std::vector<int> pressed;
+    bool ok = true;
+    for (int keysym : keys) {
+        if (!notify(keysym, true)) {
+            ok = false;
+            break;
+        }
+        pressed.push_back(keysym);
+    }
+    // Release in reverse order, and on failure whatever did go down, so no modifier stays held.
+    for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) {
+        ok = notify(*it, false) && ok;
+    }
+    if (!ok) {
+        log("No se envía la tecla: " + problem_);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<KeySynth> makePortalKeySynth() {
+    auto synth = std::make_unique<PortalKeySynth>(QDBusConnection::sessionBus());
+    synth->begin();
+    return synth;
+}
+
+std::string portalKeySynthProblem() {
+    return portalProblem(QDBusConnection::sessionBus(), kInterface, 2);
+}
+
+} // namespace vozmo

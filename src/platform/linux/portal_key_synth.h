@@ -1,0 +1,65 @@
+#pragma once
+
+#include "key_synth.h"
+#include "portal_request.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+#include <memory>
+#include <string>
+
+namespace vozmo {
+
+// Key strokes through the desktop portal's remote desktop session
+// (org.freedesktop.portal.RemoteDesktop, NotifyKeyboardKeysym), for Wayland desktops that
+// offer no other way to type into another application. The desktop asks the user once; the
+// restore token it then hands out is kept in the preferences and passed the next time, so
+// later starts do not ask again.
+class PortalKeySynth : public QObject, public KeySynth {
+    Q_OBJECT
+public:
+    explicit PortalKeySynth(QDBusConnection bus);
+    ~PortalKeySynth() override;
+
+    // Opens the session, asking the user (or restoring the stored permission). Call at
+    // start-up rather than at the first paste: the portal's dialog would take the focus from
+    // the window the text is for.
+    void begin();
+
+    // Presses the stroke's modifiers, then the key, and releases them in reverse order. False
+    // when the session is not (yet) allowed to send keys or a call fails; problem() says why.
+    bool send(const KeyStroke& stroke) override;
+
+    bool ready() const { return state_ == State::ready; }
+    // True while the portal has not answered yet (its dialog may be open).
+    bool waiting() const { return state_ == State::starting; }
+    // Why strokes cannot be sent now ("" when they can).
+    const std::string& problem() const { return problem_; }
+
+private slots:
+    void onSessionClosed(const QVariantMap& details);
+
+private:
+    enum class State { idle, starting, ready, refused, failed };
+
+    void selectDevices();
+    void startSession();
+    void fail(State state, const std::string& problem);
+    bool notify(int keysym, bool pressed);
+
+    PortalRequests requests_;
+    State state_ = State::idle;
+    QString session_;
+    std::string problem_;
+};
+
+// Remote desktop key strokes through the portal on the session bus, already asking for the
+// session (begin()).
+std::unique_ptr<KeySynth> makePortalKeySynth();
+
+// Why the portal cannot send key strokes here ("" when it can): the portal must offer
+// RemoteDesktop version 2 or later, the first with restore tokens.
+std::string portalKeySynthProblem();
+
+} // namespace vozmo

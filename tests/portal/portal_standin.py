@@ -1,0 +1,424 @@
+#!/usr/bin/python3
+"""A stand-in desktop portal on the session bus for contract tests.
+
+Owns org.freedesktop.portal.Desktop and serves org.freedesktop.portal.GlobalShortcuts and
+org.freedesktop.portal.RemoteDesktop with the real interfaces' signatures, the Request/Response
+pattern (handle_token) and Session objects. Every call is appended to RECORD as one JSON line.
+
+    portal_standin.py RECORD [BEHAVIOUR]
+
+BEHAVIOUR is a JSON file read again at every call (missing or broken: defaults):
+    "refuse":  method names answered with response 1 (the user said no), e.g. ["Start"]
+    "without": interfaces left off the bus, read at start: ["GlobalShortcuts", "RemoteDesktop"]
+    "forget_tokens": true makes every restore token unknown, as after the user revoked it
+    "hold":    method names whose Response never comes, as while the user looks at a dialog
+
+Tests drive the shortcuts through org.vozmo.test.PortalControl at /org/vozmo/test:
+Activate(s shortcut_id) and Deactivate(s shortcut_id) emit the signals to every session that
+bound that id.
+"""
+
+import json
+import sys
+
+from gi.repository import Gio, GLib
+
+BUS_NAME = "org.freedesktop.portal.Desktop"
+DESKTOP_PATH = "/org/freedesktop/portal/desktop"
+
+INTERFACES_XML = """
+<node>
+  <interface name="org.freedesktop.portal.GlobalShortcuts">
+    <method name="CreateSession">
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="BindShortcuts">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a(sa{sv})" name="shortcuts" direction="in"/>
+      <arg type="s" name="parent_window" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="request_handle" direction="out"/>
+    </method>
+    <method name="ListShortcuts">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="request_handle" direction="out"/>
+    </method>
+    <signal name="Activated">
+      <arg type="o" name="session_handle"/>
+      <arg type="s" name="shortcut_id"/>
+      <arg type="t" name="timestamp"/>
+      <arg type="a{sv}" name="options"/>
+    </signal>
+    <signal name="Deactivated">
+      <arg type="o" name="session_handle"/>
+      <arg type="s" name="shortcut_id"/>
+      <arg type="t" name="timestamp"/>
+      <arg type="a{sv}" name="options"/>
+    </signal>
+    <signal name="ShortcutsChanged">
+      <arg type="o" name="session_handle"/>
+      <arg type="a(sa{sv})" name="shortcuts"/>
+    </signal>
+    <property name="version" type="u" access="read"/>
+  </interface>
+  <interface name="org.freedesktop.portal.RemoteDesktop">
+    <method name="CreateSession">
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="SelectDevices">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="Start">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="s" name="parent_window" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="NotifyKeyboardKeysym">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="i" name="keysym" direction="in"/>
+      <arg type="u" name="state" direction="in"/>
+    </method>
+    <property name="AvailableDeviceTypes" type="u" access="read"/>
+    <property name="version" type="u" access="read"/>
+  </interface>
+</node>
+"""
+
+REQUEST_XML = """
+<node>
+  <interface name="org.freedesktop.portal.Request">
+    <method name="Close"/>
+    <signal name="Response">
+      <arg type="u" name="response"/>
+      <arg type="a{sv}" name="results"/>
+    </signal>
+  </interface>
+</node>
+"""
+
+SESSION_XML = """
+<node>
+  <interface name="org.freedesktop.portal.Session">
+    <method name="Close"/>
+    <signal name="Closed">
+      <arg type="a{sv}" name="details"/>
+    </signal>
+    <property name="version" type="u" access="read"/>
+  </interface>
+</node>
+"""
+
+CONTROL_XML = """
+<node>
+  <interface name="org.vozmo.test.PortalControl">
+    <method name="Activate"><arg type="s" name="shortcut_id" direction="in"/></method>
+    <method name="Deactivate"><arg type="s" name="shortcut_id" direction="in"/></method>
+    <method name="CloseSessions"/>
+  </interface>
+</node>
+"""
+
+VERSIONS = {"org.freedesktop.portal.GlobalShortcuts": 1, "org.freedesktop.portal.RemoteDesktop": 2}
+KEYBOARD = 1
+
+
+class DeferredReply:
+    """Holds a method's answer until the call is recorded."""
+
+    def __init__(self):
+        self.value = None
+        self.error = None
+
+    def return_value(self, value):
+        self.value = value
+
+    def return_dbus_error(self, name, message):
+        self.error = (name, message)
+
+    def send(self, invocation):
+        if self.error:
+            invocation.return_dbus_error(*self.error)
+        else:
+            invocation.return_value(self.value)
+
+
+class Portal:
+    def __init__(self, connection, record, behaviour):
+        self.connection = connection
+        self.record_path = record
+        self.behaviour_path = behaviour
+        self.sessions = {}  # path -> {"kind", "sender", "shortcuts", "started", "devices"}
+        self.tokens = set()
+        self.token_count = 0
+        self.registrations = {}
+        self.method = ""  # the method being handled
+
+    def behaviour(self):
+        if not self.behaviour_path:
+            return {}
+        try:
+            with open(self.behaviour_path, encoding="utf-8") as f:
+                value = json.load(f)
+            return value if isinstance(value, dict) else {}
+        except (OSError, ValueError):
+            return {}
+
+    def record(self, entry):
+        with open(self.record_path, "a", encoding="utf-8") as f:
+            f.write(json.dumps(entry, ensure_ascii=False) + "\n")
+
+    @staticmethod
+    def sender_element(sender):
+        return sender[1:].replace(".", "_")
+
+    def object_path(self, kind, sender, token):
+        return f"{DESKTOP_PATH}/{kind}/{self.sender_element(sender)}/{token}"
+
+    def export(self, path, xml, handler):
+        info = Gio.DBusNodeInfo.new_for_xml(xml).interfaces[0]
+        reg = self.connection.register_object(path, info, handler, None, None)
+        self.registrations[path] = reg
+
+    def unexport(self, path):
+        reg = self.registrations.pop(path, None)
+        if reg is not None:
+            self.connection.unregister_object(reg)
+
+    # Request objects: the method answers with the handle at once; the Response follows later.
+    def begin_request(self, sender, options):
+        token = options.get("handle_token") or f"t{self.token_count}"
+        self.token_count += 1
+        path = self.object_path("request", sender, token)
+
+        def on_call(conn, sndr, obj, iface, method, params, invocation):
+            self.record({"method": "Request.Close", "handle": obj})
+            self.unexport(obj)
+            invocation.return_value(None)
+
+        self.export(path, REQUEST_XML, on_call)
+        return path
+
+    def respond(self, sender, path, response, results):
+        if self.method in self.behaviour().get("hold", []):
+            return
+
+        def emit():
+            if path not in self.registrations:
+                return False  # closed by the caller
+            self.connection.emit_signal(sender, path, "org.freedesktop.portal.Request",
+                                        "Response",
+                                        GLib.Variant("(ua{sv})", (response, results)))
+            self.unexport(path)
+            return False
+
+        GLib.idle_add(emit)
+
+    def create_session(self, kind, sender, options):
+        token = options.get("session_handle_token") or f"s{self.token_count}"
+        self.token_count += 1
+        path = self.object_path("session", sender, token)
+        self.sessions[path] = {"kind": kind, "sender": sender, "shortcuts": [], "started": False,
+                               "devices": 0, "persist_mode": 0, "restore_token": ""}
+
+        def on_call(conn, sndr, obj, iface, method, params, invocation):
+            if method == "Close":
+                self.record({"method": "Session.Close", "session_handle": obj})
+                self.sessions.pop(obj, None)
+                self.unexport(obj)
+                invocation.return_value(None)
+
+        def on_get(conn, sndr, obj, iface, prop):
+            return GLib.Variant("u", 1)
+
+        info = Gio.DBusNodeInfo.new_for_xml(SESSION_XML).interfaces[0]
+        self.registrations[path] = self.connection.register_object(path, info, on_call, on_get,
+                                                                   None)
+        return path
+
+    def close_sessions(self):
+        for path, session in list(self.sessions.items()):
+            self.connection.emit_signal(session["sender"], path, "org.freedesktop.portal.Session",
+                                        "Closed", GLib.Variant("(a{sv})", ({},)))
+            self.unexport(path)
+        self.sessions.clear()
+
+    def session_of(self, sender, path, kind):
+        session = self.sessions.get(path)
+        if session is None or session["sender"] != sender or session["kind"] != kind:
+            return None
+        return session
+
+    def handle(self, conn, sender, obj, iface, method, params, invocation):
+        args = params.unpack()
+        entry = {"interface": iface.rsplit(".", 1)[-1], "method": method, "sender": sender}
+        refuse = method in self.behaviour().get("refuse", [])
+        self.method = method
+        reply = DeferredReply()
+        try:
+            if iface.endswith("GlobalShortcuts"):
+                self.global_shortcuts(sender, method, args, entry, refuse, reply)
+            else:
+                self.remote_desktop(sender, method, args, entry, refuse, reply)
+        finally:
+            # Recorded before the caller hears back, so a test that has its answer finds the call.
+            self.record(entry)
+            reply.send(invocation)
+
+    def global_shortcuts(self, sender, method, args, entry, refuse, invocation):
+        if method == "CreateSession":
+            (options,) = args
+            entry["options"] = options
+            handle = self.begin_request(sender, options)
+            session = self.create_session("shortcuts", sender, options)
+            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            if refuse:
+                self.respond(sender, handle, 1, {})
+            else:
+                self.respond(sender, handle, 0, {"session_handle": GLib.Variant("s", session)})
+            return
+        session_path = args[0]
+        session = self.session_of(sender, session_path, "shortcuts")
+        entry["session_handle"] = session_path
+        if session is None:
+            invocation.return_dbus_error("org.freedesktop.portal.Error.InvalidArgument",
+                                         "Invalid session")
+            return
+        if method == "BindShortcuts":
+            _, shortcuts, parent, options = args
+            entry.update(shortcuts=[[i, p] for i, p in shortcuts], parent_window=parent,
+                         options=options)
+            handle = self.begin_request(sender, options)
+            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            if refuse:
+                self.respond(sender, handle, 1, {})
+                return
+            session["shortcuts"] = [i for i, _ in shortcuts]
+            bound = [(i, {"description": GLib.Variant("s", p.get("description", "")),
+                          "trigger_description": GLib.Variant("s", p.get("preferred_trigger", ""))})
+                     for i, p in shortcuts]
+            self.respond(sender, handle, 0, {"shortcuts": GLib.Variant("a(sa{sv})", bound)})
+        elif method == "ListShortcuts":
+            _, options = args
+            entry["options"] = options
+            handle = self.begin_request(sender, options)
+            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            listed = [(i, {"description": GLib.Variant("s", "")}) for i in session["shortcuts"]]
+            self.respond(sender, handle, 1 if refuse else 0,
+                         {} if refuse else {"shortcuts": GLib.Variant("a(sa{sv})", listed)})
+
+    def remote_desktop(self, sender, method, args, entry, refuse, invocation):
+        if method == "CreateSession":
+            (options,) = args
+            entry["options"] = options
+            handle = self.begin_request(sender, options)
+            session = self.create_session("remote", sender, options)
+            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            if refuse:
+                self.respond(sender, handle, 1, {})
+            else:
+                self.respond(sender, handle, 0, {"session_handle": GLib.Variant("s", session)})
+            return
+        session_path = args[0]
+        session = self.session_of(sender, session_path, "remote")
+        entry["session_handle"] = session_path
+        if session is None:
+            invocation.return_dbus_error("org.freedesktop.portal.Error.InvalidArgument",
+                                         "Invalid session")
+            return
+        if method == "SelectDevices":
+            _, options = args
+            entry["options"] = options
+            handle = self.begin_request(sender, options)
+            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            session["devices"] = options.get("types", 7)
+            session["persist_mode"] = options.get("persist_mode", 0)
+            session["restore_token"] = options.get("restore_token", "")
+            self.respond(sender, handle, 1 if refuse else 0, {})
+        elif method == "Start":
+            _, parent, options = args
+            entry.update(parent_window=parent, options=options)
+            handle = self.begin_request(sender, options)
+            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            token = session["restore_token"]
+            restored = (token in self.tokens and not self.behaviour().get("forget_tokens"))
+            self.tokens.discard(token)  # a restore token is good for one use
+            # A restored session starts without asking; otherwise the user is asked.
+            entry["asked"] = not restored
+            if refuse and not restored:
+                self.respond(sender, handle, 1, {})
+                return
+            session["started"] = True
+            results = {"devices": GLib.Variant("u", session["devices"])}
+            if session["persist_mode"] == 2:
+                self.token_count += 1
+                new_token = f"restore-{self.token_count}"
+                self.tokens.add(new_token)
+                results["restore_token"] = GLib.Variant("s", new_token)
+                entry["restore_token_given"] = new_token
+            self.respond(sender, handle, 0, results)
+        elif method == "NotifyKeyboardKeysym":
+            _, options, keysym, state = args
+            entry.update(keysym=keysym, state=state)
+            if not session["started"] or not session["devices"] & KEYBOARD:
+                entry["error"] = "not allowed"
+                invocation.return_dbus_error("org.freedesktop.portal.Error.NotAllowed",
+                                             "Session is not allowed to send keyboard events")
+                return
+            invocation.return_value(None)
+
+    def control(self, conn, sender, obj, iface, method, params, invocation):
+        if method == "CloseSessions":
+            self.close_sessions()
+            invocation.return_value(None)
+            return
+        (shortcut_id,) = params.unpack()
+        signal = "Activated" if method == "Activate" else "Deactivated"
+        timestamp = GLib.get_monotonic_time() // 1000
+        for path, session in self.sessions.items():
+            if session["kind"] == "shortcuts" and shortcut_id in session["shortcuts"]:
+                self.connection.emit_signal(session["sender"], DESKTOP_PATH,
+                                            "org.freedesktop.portal.GlobalShortcuts", signal,
+                                            GLib.Variant("(osta{sv})",
+                                                         (path, shortcut_id, timestamp, {})))
+        invocation.return_value(None)
+
+
+def main():
+    record = sys.argv[1]
+    behaviour_path = sys.argv[2] if len(sys.argv) > 2 else None
+    loop = GLib.MainLoop()
+    connection = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    portal = Portal(connection, record, behaviour_path)
+    without = portal.behaviour().get("without", [])
+
+    def get_property(conn, sender, obj, iface, prop):
+        if prop == "AvailableDeviceTypes":
+            return GLib.Variant("u", 7)
+        return GLib.Variant("u", VERSIONS[iface])
+
+    node = Gio.DBusNodeInfo.new_for_xml(INTERFACES_XML)
+    for info in node.interfaces:
+        if info.name.rsplit(".", 1)[-1] in without:
+            continue
+        connection.register_object(DESKTOP_PATH, info, portal.handle, get_property, None)
+    control = Gio.DBusNodeInfo.new_for_xml(CONTROL_XML).interfaces[0]
+    connection.register_object("/org/vozmo/test", control, portal.control, None, None)
+
+    def acquired(conn, name):
+        print("ready", flush=True)
+
+    Gio.bus_own_name_on_connection(connection, BUS_NAME, Gio.BusNameOwnerFlags.NONE, acquired,
+                                   lambda conn, name: loop.quit())
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, 15, loop.quit)
+    loop.run()
+
+
+if __name__ == "__main__":
+    main()
