@@ -46,7 +46,7 @@ protected:
         // whisper-server is found and its model exists, but no server is started here.
         ::setenv("PATH", (test::standinBinDir().string() + ":" + savedPath_).c_str(), 1);
         ensureSupport();
-        test::writeFile(config().whisperModelURL, "");
+        test::writeFile(config().whisperModelPath, "");
         Prefs::setBool("setupShown", true);
 
         AppEnvironment env;
@@ -196,7 +196,7 @@ TEST_F(ControllerTest, RefusalsBeforeRecording) {
               std::string::npos);
 
     // No speech model: the setup window instead of a recording.
-    std::filesystem::remove(config().whisperModelURL);
+    std::filesystem::remove(config().whisperModelPath);
     EXPECT_FALSE(setupShown());
     app->keyDown();
     EXPECT_EQ(app->state(), State::idle);
