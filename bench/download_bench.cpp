@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     vozmo::initConfig({"download_bench"});
 
     vozmo::Downloader downloader(
-        std::vector<vozmo::ModelSpec>{{"Whisper", url, vozmo::config().whisperModelURL, bytes}});
+        std::vector<vozmo::ModelSpec>{{"Whisper", url, vozmo::config().whisperModelPath, bytes}});
     bool ok = false;
     downloader.onFinish = [&](bool success) {
         ok = success;

@@ -297,7 +297,7 @@ void StatusMenu::perform(const MenuItem& item) {
         }
         break;
     case MenuAction::openDictionary:
-        open(config().dictionaryURL, Opener::Kind::textFile, QStringLiteral("el diccionario"));
+        open(config().dictionaryPath, Opener::Kind::textFile, QStringLiteral("el diccionario"));
         break;
     case MenuAction::openAccessibility:
         showHelp(HelpSection::permissions);

@@ -72,9 +72,9 @@ void initConfig(const std::vector<std::string>& args) {
     c.support = dataHome() / "Vozmo";
     c.modelsDir = c.support / "models";
     c.logsDir = c.support / "logs";
-    c.dictionaryURL = c.support / "diccionario.txt";
-    c.whisperModelURL = c.modelsDir / "whisper.bin";
-    c.llmModelURL = c.modelsDir / "llm.gguf";
+    c.dictionaryPath = c.support / "diccionario.txt";
+    c.whisperModelPath = c.modelsDir / "whisper.bin";
+    c.llmModelPath = c.modelsDir / "llm.gguf";
     c.prefsFile = configHome() / "Vozmo" / "prefs.json";
     c.autostartFile = configHome() / "autostart" / "vozmo.desktop";
     const auto runtime = envPath("XDG_RUNTIME_DIR");
@@ -100,11 +100,11 @@ void initConfig(const std::vector<std::string>& args) {
     c.modelSpecs = {
         {"Whisper",
          "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q8_0.bin",
-         c.whisperModelURL, 800000000},
+         c.whisperModelPath, 800000000},
         {"IA de pulido",
          "https://huggingface.co/unsloth/Qwen3-4B-Instruct-2507-GGUF/resolve/main/"
          "Qwen3-4B-Instruct-2507-Q4_K_M.gguf",
-         c.llmModelURL, 2000000000},
+         c.llmModelPath, 2000000000},
     };
     mutableConfig() = std::move(c);
 }
@@ -121,7 +121,7 @@ void ensureSupport() {
     }
     std::error_code ec;
     // symlink_status so that even a dangling link the user placed there is left alone.
-    if (std::filesystem::exists(std::filesystem::symlink_status(c.dictionaryURL, ec))) {
+    if (std::filesystem::exists(std::filesystem::symlink_status(c.dictionaryPath, ec))) {
         return;
     }
     if (ec && ec != std::errc::no_such_file_or_directory) {
@@ -139,7 +139,7 @@ void ensureSupport() {
     ::fchmod(fd, 0644);
     ::close(fd);
     // link() fails when the name appeared meanwhile, so a concurrent user file is never replaced.
-    if (!ok || ::link(tmpl.c_str(), c.dictionaryURL.c_str()) != 0) {
+    if (!ok || ::link(tmpl.c_str(), c.dictionaryPath.c_str()) != 0) {
         ::unlink(tmpl.c_str());
         return;
     }

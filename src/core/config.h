@@ -24,9 +24,9 @@ struct Config {
     std::filesystem::path support;
     std::filesystem::path modelsDir;
     std::filesystem::path logsDir;
-    std::filesystem::path dictionaryURL;
-    std::filesystem::path whisperModelURL;
-    std::filesystem::path llmModelURL;
+    std::filesystem::path dictionaryPath;
+    std::filesystem::path whisperModelPath;
+    std::filesystem::path llmModelPath;
     std::filesystem::path prefsFile;
     std::filesystem::path autostartFile;
     // Per-user state of the running session: which server processes this user's runs started.

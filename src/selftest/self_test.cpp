@@ -88,7 +88,7 @@ std::string whisperMissingDetail() {
         binarySearchFolders(config().executableDir, path ? path : "", home ? home : "");
     const bool program = findBinaryIn("whisper-server", folders).has_value();
     std::error_code error;
-    const bool model = std::filesystem::is_regular_file(config().whisperModelURL, error);
+    const bool model = std::filesystem::is_regular_file(config().whisperModelPath, error);
     // Each folder once, in search order: PATH often names one twice.
     std::string searched;
     std::vector<std::string> listed;
@@ -99,7 +99,7 @@ std::string whisperMissingDetail() {
             listed.push_back(std::move(name));
         }
     }
-    const std::string modelPath = forHumans(config().whisperModelURL);
+    const std::string modelPath = forHumans(config().whisperModelPath);
     if (!program && !model) {
         return "Faltan whisper-server (buscado en: " + searched + ") y el modelo de Whisper (" +
                modelPath + ")";

@@ -39,11 +39,11 @@ constexpr auto kProbePause = std::chrono::milliseconds(300);
 constexpr auto kSweepGrace = std::chrono::seconds(3);
 
 std::vector<std::string> whisperArguments() {
-    return whisperServerArguments(config().whisperModelURL, WHISPER_PORT, physicalCores());
+    return whisperServerArguments(config().whisperModelPath, WHISPER_PORT, physicalCores());
 }
 
 std::vector<std::string> llmArguments() {
-    return llamaServerArguments(config().llmModelURL, LLM_PORT, physicalCores());
+    return llamaServerArguments(config().llmModelPath, LLM_PORT, physicalCores());
 }
 
 // The warm-up evaluates the whole prompt prefix from a cold cache: on a slow processor that
@@ -68,7 +68,7 @@ struct LaunchSpec {
 
 std::optional<LaunchSpec> whisperSpec() {
     auto whisper = findBinary("whisper-server");
-    if (!whisper || !fileExists(config().whisperModelURL)) {
+    if (!whisper || !fileExists(config().whisperModelPath)) {
         return std::nullopt;
     }
     return LaunchSpec{"whisper",          whisper->string(),
@@ -78,7 +78,7 @@ std::optional<LaunchSpec> whisperSpec() {
 
 std::optional<LaunchSpec> llmSpec() {
     auto llama = findBinary("llama-server");
-    if (!llama || !fileExists(config().llmModelURL)) {
+    if (!llama || !fileExists(config().llmModelPath)) {
         return std::nullopt;
     }
     // The speech server comes first: the user waits for it, while polishing is optional.
@@ -292,8 +292,8 @@ void Servers::Core::launch(const LaunchSpec& spec) {
             if (process) {
                 procs[spec.name] = process;
                 launchedModels[spec.name] =
-                    fileStamp(spec.name == "whisper" ? config().whisperModelURL
-                                                     : config().llmModelURL)
+                    fileStamp(spec.name == "whisper" ? config().whisperModelPath
+                                                     : config().llmModelPath)
                         .value_or(FileStamp{});
                 if (auto identity = processIdentity(process->pid())) {
                     writeRecord(spec.name, *identity);
@@ -634,7 +634,7 @@ void Servers::reloadChangedModels() {
         }
         for (const std::string name : {"whisper", "llm"}) {
             const auto stamp =
-                fileStamp(name == "whisper" ? config().whisperModelURL : config().llmModelURL);
+                fileStamp(name == "whisper" ? config().whisperModelPath : config().llmModelPath);
             const auto running = core_->procs.find(name);
             if (running != core_->procs.end() && stamp && running->second->isRunning() &&
                 *stamp != core_->launchedModels[name] && core_->reloading.count(name) == 0) {

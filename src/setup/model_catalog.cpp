@@ -39,8 +39,8 @@ std::vector<ModelOption> modelOptions() {
     auto configured = [&c](std::size_t index, const std::filesystem::path& dest) {
         return index < c.modelSpecs.size() ? c.modelSpecs[index] : ModelSpec{"", "", dest, 0};
     };
-    const ModelSpec accurateSpeech = configured(0, c.whisperModelURL);
-    const ModelSpec accuratePolish = configured(1, c.llmModelURL);
+    const ModelSpec accurateSpeech = configured(0, c.whisperModelPath);
+    const ModelSpec accuratePolish = configured(1, c.llmModelPath);
     return {
         {ModelRole::speech,
          ModelTier::fast,
@@ -49,7 +49,7 @@ std::vector<ModelOption> modelOptions() {
          "Rápido: unos 1–2 s por dictado corto sin GPU.",
          {accurateSpeech.name,
           "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-small-q8_0.bin",
-          c.whisperModelURL, 200000000}},
+          c.whisperModelPath, 200000000}},
         {ModelRole::speech, ModelTier::accurate, "Preciso · Whisper large-v3-turbo", "870 MB",
          "Lento sin GPU (unos 7 s por dictado corto); rápido con GPU.", accurateSpeech},
         {ModelRole::polish,
@@ -59,7 +59,7 @@ std::vector<ModelOption> modelOptions() {
          "Rápido: unos 2–3 s por dictado corto sin GPU.",
          {accuratePolish.name,
           "https://huggingface.co/unsloth/Qwen3-1.7B-GGUF/resolve/main/Qwen3-1.7B-Q4_K_M.gguf",
-          c.llmModelURL, 900000000}},
+          c.llmModelPath, 900000000}},
         {ModelRole::polish, ModelTier::accurate, "Preciso · Qwen3 4B", "2,5 GB",
          "Lento sin GPU (5 s o más; se omite si no llega a tiempo).", accuratePolish},
     };

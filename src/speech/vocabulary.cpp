@@ -92,7 +92,7 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
 } // namespace
 
 Vocabulary Vocabulary::load() {
-    return load(config().dictionaryURL);
+    return load(config().dictionaryPath);
 }
 
 Vocabulary Vocabulary::load(const std::filesystem::path& file) {

@@ -32,9 +32,9 @@ TEST(Config, PathsFollowTheXdgFolders) {
     EXPECT_EQ(c.support, home.path() / "data" / "Vozmo");
     EXPECT_EQ(c.modelsDir, c.support / "models");
     EXPECT_EQ(c.logsDir, c.support / "logs");
-    EXPECT_EQ(c.dictionaryURL, c.support / "diccionario.txt");
-    EXPECT_EQ(c.whisperModelURL, c.modelsDir / "whisper.bin");
-    EXPECT_EQ(c.llmModelURL, c.modelsDir / "llm.gguf");
+    EXPECT_EQ(c.dictionaryPath, c.support / "diccionario.txt");
+    EXPECT_EQ(c.whisperModelPath, c.modelsDir / "whisper.bin");
+    EXPECT_EQ(c.llmModelPath, c.modelsDir / "llm.gguf");
     EXPECT_EQ(c.prefsFile, home.path() / "config" / "Vozmo" / "prefs.json");
     EXPECT_EQ(WHISPER_PORT, 8178);
     EXPECT_EQ(LLM_PORT, 8179);
@@ -54,11 +54,11 @@ TEST(Config, ModelSpecsAndChatApps) {
     const auto& specs = config().modelSpecs;
     ASSERT_EQ(specs.size(), 2u);
     EXPECT_EQ(specs[0].name, "Whisper");
-    EXPECT_EQ(specs[0].dest, config().whisperModelURL);
+    EXPECT_EQ(specs[0].dest, config().whisperModelPath);
     EXPECT_EQ(specs[0].minBytes, 800000000);
     EXPECT_TRUE(specs[0].url.ends_with("/ggml-large-v3-turbo-q8_0.bin"));
     EXPECT_EQ(specs[1].name, "IA de pulido");
-    EXPECT_EQ(specs[1].dest, config().llmModelURL);
+    EXPECT_EQ(specs[1].dest, config().llmModelPath);
     EXPECT_EQ(specs[1].minBytes, 2000000000);
     EXPECT_TRUE(specs[1].url.ends_with("/Qwen3-4B-Instruct-2507-Q4_K_M.gguf"));
     for (const char* id : {"net.whatsapp.WhatsApp", "com.tinyspeck.slackmacgap",
@@ -87,7 +87,7 @@ TEST(EnsureSupport, FirstStartMakesTheTreeAndTheTemplate) {
         "# Nombre De Tu Empresa\n"
         "# guasap => WhatsApp\n"
         "WhatsApp";
-    EXPECT_EQ(test::readFile(c.dictionaryURL), expected);
+    EXPECT_EQ(test::readFile(c.dictionaryPath), expected);
     // Nothing but the dictionary is left in the folder (no temporary file).
     int entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(c.support)) {
@@ -99,14 +99,14 @@ TEST(EnsureSupport, FirstStartMakesTheTreeAndTheTemplate) {
 TEST(EnsureSupport, NeverTouchesAnExistingDictionaryOrModels) {
     test::TempHome home;
     const auto& c = config();
-    test::writeFile(c.dictionaryURL, "");
-    test::writeFile(c.whisperModelURL, "model bytes");
+    test::writeFile(c.dictionaryPath, "");
+    test::writeFile(c.whisperModelPath, "model bytes");
     test::writeFile(c.logsDir / "app.log", "old log\n");
     for (int i = 0; i < 3; ++i) {
         ensureSupport();
     }
-    EXPECT_EQ(test::readFile(c.dictionaryURL), "");
-    EXPECT_EQ(test::readFile(c.whisperModelURL), "model bytes");
+    EXPECT_EQ(test::readFile(c.dictionaryPath), "");
+    EXPECT_EQ(test::readFile(c.whisperModelPath), "model bytes");
     EXPECT_EQ(test::readFile(c.logsDir / "app.log"), "old log\n");
 }
 

@@ -179,7 +179,7 @@ TEST_F(DiskFullTest, DownloadLeavesNoModelBehindAndSaysTheDiskIsFull) {
     ASSERT_TRUE(waitFor([&] { return test::portAnswers(port); }));
 
     const ModelSpec spec{"Whisper", "http://127.0.0.1:" + std::to_string(port) + "/whisper.bin",
-                         config().whisperModelURL, 50000000};
+                         config().whisperModelPath, 50000000};
     Downloader downloader({spec});
     std::optional<bool> finished;
     downloader.onFinish = [&](bool ok) { finished = ok; };

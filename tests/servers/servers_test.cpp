@@ -106,10 +106,10 @@ protected:
     }
     void withModels(bool whisper = true, bool llm = true) {
         if (whisper) {
-            test::writeFile(config().whisperModelURL, "");
+            test::writeFile(config().whisperModelPath, "");
         }
         if (llm) {
-            test::writeFile(config().llmModelURL, "");
+            test::writeFile(config().llmModelPath, "");
         }
     }
 
@@ -152,7 +152,7 @@ TEST_F(ServersTest, MissingSpeechModelStillLaunchesTheLanguageModel) {
     auto starts = dir_.records(StandinKind::Llama);
     ASSERT_FALSE(starts.empty());
     std::vector<std::string> argv = starts.front()["argv"];
-    std::vector<std::string> expected = {"-m",     config().llmModelURL.string(),
+    std::vector<std::string> expected = {"-m",     config().llmModelPath.string(),
                                          "--host", "127.0.0.1",
                                          "--port", "8179",
                                          "-t",     std::to_string(physicalCores()),
@@ -210,14 +210,14 @@ TEST_F(ServersTest, AReplacedModelRestartsOnlyItsServer) {
     EXPECT_EQ(dir_.startedPids(StandinKind::Whisper).size(), 1u);
 
     // The language model arrives: its server starts now.
-    test::writeFile(config().llmModelURL, "llm");
+    test::writeFile(config().llmModelPath, "llm");
     servers.reloadChangedModels();
     ASSERT_TRUE(waitUntil([&] { return servers.llmReady(); }));
 
     // Another speech model replaces the file (a new file, renamed over the old one).
     const auto fresh = config().modelsDir / "new.bin";
     test::writeFile(fresh, "small model");
-    std::filesystem::rename(fresh, config().whisperModelURL);
+    std::filesystem::rename(fresh, config().whisperModelPath);
     const pid_t before = dir_.startedPids(StandinKind::Whisper).front();
     servers.reloadChangedModels();
     ASSERT_TRUE(waitUntil([&] { return dir_.startedPids(StandinKind::Whisper).size() == 2u; }));

@@ -33,8 +33,8 @@ protected:
     }
 
     std::vector<ModelSpec> specs(const std::string& first, const std::string& second) {
-        return {{"Whisper", first, config().whisperModelURL, kSize},
-                {"IA de pulido", second, config().llmModelURL, kSize}};
+        return {{"Whisper", first, config().whisperModelPath, kSize},
+                {"IA de pulido", second, config().llmModelPath, kSize}};
     }
 
     void watch(Downloader& downloader) {
@@ -70,8 +70,8 @@ protected:
 };
 
 TEST_F(DownloaderTest, NothingMissingFinishesAtOnceWithoutProgress) {
-    test::writeFile(config().whisperModelURL, std::string(kSize, 'w'));
-    test::writeFile(config().llmModelURL, std::string(kSize + 1, 'l'));
+    test::writeFile(config().whisperModelPath, std::string(kSize, 'w'));
+    test::writeFile(config().llmModelPath, std::string(kSize + 1, 'l'));
     Downloader downloader(specs(server.url("/file/1"), server.url("/file/1")));
     watch(downloader);
     downloader.start(); // answered before start() returns
@@ -82,7 +82,7 @@ TEST_F(DownloaderTest, NothingMissingFinishesAtOnceWithoutProgress) {
 }
 
 TEST_F(DownloaderTest, FetchesOnlyTheMissingFileNumberedOneOfOne) {
-    test::writeFile(config().whisperModelURL, std::string(kSize, 'w'));
+    test::writeFile(config().whisperModelPath, std::string(kSize, 'w'));
     Downloader downloader(
         specs(server.url("/file/3000000"), server.url("/file/" + std::to_string(kSize))));
     watch(downloader);
@@ -97,7 +97,7 @@ TEST_F(DownloaderTest, FetchesOnlyTheMissingFileNumberedOneOfOne) {
     // The last report is the whole body, in truncated decimal megabytes.
     EXPECT_EQ(run.progress.back(),
               std::make_pair(1.0, std::string("IA de pulido (1/1): 3 de 3 MB")));
-    EXPECT_EQ(fileSize(config().llmModelURL), kSize);
+    EXPECT_EQ(fileSize(config().llmModelPath), kSize);
     EXPECT_EQ(server.requests(), "/file/3000000\n");
     EXPECT_EQ(partials(), 0);
 }
@@ -109,8 +109,8 @@ TEST_F(DownloaderTest, BothFilesInOrderNumberedOfTwo) {
     EXPECT_EQ(server.requests(), "/file/3000000\n/file/3500000\n");
     EXPECT_EQ(run.progress.front().second, "Whisper (1/2)…");
     EXPECT_EQ(run.progress.back().second, "IA de pulido (2/2): 3 de 3 MB");
-    EXPECT_EQ(fileSize(config().whisperModelURL), 3000000);
-    EXPECT_EQ(fileSize(config().llmModelURL), 3500000);
+    EXPECT_EQ(fileSize(config().whisperModelPath), 3000000);
+    EXPECT_EQ(fileSize(config().llmModelPath), 3500000);
 }
 
 TEST_F(DownloaderTest, NetworkErrorOnTheFirstStopsTheRun) {
@@ -119,8 +119,8 @@ TEST_F(DownloaderTest, NetworkErrorOnTheFirstStopsTheRun) {
     EXPECT_FALSE(finish(downloader));
     EXPECT_NE(appLog().find("Descarga de Whisper falló: "), std::string::npos) << appLog();
     EXPECT_EQ(server.requests(), ""); // the second file is not tried
-    EXPECT_FALSE(fs::exists(config().whisperModelURL));
-    EXPECT_FALSE(fs::exists(config().llmModelURL));
+    EXPECT_FALSE(fs::exists(config().whisperModelPath));
+    EXPECT_FALSE(fs::exists(config().llmModelPath));
     EXPECT_EQ(partials(), 0);
 }
 
@@ -129,7 +129,7 @@ TEST_F(DownloaderTest, ErrorPageIsStoredFoundTooSmallAndDeleted) {
     watch(downloader);
     EXPECT_FALSE(finish(downloader));
     EXPECT_NE(appLog().find("Descarga de Whisper incompleta"), std::string::npos) << appLog();
-    EXPECT_FALSE(fs::exists(config().whisperModelURL));
+    EXPECT_FALSE(fs::exists(config().whisperModelPath));
     EXPECT_EQ(server.requests(), "/missing\n");
     EXPECT_EQ(partials(), 0);
 }
@@ -139,17 +139,17 @@ TEST_F(DownloaderTest, BodyCutShortLeavesNothingUnderTheModelsName) {
     watch(downloader);
     EXPECT_FALSE(finish(downloader));
     EXPECT_NE(appLog().find("Descarga de Whisper falló: "), std::string::npos) << appLog();
-    EXPECT_FALSE(fs::exists(config().whisperModelURL));
+    EXPECT_FALSE(fs::exists(config().whisperModelPath));
     EXPECT_EQ(partials(), 0);
     EXPECT_EQ(server.requests(), "/cut/3000000\n");
 }
 
 TEST_F(DownloaderTest, NoLengthMeansNoByteProgressButSuccess) {
-    test::writeFile(config().llmModelURL, std::string(kSize, 'l'));
+    test::writeFile(config().llmModelPath, std::string(kSize, 'l'));
     Downloader downloader(specs(server.url("/nolength/3200000"), server.url("/file/1")));
     watch(downloader);
     EXPECT_TRUE(finish(downloader));
-    EXPECT_EQ(fileSize(config().whisperModelURL), 3200000);
+    EXPECT_EQ(fileSize(config().whisperModelPath), 3200000);
     ASSERT_FALSE(run.progress.empty());
     for (const auto& [fraction, text] : run.progress) {
         EXPECT_EQ(text, "Whisper (1/1)…");
@@ -161,8 +161,8 @@ TEST_F(DownloaderTest, RetryAfterAFailureInTheSecondFetchesOnlyIt) {
     Downloader downloader(specs(server.url("/file/3000000"), server.url("/once-404/3000000")));
     watch(downloader);
     EXPECT_FALSE(finish(downloader));
-    EXPECT_EQ(fileSize(config().whisperModelURL), kSize); // kept from the failed run
-    EXPECT_FALSE(fs::exists(config().llmModelURL));
+    EXPECT_EQ(fileSize(config().whisperModelPath), kSize); // kept from the failed run
+    EXPECT_FALSE(fs::exists(config().llmModelPath));
     EXPECT_NE(appLog().find("Descarga de IA de pulido incompleta"), std::string::npos);
 
     run.progress.clear();
@@ -191,7 +191,7 @@ TEST_F(DownloaderTest, DestroyedMidTransferStopsWithoutCallbacksOrLeftovers) {
     } // the destructor cancels and waits for the worker
     test::pumpFor(300ms);
     EXPECT_EQ(calls, 0);
-    EXPECT_FALSE(fs::exists(config().whisperModelURL));
+    EXPECT_FALSE(fs::exists(config().whisperModelPath));
     EXPECT_EQ(partials(), 0);
 }
 

@@ -21,11 +21,11 @@ void makeSized(const std::filesystem::path& file, std::int64_t size) {
 
 TEST(ModelFiles, FileSizeOfMissingFoldersAndFiles) {
     test::TempHome home;
-    EXPECT_EQ(fileSize(config().whisperModelURL), 0);
-    makeSized(config().whisperModelURL, 1234);
-    EXPECT_EQ(fileSize(config().whisperModelURL), 1234);
+    EXPECT_EQ(fileSize(config().whisperModelPath), 0);
+    makeSized(config().whisperModelPath, 1234);
+    EXPECT_EQ(fileSize(config().whisperModelPath), 1234);
     EXPECT_EQ(fileSize(config().modelsDir), 0); // a folder is no model
-    std::filesystem::create_symlink(config().whisperModelURL, config().modelsDir / "link.bin");
+    std::filesystem::create_symlink(config().whisperModelPath, config().modelsDir / "link.bin");
     EXPECT_EQ(fileSize(config().modelsDir / "link.bin"), 1234);
 }
 
@@ -47,10 +47,10 @@ TEST(ModelFiles, PresentOnlyWhenEveryFileReachesItsMinimum) {
     for (const auto& c : cases) {
         test::TempHome home;
         if (c.whisper >= 0) {
-            makeSized(config().whisperModelURL, c.whisper);
+            makeSized(config().whisperModelPath, c.whisper);
         }
         if (c.llm >= 0) {
-            makeSized(config().llmModelURL, c.llm);
+            makeSized(config().llmModelPath, c.llm);
         }
         EXPECT_EQ(modelsPresent(), c.present) << c.what;
     }
@@ -59,7 +59,7 @@ TEST(ModelFiles, PresentOnlyWhenEveryFileReachesItsMinimum) {
 
 TEST(ModelFiles, AnotherModelsFileUnderTheSameNameIsMissing) {
     test::TempHome home;
-    const ModelSpec spec{"Whisper", "https://models.example/small.bin", config().whisperModelURL,
+    const ModelSpec spec{"Whisper", "https://models.example/small.bin", config().whisperModelPath,
                          100};
     const struct {
         const char* what;
@@ -129,10 +129,10 @@ TEST(ModelCatalogue, ChoiceComesFromThePreferenceThenTheFileInPlace) {
         test::TempHome home;
         const auto accurate = speech(ModelTier::accurate);
         makeSized(accurate.dest, accurate.minBytes);
-        makeSized(config().llmModelURL, 1000); // a small file of the user's own
+        makeSized(config().llmModelPath, 1000); // a small file of the user's own
         adoptUnrecordedModels();
         EXPECT_EQ(modelSource(accurate.dest), accurate.url);
-        EXPECT_FALSE(modelSource(config().llmModelURL));
+        EXPECT_FALSE(modelSource(config().llmModelPath));
         EXPECT_EQ(chosenTier(ModelRole::speech, twoCores), ModelTier::accurate);
         EXPECT_TRUE(modelInstalled(accurate));
         // Choosing the fast one makes the file in place a missing one.

@@ -27,8 +27,8 @@ protected:
     // Small model files behind the local server, so a whole run takes a moment.
     std::unique_ptr<Downloader> downloader(const std::string& second = "/file/2000000") {
         return std::make_unique<Downloader>(std::vector<ModelSpec>{
-            {"Whisper", server.url("/file/2000000"), config().whisperModelURL, kSize},
-            {"IA de pulido", server.url(second), config().llmModelURL, kSize}});
+            {"Whisper", server.url("/file/2000000"), config().whisperModelPath, kSize},
+            {"IA de pulido", server.url(second), config().llmModelPath, kSize}});
     }
 
     std::unique_ptr<vozmo::Setup> make(std::unique_ptr<Downloader> d = nullptr) {
@@ -39,8 +39,8 @@ protected:
     }
 
     void writeModels() {
-        test::writeFile(config().whisperModelURL, std::string(kSize, 'w'));
-        test::writeFile(config().llmModelURL, std::string(kSize, 'l'));
+        test::writeFile(config().whisperModelPath, std::string(kSize, 'w'));
+        test::writeFile(config().llmModelPath, std::string(kSize, 'l'));
     }
 
     test::TempHome home;
@@ -222,7 +222,7 @@ TEST_F(SetupTest, DownloadFailingOnTheSecondFileKeepsTheFirst) {
     EXPECT_TRUE(setup->downloadFailed());
     EXPECT_FALSE(setup->modelsOK());
     EXPECT_EQ(ready, 0);
-    EXPECT_TRUE(fs::exists(config().whisperModelURL));
+    EXPECT_TRUE(fs::exists(config().whisperModelPath));
 
     // The retry clears the failure at once.
     setup->download();
@@ -241,9 +241,9 @@ TEST_F(SetupTest, SwitchingAModelFetchesOnlyItsFileAndAnnouncesIt) {
         };
         return std::vector<ModelSpec>{
             {"Whisper", url(ModelRole::speech, "/file/1500000", "/file/2000000"),
-             config().whisperModelURL, 1000000},
+             config().whisperModelPath, 1000000},
             {"IA de pulido", url(ModelRole::polish, "/file/1200000", "/file/2000000"),
-             config().llmModelURL, 1000000}};
+             config().llmModelPath, 1000000}};
     };
     chooseTier(ModelRole::speech, ModelTier::accurate);
     chooseTier(ModelRole::polish, ModelTier::accurate);
@@ -260,12 +260,12 @@ TEST_F(SetupTest, SwitchingAModelFetchesOnlyItsFileAndAnnouncesIt) {
     EXPECT_FALSE(setup->modelsOK());
     EXPECT_TRUE(setup->downloading()); // started by the choice itself
     // Until the new file is whole, the old one serves.
-    EXPECT_EQ(fileSize(config().whisperModelURL), 2000000);
+    EXPECT_EQ(fileSize(config().whisperModelPath), 2000000);
     ASSERT_TRUE(test::waitUntil([&] { return !setup->downloading(); }));
     EXPECT_TRUE(setup->modelsOK());
     EXPECT_EQ(ready, 2);
-    EXPECT_EQ(fileSize(config().whisperModelURL), 1500000);
-    EXPECT_EQ(fileSize(config().llmModelURL), 2000000);
+    EXPECT_EQ(fileSize(config().whisperModelPath), 1500000);
+    EXPECT_EQ(fileSize(config().llmModelPath), 2000000);
     EXPECT_EQ(test::lines(server.requests()),
               (std::vector<std::string>{"/file/2000000", "/file/2000000", "/file/1500000"}));
 
@@ -282,7 +282,7 @@ TEST_F(SetupTest, AChoiceChangedDuringADownloadIsFetchedAfterIt) {
             {"Whisper",
              server.url(chosenTier(ModelRole::speech) == ModelTier::fast ? "/file/1500000"
                                                                          : "/slow/2000000"),
-             config().whisperModelURL, 1000000}};
+             config().whisperModelPath, 1000000}};
     };
     chooseTier(ModelRole::speech, ModelTier::accurate);
     auto setup = make(std::make_unique<Downloader>(choice));
@@ -294,8 +294,8 @@ TEST_F(SetupTest, AChoiceChangedDuringADownloadIsFetchedAfterIt) {
     EXPECT_FALSE(setup->downloading());
     EXPECT_TRUE(setup->modelsOK());
     EXPECT_EQ(ready, 1);
-    EXPECT_EQ(fileSize(config().whisperModelURL), 1500000);
-    EXPECT_EQ(modelSource(config().whisperModelURL), server.url("/file/1500000"));
+    EXPECT_EQ(fileSize(config().whisperModelPath), 1500000);
+    EXPECT_EQ(modelSource(config().whisperModelPath), server.url("/file/1500000"));
 }
 
 TEST_F(SetupTest, FnKeySeenIsRememberedAcrossRuns) {
@@ -347,12 +347,12 @@ TEST_F(SetupTest, ModelsCopiedInByHandCountOnceTheCopyIsComplete) {
     auto setup = make();
     int announced = 0;
     setup->onModelsReady = [&] { ++announced; };
-    test::writeFile(config().whisperModelURL, std::string(kSize, 'w'));
-    test::writeFile(config().llmModelURL, std::string(kSize / 2, 'l')); // still being copied
+    test::writeFile(config().whisperModelPath, std::string(kSize, 'w'));
+    test::writeFile(config().llmModelPath, std::string(kSize / 2, 'l')); // still being copied
     test::pumpFor(3s);
     EXPECT_FALSE(setup->modelsOK());
     EXPECT_EQ(announced, 0);
-    test::writeFile(config().llmModelURL, std::string(kSize, 'l'));
+    test::writeFile(config().llmModelPath, std::string(kSize, 'l'));
     ASSERT_TRUE(test::waitUntil([&] { return setup->modelsOK(); }, 10s));
     EXPECT_EQ(announced, 1);
     EXPECT_TRUE(setup->ready());
@@ -362,7 +362,7 @@ TEST_F(SetupTest, ModelsCopiedInByHandCountOnceTheCopyIsComplete) {
 
 TEST_F(SetupTest, DestroyedWhileWatchingAndDownloading) {
     auto setup = make(std::make_unique<Downloader>(std::vector<ModelSpec>{
-        {"Whisper", server.url("/slow/100000000"), config().whisperModelURL, kSize}}));
+        {"Whisper", server.url("/slow/100000000"), config().whisperModelPath, kSize}}));
     setup->configureFn();
     setup->download();
     auto lateFn = desktop.fnWatcher;
@@ -370,7 +370,7 @@ TEST_F(SetupTest, DestroyedWhileWatchingAndDownloading) {
     EXPECT_EQ(desktop.watchesStopped, 1);
     lateFn(); // must not touch the destroyed Setup
     test::pumpFor(300ms);
-    EXPECT_FALSE(fs::exists(config().whisperModelURL));
+    EXPECT_FALSE(fs::exists(config().whisperModelPath));
 }
 
 } // namespace

@@ -53,8 +53,8 @@ protected:
     void makeSetup(const std::string& first = "/file/2000000",
                    const std::string& second = "/file/2000000") {
         auto downloader = std::make_unique<Downloader>(std::vector<ModelSpec>{
-            {"Whisper", server.url(first), config().whisperModelURL, kSize},
-            {"IA de pulido", server.url(second), config().llmModelURL, kSize}});
+            {"Whisper", server.url(first), config().whisperModelPath, kSize},
+            {"IA de pulido", server.url(second), config().llmModelPath, kSize}});
         setup = std::make_unique<vozmo::Setup>(desktop.environment(), std::move(downloader));
         host = std::make_unique<SetupWindowHost>(*setup);
         host->showSetup();
@@ -63,8 +63,8 @@ protected:
     }
 
     void writeModels() {
-        test::writeFile(config().whisperModelURL, std::string(kSize, 'w'));
-        test::writeFile(config().llmModelURL, std::string(kSize, 'l'));
+        test::writeFile(config().whisperModelPath, std::string(kSize, 'w'));
+        test::writeFile(config().llmModelPath, std::string(kSize, 'l'));
     }
 
     SetupWindow& window() { return *host->window(); }

@@ -407,7 +407,7 @@ private:
 
 TEST(Polish, LoopbackExchangeWithTheLoadedDictionary) {
     test::TempHome home;
-    test::writeFile(config().dictionaryURL, "guasap => WhatsApp\nJira\n");
+    test::writeFile(config().dictionaryPath, "guasap => WhatsApp\nJira\n");
     OneShotServer server(answerWith(choice(
         "stop", {{"role", "assistant"}, {"content", "<dictado>Hola, ¿qué tal?</dictado>"}})));
     ASSERT_NE(server.port(), 0);

@@ -19,7 +19,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 class VocabularyFile : public ::testing::Test {
 protected:
     Vocabulary loadBytes(const std::string& bytes) {
-        test::writeFile(config().dictionaryURL, bytes);
+        test::writeFile(config().dictionaryPath, bytes);
         return Vocabulary::load();
     }
     test::TempHome home;
@@ -96,7 +96,7 @@ TEST_F(VocabularyFile, EveryLineBreakAndBlankReadsTheSame) {
 }
 
 TEST_F(VocabularyFile, UnreadableFilesGiveTheEmptyDictionary) {
-    const auto file = config().dictionaryURL;
+    const auto file = config().dictionaryPath;
     // Missing.
     Vocabulary missing = Vocabulary::load();
     EXPECT_TRUE(missing.words.empty());

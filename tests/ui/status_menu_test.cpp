@@ -440,7 +440,7 @@ TEST_F(StatusMenuActions, OpenActionsAndSetup) {
     action("Editar diccionario…")->trigger();
     action("Ver registros")->trigger();
     ASSERT_EQ(opened.size(), 2u);
-    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(config().dictionaryURL)));
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(config().dictionaryPath)));
     EXPECT_EQ(opened[1], QUrl::fromLocalFile(QString::fromStdString(config().logsDir)));
 
     int quits = 0;
