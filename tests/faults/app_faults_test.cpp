@@ -104,7 +104,9 @@ public:
 private:
     bool pactl(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), {test::programPath("pactl"), "-s", server_});
-        return test::runProgram(arguments, 5s) == 0;
+        test::ChildProcess pactl(arguments, {}, folder_ / "pactl.out");
+        const auto status = pactl.wait(5s);
+        return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
     }
 
     fs::path folder_;
