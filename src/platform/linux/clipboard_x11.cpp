@@ -137,9 +137,11 @@ ClipboardSnapshot X11Clipboard::snapshot() {
     }
     // Our own content is read from memory; another owner is first asked for its formats with
     // a short limit, so one that hangs cannot hold the main thread for QClipboard's 5 s per read.
-    if (!clipboard->ownsClipboard() && (!display_ || !ownerAnswers(kOwnerProbeLimit))) {
+    const bool ours = clipboard->ownsClipboard();
+    if (!ours && (!display_ || !ownerAnswers(kOwnerProbeLimit))) {
         return saved;
     }
+    const Window owner = ours ? None : XGetSelectionOwner(display_.get(), clipboardAtom_);
     const QMimeData* data = clipboard->mimeData(QClipboard::Clipboard);
     if (data == nullptr) {
         return saved;
@@ -151,8 +153,8 @@ ClipboardSnapshot X11Clipboard::snapshot() {
             continue;
         }
         if (Clock::now() > deadline) {
-            log("Portapapeles: su dueño tarda demasiado; no se guarda todo su contenido");
-            break;
+            log("Portapapeles: su dueño tarda demasiado; no se guardará su contenido");
+            return {};
         }
         QByteArray bytes = data->data(format);
         // A format that could not be read comes back empty, and an empty one is not worth keeping.
@@ -160,6 +162,12 @@ ClipboardSnapshot X11Clipboard::snapshot() {
             continue;
         }
         saved.push_back({format.toStdString(), bytes.toStdString()});
+    }
+    // An owner that exited or gave the clipboard away mid-read left us only part of it, and
+    // restoring that part would pass for the whole.
+    if (!ours && XGetSelectionOwner(display_.get(), clipboardAtom_) != owner) {
+        log("Portapapeles: su dueño se cerró mientras se leía; no se guardará su contenido");
+        return {};
     }
     return saved;
 }
