@@ -87,7 +87,11 @@ void Paster::paste(const std::string& text) {
     clipboard_.setText(text);
     pending.mark = clipboard_.changeCount();
     if (!keys_.send(pasteStroke(windows_.frontmost()))) {
-        log("No se pudo enviar la pulsación de pegar");
+        // Restoring now would take away the only copy of the dictation: it stays on the
+        // clipboard for the user to paste by hand.
+        log("No se pudo enviar la pulsación de pegar: el texto queda en el portapapeles");
+        pending_.reset();
+        return;
     }
     pending_ = pending;
     restoreLater(std::move(pending));

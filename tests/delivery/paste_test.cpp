@@ -105,6 +105,17 @@ TEST_F(PasterTest, LeavesTheTextWhenTheClipboardWasEmptyOrChangedMeanwhile) {
     }
 }
 
+// A stroke that could not be sent pasted nothing: the dictation must stay on the clipboard.
+TEST_F(PasterTest, AFailedStrokeLeavesTheDictatedText) {
+    clipboard.content = rich;
+    keys.fails = true;
+    Paster paster(clipboard, keys, windows);
+    paster.paste("hola");
+    pumpFor(kAfterRestore);
+    EXPECT_TRUE(clipboard.restores.empty());
+    EXPECT_EQ(clipboard.content, (ClipboardSnapshot{{"text/plain", "hola"}}));
+}
+
 TEST_F(PasterTest, TwoQuickPastesGiveBackTheUsersContentOnce) {
     clipboard.content = rich;
     Paster paster(clipboard, keys, windows);

@@ -10,9 +10,10 @@ namespace vozmo::test {
 class FakeKeySynth : public KeySynth {
 public:
     std::vector<KeyStroke> sent;
+    bool fails = false; // as when the desktop refuses synthetic keys
     bool send(const KeyStroke& stroke) override {
         sent.push_back(stroke);
-        return true;
+        return !fails;
     }
 };
 
