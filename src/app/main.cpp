@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "config.h"
 #include "graphical_session.h"
+#include "key_command.h"
 #include "log.h"
 #include "main_thread.h"
 #include "quit_signals.h"
@@ -58,6 +59,7 @@ int runApplicationMode(int argc, char** argv) {
     {
         vozmo::AppDelegate delegate(vozmo::linuxEnvironment());
         instance.listen([&delegate] { delegate.showSetup(); });
+        instance.onKey([&delegate](const std::string& a) { vozmo::applyKeyAction(delegate, a); });
         // Every way to quit (the menu, SIGTERM, SIGINT, SIGHUP) ends the loop the same way.
         vozmo::installQuitSignals([] { QCoreApplication::quit(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
@@ -85,6 +87,8 @@ int main(int argc, char** argv) {
     case vozmo::CommandLine::Mode::version:
         std::printf("vozmo %s\n", VOZMO_VERSION);
         return 0;
+    case vozmo::CommandLine::Mode::key:
+        return vozmo::runKeyCommand(command.keyAction);
     case vozmo::CommandLine::Mode::selfTest:
     case vozmo::CommandLine::Mode::application:
         break;
