@@ -43,6 +43,7 @@ int runApplicationMode(int argc, char** argv) {
         std::fputs("No hay pantalla: Vozmo necesita una sesión gráfica (X11 o Wayland)\n", stderr);
         return 1;
     }
+    vozmo::preferXWaylandForWindows();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("Vozmo");
@@ -57,9 +58,16 @@ int runApplicationMode(int argc, char** argv) {
 
     int status = 0;
     {
-        vozmo::AppDelegate delegate(vozmo::linuxEnvironment());
+        vozmo::AppEnvironment environment = vozmo::linuxEnvironment();
+        auto keyArrived = environment.keyCommandArrived;
+        vozmo::AppDelegate delegate(std::move(environment));
         instance.listen([&delegate] { delegate.showSetup(); });
-        instance.onKey([&delegate](const std::string& a) { vozmo::applyKeyAction(delegate, a); });
+        instance.onKey([&delegate, keyArrived](const std::string& action) {
+            if (keyArrived) {
+                keyArrived();
+            }
+            vozmo::applyKeyAction(delegate, action);
+        });
         // Every way to quit (the menu, SIGTERM, SIGINT, SIGHUP) ends the loop the same way.
         vozmo::installQuitSignals([] { QCoreApplication::quit(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
