@@ -1,11 +1,11 @@
 # Debian packages Vozmo needs; sourced by the run and test commands.
 VOZMO_BUILD_PACKAGES="cmake make g++ pkg-config qt6-base-dev libgl-dev libcurl4-openssl-dev
  nlohmann-json3-dev libicu-dev libpulse-dev libsamplerate0-dev libx11-dev libxi-dev libxtst-dev
- libxfixes-dev libatspi2.0-dev libcanberra-dev libxkbcommon-dev"
+ libxfixes-dev libatspi2.0-dev libcanberra-dev libwayland-dev wayland-protocols libxkbcommon-dev"
 VOZMO_RUN_PACKAGES="pulseaudio-utils procps xdg-utils sound-theme-freedesktop"
 VOZMO_TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox xdotool xclip pulseaudio
  espeak-ng dbus dbus-x11 at-spi2-core python3 curl libgtk-3-bin python3-gi gir1.2-gtk-3.0
- clang-format x11-utils iproute2 util-linux"
+ clang-format x11-utils iproute2 util-linux sway wtype wl-clipboard xwayland"
 # Making and checking the Debian package; the tests of scripts/install-servers need git.
 VOZMO_PACKAGE_PACKAGES="dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin man-db git"
 # The fuzz build: clang with its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vozmo {
 
@@ -32,6 +33,12 @@ struct AppEnvironment {
     std::unique_ptr<SoundPlayer> sounds;
     // Desktop notifications; none when empty.
     std::unique_ptr<Notifier> notifier;
+    // Called for every `vozmo --key` command that reaches this instance: proof that a desktop
+    // shortcut delivers the key. May be empty.
+    std::function<void()> keyCommandArrived;
+    // On Wayland, what the user still has to set up for the key and the paste, one Spanish
+    // instruction per line; empty when all works (and on X11).
+    std::function<std::vector<std::string>()> desktopInstructions;
 };
 
 AppEnvironment linuxEnvironment();

@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "config.h"
 #include "graphical_session.h"
+#include "key_command.h"
 #include "log.h"
 #include "main_thread.h"
 #include "quit_signals.h"
@@ -38,6 +39,7 @@ int runApplicationMode(int argc, char** argv) {
         std::fputs("No hay pantalla: Vozmo necesita una sesión gráfica (X11 o Wayland)\n", stderr);
         return 1;
     }
+    vozmo::preferXWaylandForWindows();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("Vozmo");
@@ -52,8 +54,16 @@ int runApplicationMode(int argc, char** argv) {
 
     int status = 0;
     {
-        vozmo::AppDelegate delegate(vozmo::linuxEnvironment());
+        vozmo::AppEnvironment environment = vozmo::linuxEnvironment();
+        auto keyArrived = environment.keyCommandArrived;
+        vozmo::AppDelegate delegate(std::move(environment));
         instance.listen([&delegate] { delegate.showSetup(); });
+        instance.onKey([&delegate, keyArrived](const std::string& action) {
+            if (keyArrived) {
+                keyArrived();
+            }
+            vozmo::applyKeyAction(delegate, action);
+        });
         // Every way to quit (the menu, SIGTERM, SIGINT, SIGHUP) ends the loop the same way.
         vozmo::installQuitSignals([] { QCoreApplication::quit(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
@@ -81,6 +91,8 @@ int main(int argc, char** argv) {
     case vozmo::CommandLine::Mode::version:
         std::printf("vozmo %s\n", VOZMO_VERSION);
         return 0;
+    case vozmo::CommandLine::Mode::key:
+        return vozmo::runKeyCommand(command.keyAction);
     case vozmo::CommandLine::Mode::selfTest:
     case vozmo::CommandLine::Mode::application:
         break;

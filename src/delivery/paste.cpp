@@ -3,8 +3,7 @@
 #include "log.h"
 
 #include "linux/clipboard_x11.h"
-#include "linux/key_synth_x11.h"
-#include "linux/target_window_x11.h"
+#include "linux/wayland_backends.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -117,16 +116,18 @@ namespace {
 class DesktopPaster : public QObject {
     Q_OBJECT
 public:
-    explicit DesktopPaster(QObject* parent)
-        : QObject(parent), paster_(clipboard_, keys_, windows_) {
+    explicit DesktopPaster(QObject* parent, const DesktopBackends& backends)
+        : QObject(parent), keys_(makeKeySynth(backends)), windows_(makeTargetWindow(backends)),
+          paster_(clipboard_, *keys_, *windows_) {
         setObjectName(QStringLiteral("vozmo-desktop-paster"));
     }
     Paster& paster() { return paster_; }
 
 private:
+    // On Wayland too: the compositors bridge XWayland's clipboard to their own.
     X11Clipboard clipboard_;
-    X11KeySynth keys_;
-    X11TargetWindow windows_;
+    std::unique_ptr<KeySynth> keys_;
+    std::unique_ptr<TargetWindow> windows_;
     Paster paster_;
 };
 
@@ -141,7 +142,8 @@ Outcome paste(const std::string& text) {
     auto* desktop = app->findChild<DesktopPaster*>(QStringLiteral("vozmo-desktop-paster"),
                                                    Qt::FindDirectChildrenOnly);
     if (desktop == nullptr) {
-        desktop = new DesktopPaster(app); // owned by the application object
+        // The stroke and the window lookup the session offers, chosen once.
+        desktop = new DesktopPaster(app, chooseDesktopBackends(currentSession(), false));
     }
     return desktop->paster().paste(text);
 }

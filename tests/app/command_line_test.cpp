@@ -12,6 +12,7 @@ TEST(CommandLine, ModesAndUnknownOptions) {
         std::vector<std::string> args;
         Mode mode;
         std::string bad;
+        std::string key = "";
     } cases[] = {
         {{"vozmo"}, Mode::application, ""},
         {{"vozmo", "--selftest"}, Mode::selfTest, ""},
@@ -32,18 +33,32 @@ TEST(CommandLine, ModesAndUnknownOptions) {
         {{"vozmo", "-display", ":3", "-reverse"}, Mode::application, ""},
         // An option that needs a value and has none is not Qt's.
         {{"vozmo", "-platform"}, Mode::usageError, "-platform"},
+        // The desktop-shortcut command: a known action is required, once.
+        {{"vozmo", "--key", "press"}, Mode::key, "", "press"},
+        {{"vozmo", "--key", "release"}, Mode::key, "", "release"},
+        {{"vozmo", "--key=toggle"}, Mode::key, "", "toggle"},
+        {{"vozmo", "--key", "cancel", "-platform", "xcb"}, Mode::key, "", "cancel"},
+        {{"vozmo", "--key"}, Mode::usageError, "--key"},
+        {{"vozmo", "--key", "PRESS"}, Mode::usageError, "PRESS"},
+        {{"vozmo", "--key", "--help"}, Mode::usageError, "--help"},
+        {{"vozmo", "--key="}, Mode::usageError, "--key="},
+        {{"vozmo", "--key", "press", "--key", "release"}, Mode::usageError, "release"},
+        {{"vozmo", "--key", "press", "--selftest"}, Mode::usageError, "--selftest"},
+        {{"vozmo", "--key", "press", "--help"}, Mode::help, ""},
     };
     for (const auto& c : cases) {
         const CommandLine command = parseCommandLine(c.args);
         const std::string label = ::testing::PrintToString(c.args);
         EXPECT_EQ(command.mode, c.mode) << label;
         EXPECT_EQ(command.badOption, c.bad) << label;
+        EXPECT_EQ(command.keyAction, c.key) << label;
     }
 }
 
 TEST(CommandLine, UsageErrorNamesTheOptionAndShowsTheUsageLine) {
     EXPECT_EQ(usageErrorText("--foo"), "vozmo: opción desconocida «--foo»\n"
-                                       "Uso: vozmo [--selftest | --help | --version]\n");
+                                       "Uso: vozmo [--selftest | --help | --version | --key "
+                                       "press|release|toggle|cancel]\n");
     EXPECT_EQ(helpText().rfind(kUsageLine, 0), 0u);
 }
 

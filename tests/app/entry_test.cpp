@@ -51,7 +51,8 @@ TEST(Entry, UnknownOptionsStopWithTheUsageOnStandardError) {
         auto run = runVozmo(args, "env -u DISPLAY -u WAYLAND_DISPLAY", true);
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_NE(run.out.find("opción desconocida"), std::string::npos) << args << run.out;
-        EXPECT_NE(run.out.find("Uso: vozmo [--selftest | --help | --version]"), std::string::npos)
+        EXPECT_NE(run.out.find("Uso: vozmo [--selftest | --help | --version | --key"),
+                  std::string::npos)
             << run.out;
     }
     EXPECT_FALSE(std::filesystem::exists(home.path() / "data" / "Vozmo"));
@@ -67,6 +68,18 @@ TEST(Entry, WithoutADisplayItSaysSoAndExitsOne) {
         EXPECT_EQ(run.out, "No hay pantalla: Vozmo necesita una sesión gráfica (X11 o Wayland)\n")
             << prefix;
     }
+}
+
+TEST(Entry, AKeyCommandWithoutARunningInstanceSaysSoAndExitsOne) {
+    test::TempHome home;
+    const auto runtime = home.path() / "runtime";
+    std::filesystem::create_directories(runtime);
+    ::chmod(runtime.c_str(), 0700);
+    // No display is needed either: the command only talks to the socket.
+    auto run = runVozmo("--key press",
+                        "env -u DISPLAY -u WAYLAND_DISPLAY XDG_RUNTIME_DIR=" + runtime.string());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "vozmo: Vozmo no está en marcha; ábrelo antes de usar --key\n");
 }
 
 // A second launch finds the first through its socket in the runtime folder and asks it to
@@ -98,6 +111,39 @@ TEST(Entry, ASecondLaunchSaysTheFirstOneOpensItsWindow) {
     ASSERT_TRUE(status && WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 0);
     EXPECT_EQ(test::readFile(secondOut), "Vozmo ya está en marcha; abro su ventana\n");
+}
+
+// The desktop-shortcut command reaches the running instance and returns at once, quietly.
+TEST(Entry, AKeyCommandReachesTheRunningInstance) {
+    if (std::getenv("DISPLAY") == nullptr) {
+        GTEST_SKIP() << "runs on the test desktop";
+    }
+    test::TempHome home;
+    const auto runtime = home.path() / "runtime";
+    std::filesystem::create_directories(runtime);
+    ::chmod(runtime.c_str(), 0700);
+    const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.string()},
+                                                    {"PATH", "/nonexistent"}};
+    test::ChildProcess first({VOZMO_EXE}, env, home.path() / "first.out");
+    ASSERT_TRUE(first.started());
+    bool listening = false;
+    for (int i = 0; i < 200 && !listening; ++i) {
+        std::this_thread::sleep_for(50ms);
+        for (const auto& entry : std::filesystem::directory_iterator(runtime)) {
+            listening |= entry.path().filename().string().rfind("vozmo-", 0) == 0;
+        }
+    }
+    ASSERT_TRUE(listening);
+    // Cancel with nothing recording does nothing; an unknown action never reaches the socket.
+    for (const char* action : {"cancel", "toggle", "cancel"}) {
+        const auto out = home.path() / (std::string(action) + ".out");
+        test::ChildProcess key({VOZMO_EXE, "--key", action}, env, out);
+        auto status = key.wait(20s);
+        ASSERT_TRUE(status && WIFEXITED(*status)) << action;
+        EXPECT_EQ(WEXITSTATUS(*status), 0) << action;
+        EXPECT_EQ(test::readFile(out), "") << action;
+    }
+    first.stop();
 }
 
 } // namespace

@@ -58,4 +58,11 @@ bool graphicalSessionReachable() {
     return waylandSocketExists() || xServerAnswers();
 }
 
+void preferXWaylandForWindows() {
+    if (waylandSocketExists() && !environment("DISPLAY").empty() &&
+        environment("QT_QPA_PLATFORM").empty()) {
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
+}
+
 } // namespace vozmo

@@ -7,11 +7,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace vozmo {
 
 namespace {
 
 const QByteArray kShowSetup = "show-setup\n";
+const QByteArray kKeyPrefix = "key ";
+const QByteArray kKeyActions[] = {"press", "release", "toggle", "cancel"};
 
 QString socketName() {
     // QLocalServer puts relative names in the temporary folder; a full path in the user's
@@ -41,6 +46,23 @@ bool SingleInstance::askRunningInstance() {
     return socket.waitForReadyRead(2000) && socket.readAll().startsWith("ok");
 }
 
+bool SingleInstance::sendKey(const std::string& action) {
+    QLocalSocket socket;
+    socket.connectToServer(socketName());
+    if (!socket.waitForConnected(1000)) {
+        return false;
+    }
+    socket.write(kKeyPrefix + QByteArray::fromStdString(action) + "\n");
+    if (!socket.waitForBytesWritten(1000)) {
+        return false;
+    }
+    return socket.waitForReadyRead(2000) && socket.readAll().startsWith("ok");
+}
+
+void SingleInstance::onKey(std::function<void(const std::string& action)> handler) {
+    onKey_ = std::move(handler);
+}
+
 bool SingleInstance::listen(std::function<void()> onShowSetup) {
     onShowSetup_ = std::move(onShowSetup);
     server_ = new QLocalServer(this);
@@ -66,6 +88,19 @@ bool SingleInstance::listen(std::function<void()> onShowSetup) {
                     client->flush();
                     if (onShowSetup_) {
                         onShowSetup_();
+                    }
+                } else if (line.startsWith(kKeyPrefix) && line.endsWith('\n')) {
+                    // Only the known actions: anything the user's account may write here is
+                    // otherwise ignored, and the sender hears no "ok".
+                    const QByteArray action = line.mid(kKeyPrefix.size()).chopped(1);
+                    const bool known = std::find(std::begin(kKeyActions), std::end(kKeyActions),
+                                                 action) != std::end(kKeyActions);
+                    if (known && onKey_) {
+                        // Answer first: the sender exits at once and the key's effect (a
+                        // recording starting) must not wait on it.
+                        client->write("ok\n");
+                        client->flush();
+                        onKey_(action.toStdString());
                     }
                 }
                 client->disconnectFromServer();

@@ -1,0 +1,216 @@
+#!/usr/bin/python3
+"""Dictation on a Wayland desktop, as a sway user meets it. Runs inside tests/wayland/with-sway.
+
+sway binds F9 to `vozmo --key press` / `vozmo --key release`; Vozmo is started by the
+compositor (`swaymsg exec`) with the stand-in servers first on its PATH; a GTK 3 window on
+Wayland has the focus; `wtype` holds F9 while a Spanish sentence plays into the session's
+microphone. The text must land in the Wayland window, the user's clipboard must come back, and
+quitting must leave no server behind.
+"""
+import argparse
+import json
+import os
+import pathlib
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--vozmo", required=True)
+parser.add_argument("--standins", required=True, help="the stand-ins' bin folder")
+parser.add_argument("--window", required=True, help="text_window.py")
+args = parser.parse_args()
+
+RUNTIME = pathlib.Path(os.environ["VOZMO_SWAY_RUNTIME"])
+USER = os.environ["VOZMO_SWAY_USER"]
+EXPECTED = "Esto es una prueba de dictado."
+USER_CLIPBOARD = "contenido del usuario ñ"
+failures = []
+started = []  # processes of ours, stopped by pid at the end
+
+
+def check(ok, what):
+    print(("ok   " if ok else "FAIL ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def as_user(argv):
+    return ["setpriv", f"--reuid={USER}", "--regid=nogroup", "--clear-groups"] + argv
+
+
+def wait_until(predicate, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+def write_owned(path, text):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_text(text, encoding="utf-8")
+
+
+def sparse(path, size):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "wb") as f:
+        f.truncate(size)
+
+
+def port_open(port):
+    with socket.socket() as s:
+        s.settimeout(0.2)
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+def clipboard():
+    out = subprocess.run(as_user(["wl-paste", "-n"]), capture_output=True, timeout=10)
+    return out.stdout.decode("utf-8", "replace") if out.returncode == 0 else None
+
+
+def pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    stat = pathlib.Path(f"/proc/{pid}/stat")
+    return stat.exists() and stat.read_text().split(")")[-1].split()[0] != "Z"
+
+
+def session_processes(word):
+    """Processes whose command line names this session's folder and `word`."""
+    found = []
+    for proc in pathlib.Path("/proc").iterdir():
+        if not proc.name.isdigit():
+            continue
+        try:
+            cmd = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace")
+        except OSError:
+            continue
+        if str(RUNTIME) in cmd and word in cmd:
+            found.append(int(proc.name))
+    return found
+
+
+def describe_tree(node, depth=0):
+    """One line per node of sway's tree: what a failure needs to see."""
+    lines = [" " * depth + f"{node.get('type')} {node.get('name')!r} app_id={node.get('app_id')} "
+             f"pid={node.get('pid')} focused={node.get('focused')}"]
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        lines += describe_tree(child, depth + 1)
+    return lines
+
+
+def swaymsg(*argv):
+    return subprocess.run(["swaymsg", *argv], capture_output=True, text=True, timeout=10)
+
+
+# The account Vozmo runs in: the session's own XDG folders, set up as after a first run.
+config = RUNTIME / "config" / "Vozmo" / "prefs.json"
+write_owned(config, json.dumps({"setupShown": True, "hotkey": "ropt", "language": "es",
+                                "polish": True, "sounds": False}))
+support = RUNTIME / "data" / "Vozmo"
+sparse(support / "models" / "whisper.bin", 800_000_000)
+sparse(support / "models" / "llm.gguf", 2_000_000_000)
+write_owned(support / "diccionario.txt", "")
+standin_dir = RUNTIME / "standin"
+standin_dir.mkdir()
+out_file = RUNTIME / "window.txt"
+starter = RUNTIME / "start-vozmo"
+starter.write_text(
+    "#!/bin/sh\n"
+    f"echo $$ > {RUNTIME}/vozmo.pid\n"
+    f"exec env PATH={args.standins}:/usr/bin:/bin VOZMO_STANDIN_DIR={standin_dir} "
+    f"{args.vozmo} >{RUNTIME}/vozmo.out 2>&1\n")
+starter.chmod(0o755)
+subprocess.run(["chown", "-R", f"{USER}:nogroup", str(RUNTIME)], check=True)
+
+speech_dir = pathlib.Path(tempfile.mkdtemp(prefix="vozmo-sway-speech-"))
+speech = speech_dir / "speech.wav"
+subprocess.run(["espeak-ng", "-v", "es", "-w", str(speech), EXPECTED], check=True)
+speech_dir.chmod(0o755)
+speech.chmod(0o644)
+
+vozmo_pid = None
+try:
+    # Vozmo first, so the text window started after it has the focus.
+    check(swaymsg("exec", str(starter)).returncode == 0, "sway starts Vozmo")
+    pid_file = RUNTIME / "vozmo.pid"
+    check(wait_until(pid_file.exists, 10), "Vozmo runs")
+    vozmo_pid = int(pid_file.read_text().strip() or 0)
+    socket_file = RUNTIME / f"vozmo-{int(subprocess.check_output(['id', '-u', USER]))}.sock"
+    check(wait_until(lambda: socket_file.exists() and port_open(8178), 60),
+          "Vozmo listens and its speech server answers")
+
+    swaymsg("exec", f"NO_AT_BRIDGE=1 GDK_BACKEND=wayland python3 {args.window} {out_file} "
+                    f"2>{RUNTIME}/window.err")
+    check(wait_until(lambda: pathlib.Path(str(out_file) + ".ready").exists(), 30),
+          "the GTK window on Wayland has the focus")
+
+    owner = subprocess.Popen(as_user(["wl-copy", "--foreground", USER_CLIPBOARD]))
+    started.append(owner)
+    check(wait_until(lambda: clipboard() == USER_CLIPBOARD, 10), "the user's clipboard is set")
+    time.sleep(1.0)  # the panel's start-up message and the servers settle
+
+    # Hold F9 while the sentence plays: push-to-talk. One wtype holds it: the compositor
+    # releases the keys of a virtual keyboard when its program ends.
+    holder = subprocess.Popen(["wtype", "-P", "F9", "-s", "3500", "-p", "F9"])
+    started.append(holder)
+    time.sleep(0.4)
+    subprocess.run(["paplay", "--device=vsink", str(speech)], timeout=30)
+    holder.wait(timeout=30)
+
+    def window_text():
+        try:
+            return out_file.read_text(encoding="utf-8")
+        except OSError:
+            return ""
+
+    landed = wait_until(lambda: EXPECTED in window_text(), 60)
+    check(landed, f"the text lands in the Wayland window (it holds {window_text()!r})")
+    came_back = wait_until(lambda: clipboard() == USER_CLIPBOARD, 10)
+    check(came_back, f"the user's clipboard comes back (it holds {clipboard()!r})")
+
+    log_file = support / "logs" / "app.log"
+    log = log_file.read_text(encoding="utf-8") if log_file.exists() else ""
+    check("Escritura: teclado virtual" in log, "the virtual keyboard was chosen for the paste")
+    if failures:
+        print("--- app.log\n" + log, flush=True)
+finally:
+    if vozmo_pid:
+        try:
+            os.kill(vozmo_pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        stopped = wait_until(lambda: not pid_alive(vozmo_pid), 20)
+        check(stopped, "Vozmo quits on SIGTERM")
+        if not stopped:
+            os.kill(vozmo_pid, signal.SIGKILL)
+        left = session_processes("-server")
+        check(not left and not port_open(8178) and not port_open(8179),
+              f"quitting leaves no server ({left})")
+        for pid in left:
+            os.kill(pid, signal.SIGKILL)
+    for proc in started:
+        if proc.poll() is None:
+            proc.terminate()
+        proc.wait(timeout=10)
+    shutil.rmtree(speech_dir, ignore_errors=True)
+    if failures:
+        print(sorted(p.name for p in RUNTIME.iterdir()))
+        for name in ("window.err", "sway.log"):
+            if (RUNTIME / name).exists():
+                print(f"--- {name}\n" + (RUNTIME / name).read_text(errors="replace"), flush=True)
+        print("--- windows\n" + "\n".join(describe_tree(json.loads(swaymsg("-t", "get_tree").stdout))),
+              flush=True)
+        out = RUNTIME / "vozmo.out"
+        if out.exists():
+            print("--- vozmo output\n" + out.read_text(errors="replace"), flush=True)
+
+sys.exit(1 if failures else 0)
