@@ -47,6 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vozmo::fuzz::privateHome();
     const auto& file = vozmo::config().prefsFile;
     const std::string_view bytes = vozmo::fuzz::bytesOf(data, size);
+    // Each input is a first start: the store keeps the last readable values while a file is
+    // broken, so it must see the file gone before the next input replaces it.
+    std::filesystem::remove(file);
+    (void)vozmo::Prefs::polish();
     {
         std::filesystem::create_directories(file.parent_path());
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
