@@ -24,6 +24,10 @@ struct ProcessIdentity {
 // The identity of a running process, or absent when it does not exist (or has ended).
 std::optional<ProcessIdentity> processIdentity(pid_t pid);
 
+// Whether some thread of the process still runs. A multi-threaded server whose main thread has
+// ended shows as a zombie while its other threads still hold its sockets open.
+bool anyThreadRunning(const ProcessIdentity& process);
+
 enum class PortHolder {
     none,  // nothing listens on the port
     ours,  // the listening socket is an open file of the given process

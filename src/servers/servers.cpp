@@ -597,13 +597,19 @@ void Servers::killOrphans() {
         if (alive(record.server)) {
             log("Se cierra un servidor que dejó una ejecución anterior (pid " +
                 std::to_string(record.server.pid) + ")");
+            // Until its last thread has ended it may still hold its port, and the new server
+            // would find the port taken.
+            const auto waitForEnd = [&](auto limit) {
+                const auto until = Clock::now() + limit;
+                while (anyThreadRunning(record.server) && Clock::now() < until) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+            };
             ::kill(record.server.pid, SIGTERM);
-            const auto until = Clock::now() + kSweepGrace;
-            while (alive(record.server) && Clock::now() < until) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            if (alive(record.server)) {
+            waitForEnd(kSweepGrace);
+            if (anyThreadRunning(record.server)) {
                 ::kill(record.server.pid, SIGKILL);
+                waitForEnd(std::chrono::seconds(1));
             }
         }
         std::error_code ec;

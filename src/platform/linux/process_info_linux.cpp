@@ -184,4 +184,57 @@ PortHolder portHolder(int port, pid_t expected) {
     return PortHolder::other;
 }
 
+bool anyThreadRunning(const ProcessIdentity& process) {
+    if (processIdentity(process.pid).has_value()) {
+        return true;
+    }
+    // The leader has ended or is gone. Its starttime tells whether the pid is still the same
+    // process; then its other threads are listed under task/.
+    const std::string dir = "/proc/" + std::to_string(process.pid);
+    DIR* tasks = ::opendir((dir + "/task").c_str());
+    if (tasks == nullptr) {
+        return false;
+    }
+    bool running = false;
+    while (dirent* entry = ::readdir(tasks)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || name == std::to_string(process.pid)) {
+            continue;
+        }
+        std::ifstream in(dir + "/task/" + name + "/stat");
+        std::string stat;
+        std::getline(in, stat);
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        if (rest >> state && state != "Z" && state != "X") {
+            running = true;
+            break;
+        }
+    }
+    ::closedir(tasks);
+    if (!running) {
+        return false;
+    }
+    // Make sure the pid was not reused by a new process meanwhile.
+    std::ifstream in(dir + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return false;
+    }
+    std::istringstream rest(stat.substr(close + 1));
+    std::string field;
+    for (int number = 3; number <= 22 && rest >> field; ++number) {
+        if (number == 22) {
+            return field == std::to_string(process.startTicks);
+        }
+    }
+    return false;
+}
+
 } // namespace vozmo
