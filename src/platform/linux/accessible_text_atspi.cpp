@@ -2,7 +2,7 @@
 
 #include "target_window.h"
 
-#include <atspi/atspi.h>
+#include "atspi_support.h"
 
 #include <unistd.h>
 
@@ -17,38 +17,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kCallLimitMs = 400;
 constexpr std::chrono::milliseconds kSearchLimit{1500};
 constexpr int kMostNodes = 4000;
 
-struct GObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <class T> using GRef = std::unique_ptr<T, GObjectUnref>;
-
-struct GErrorHolder {
-    GError* error = nullptr;
-    ~GErrorHolder() { g_clear_error(&error); }
-    GError** out() {
-        g_clear_error(&error);
-        return &error;
-    }
-    bool failed() const { return error != nullptr; }
-};
-
-// libatspi connects once per process and cannot try again after a failure, so its outcome is
-// kept for the life of the process.
-bool connected() {
-    static const bool ok = [] {
-        int status = atspi_init();
-        if (status == 0 || status == 1) {
-            atspi_set_timeout(kCallLimitMs, -1);
-            return true;
-        }
-        return false;
-    }();
-    return ok;
-}
+using atspi::connected;
+using atspi::GErrorHolder;
+using atspi::GRef;
 
 bool hasText(AtspiAccessible* object) {
     return GRef<AtspiText>(atspi_accessible_get_text_iface(object)) != nullptr;

@@ -1,6 +1,6 @@
 #include "focused_app_atspi.h"
 
-#include <atspi/atspi.h>
+#include "atspi_support.h"
 
 #include <memory>
 
@@ -8,36 +8,9 @@ namespace vozmo {
 
 namespace {
 
-constexpr int kCallLimitMs = 300;
-
-struct GObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T> using GRef = std::unique_ptr<T, GObjectUnref>;
-
-struct GErrorHolder {
-    GError* error = nullptr;
-    ~GErrorHolder() { g_clear_error(&error); }
-    GError** out() {
-        g_clear_error(&error);
-        return &error;
-    }
-    bool failed() const { return error != nullptr; }
-};
-
-// libatspi connects once per process and cannot try again after a failure, so its outcome is
-// kept for the life of the process.
-bool connected() {
-    static const bool ok = [] {
-        const int status = atspi_init();
-        if (status == 0 || status == 1) {
-            atspi_set_timeout(kCallLimitMs, -1);
-            return true;
-        }
-        return false;
-    }();
-    return ok;
-}
+using atspi::connected;
+using atspi::GErrorHolder;
+using atspi::GRef;
 
 bool isActive(AtspiAccessible* window) {
     GRef<AtspiStateSet> states(atspi_accessible_get_state_set(window));
