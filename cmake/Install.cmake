@@ -73,7 +73,16 @@ install(FILES "${out}/${VOZMO_APPSTREAM_ID}.metainfo.xml"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 install(FILES "${out}/vozmo.1.gz" "${out}/vozmo-install-servers.1.gz"
     DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
-install(FILES "${data}/ayuda.html" DESTINATION "${VOZMO_DATA_DIR}")
+# The installed help is the built-in one, with the per-user places in their usual form.
+file(READ "${PROJECT_SOURCE_DIR}/src/ui/help/ayuda.html" help)
+string(REPLACE "{{carpeta_modelos}}" "~/.local/share/Vozmo/models" help "${help}")
+string(REPLACE "{{lista_modelos}}"
+    "<ul>\n<li><b>whisper.bin</b>: el modelo de voz</li>\n<li><b>llm.gguf</b>: el modelo del pulido</li>\n</ul>"
+    help "${help}")
+file(WRITE "${out}/ayuda.html" "${help}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    "${PROJECT_SOURCE_DIR}/src/ui/help/ayuda.html")
+install(FILES "${out}/ayuda.html" DESTINATION "${VOZMO_DATA_DIR}")
 install(PROGRAMS "${PROJECT_SOURCE_DIR}/scripts/install-servers" DESTINATION "${CMAKE_INSTALL_BINDIR}"
     RENAME vozmo-install-servers)
 # The application shows sections of the README from here.
