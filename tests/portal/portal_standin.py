@@ -260,36 +260,40 @@ class Portal:
         entry = {"interface": iface.rsplit(".", 1)[-1], "method": method, "sender": sender}
         refuse = method in self.behaviour().get("refuse", [])
         self.method = method
+        kind = "shortcuts" if iface.endswith("GlobalShortcuts") else "remote"
         reply = DeferredReply()
         try:
-            if iface.endswith("GlobalShortcuts"):
-                self.global_shortcuts(sender, method, args, entry, refuse, reply)
+            if method == "CreateSession":
+                self.create_session_request(kind, sender, args, entry, refuse, reply)
+                return
+            session_path = args[0]
+            session = self.session_of(sender, session_path, kind)
+            entry["session_handle"] = session_path
+            if session is None:
+                reply.return_dbus_error("org.freedesktop.portal.Error.InvalidArgument",
+                                        "Invalid session")
+                return
+            if kind == "shortcuts":
+                self.global_shortcuts(session, sender, method, args, entry, refuse, reply)
             else:
-                self.remote_desktop(sender, method, args, entry, refuse, reply)
+                self.remote_desktop(session, sender, method, args, entry, refuse, reply)
         finally:
             # Recorded before the caller hears back, so a test that has its answer finds the call.
             self.record(entry)
             reply.send(invocation)
 
-    def global_shortcuts(self, sender, method, args, entry, refuse, invocation):
-        if method == "CreateSession":
-            (options,) = args
-            entry["options"] = options
-            handle = self.begin_request(sender, options)
-            session = self.create_session("shortcuts", sender, options)
-            invocation.return_value(GLib.Variant("(o)", (handle,)))
-            if refuse:
-                self.respond(sender, handle, 1, {})
-            else:
-                self.respond(sender, handle, 0, {"session_handle": GLib.Variant("s", session)})
-            return
-        session_path = args[0]
-        session = self.session_of(sender, session_path, "shortcuts")
-        entry["session_handle"] = session_path
-        if session is None:
-            invocation.return_dbus_error("org.freedesktop.portal.Error.InvalidArgument",
-                                         "Invalid session")
-            return
+    def create_session_request(self, kind, sender, args, entry, refuse, invocation):
+        (options,) = args
+        entry["options"] = options
+        handle = self.begin_request(sender, options)
+        session = self.create_session(kind, sender, options)
+        invocation.return_value(GLib.Variant("(o)", (handle,)))
+        if refuse:
+            self.respond(sender, handle, 1, {})
+        else:
+            self.respond(sender, handle, 0, {"session_handle": GLib.Variant("s", session)})
+
+    def global_shortcuts(self, session, sender, method, args, entry, refuse, invocation):
         if method == "BindShortcuts":
             _, shortcuts, parent, options = args
             entry.update(shortcuts=[[i, p] for i, p in shortcuts], parent_window=parent,
@@ -313,25 +317,7 @@ class Portal:
             self.respond(sender, handle, 1 if refuse else 0,
                          {} if refuse else {"shortcuts": GLib.Variant("a(sa{sv})", listed)})
 
-    def remote_desktop(self, sender, method, args, entry, refuse, invocation):
-        if method == "CreateSession":
-            (options,) = args
-            entry["options"] = options
-            handle = self.begin_request(sender, options)
-            session = self.create_session("remote", sender, options)
-            invocation.return_value(GLib.Variant("(o)", (handle,)))
-            if refuse:
-                self.respond(sender, handle, 1, {})
-            else:
-                self.respond(sender, handle, 0, {"session_handle": GLib.Variant("s", session)})
-            return
-        session_path = args[0]
-        session = self.session_of(sender, session_path, "remote")
-        entry["session_handle"] = session_path
-        if session is None:
-            invocation.return_dbus_error("org.freedesktop.portal.Error.InvalidArgument",
-                                         "Invalid session")
-            return
+    def remote_desktop(self, session, sender, method, args, entry, refuse, invocation):
         if method == "SelectDevices":
             _, options = args
             entry["options"] = options
