@@ -34,6 +34,40 @@ Run runVozmo(const std::string& args, const std::string& prefix = "", bool error
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
+// A first instance with its own runtime folder, once its socket is there.
+struct RunningFirst {
+    explicit RunningFirst(const test::TempHome& home)
+        : runtime(privateFolder(home.path() / "runtime")), env{{"XDG_RUNTIME_DIR",
+                                                                runtime.string()},
+                                                               {"PATH", "/nonexistent"}},
+          process({VOZMO_EXE}, env, home.path() / "first.out") {}
+
+    static std::filesystem::path privateFolder(const std::filesystem::path& path) {
+        std::filesystem::create_directories(path);
+        ::chmod(path.c_str(), 0700);
+        return path;
+    }
+
+    bool listening() {
+        if (!process.started()) {
+            return false;
+        }
+        for (int i = 0; i < 200; ++i) {
+            std::this_thread::sleep_for(50ms);
+            for (const auto& entry : std::filesystem::directory_iterator(runtime)) {
+                if (entry.path().filename().string().rfind("vozmo-", 0) == 0) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    std::filesystem::path runtime;
+    std::map<std::string, std::string> env;
+    test::ChildProcess process;
+};
+
 TEST(Entry, HelpAndVersionExitZero) {
     test::TempHome home;
     auto help = runVozmo("--help");
@@ -89,21 +123,10 @@ TEST(Entry, ASecondLaunchSaysTheFirstOneOpensItsWindow) {
         GTEST_SKIP() << "runs on the test desktop";
     }
     test::TempHome home;
-    const auto runtime = home.path() / "runtime";
-    std::filesystem::create_directories(runtime);
-    ::chmod(runtime.c_str(), 0700);
-    const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.string()},
-                                                    {"PATH", "/nonexistent"}};
-    test::ChildProcess first({VOZMO_EXE}, env, home.path() / "first.out");
-    ASSERT_TRUE(first.started());
-    bool listening = false;
-    for (int i = 0; i < 200 && !listening; ++i) {
-        std::this_thread::sleep_for(50ms);
-        for (const auto& entry : std::filesystem::directory_iterator(runtime)) {
-            listening |= entry.path().filename().string().rfind("vozmo-", 0) == 0;
-        }
-    }
-    ASSERT_TRUE(listening);
+    RunningFirst running(home);
+    ASSERT_TRUE(running.listening());
+    const auto& env = running.env;
+    test::ChildProcess& first = running.process;
     const auto secondOut = home.path() / "second.out";
     test::ChildProcess second({VOZMO_EXE}, env, secondOut);
     auto status = second.wait(20s);
@@ -119,21 +142,10 @@ TEST(Entry, AKeyCommandReachesTheRunningInstance) {
         GTEST_SKIP() << "runs on the test desktop";
     }
     test::TempHome home;
-    const auto runtime = home.path() / "runtime";
-    std::filesystem::create_directories(runtime);
-    ::chmod(runtime.c_str(), 0700);
-    const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.string()},
-                                                    {"PATH", "/nonexistent"}};
-    test::ChildProcess first({VOZMO_EXE}, env, home.path() / "first.out");
-    ASSERT_TRUE(first.started());
-    bool listening = false;
-    for (int i = 0; i < 200 && !listening; ++i) {
-        std::this_thread::sleep_for(50ms);
-        for (const auto& entry : std::filesystem::directory_iterator(runtime)) {
-            listening |= entry.path().filename().string().rfind("vozmo-", 0) == 0;
-        }
-    }
-    ASSERT_TRUE(listening);
+    RunningFirst running(home);
+    ASSERT_TRUE(running.listening());
+    const auto& env = running.env;
+    test::ChildProcess& first = running.process;
     // Cancel with nothing recording does nothing; an unknown action never reaches the socket.
     for (const char* action : {"cancel", "toggle", "cancel"}) {
         const auto out = home.path() / (std::string(action) + ".out");

@@ -17,20 +17,9 @@ struct Case {
     std::string_view reason = {}; // empty: the answer is faithful and must be kept
 };
 
-// Faithful polishes: the system prompt's own examples, the self-test's samples and transcript,
+// Faithful polishes besides the prompt's own examples: the self-test's samples and transcript,
 // and the rules of the prompt one by one.
 const std::vector<Case> kFaithful = {
-    // The prompt's six examples.
-    {"eh bueno pues quedamos el martes a las cinco no perdón el miércoles a las cinco",
-     "Quedamos el miércoles a las cinco."},
-    {"oye puedes mandarme el presupuesto antes del viernes",
-     "Oye, ¿puedes mandarme el presupuesto antes del viernes?"},
-    {"escríbele a Elena que no llego a la reunión y que lo vemos mañana",
-     "Escríbele a Elena que no llego a la reunión y que lo vemos mañana."},
-    {"primero revisar el contrato segundo llamar al cliente y tercero enviar la factura",
-     "1. Revisar el contrato.\n2. Llamar al cliente.\n3. Enviar la factura."},
-    {"o sea el precio es de 1500 euros más IVA vale", "El precio es de 1500 euros más IVA, ¿vale?"},
-    {"qué opinas de esto", "¿Qué opinas de esto?"},
     // The self-test's samples and its spoken sentence.
     {"eh bueno pues el envío lo hacemos el lunes no perdón el martes por la mañana",
      "El envío lo hacemos el martes por la mañana."},
@@ -266,15 +255,26 @@ const std::vector<Case> kBad = {
     {"mañana no puedo ir a la cena perdón a la comida", "Mañana a la comida.", "negacion"},
 };
 
+// The prompt's examples first: a guard that refused them would refuse the model doing as told.
+std::vector<Case> faithfulCases() {
+    std::vector<Case> cases;
+    for (const auto& [raw, answer] : Polisher::examples()) {
+        cases.push_back({raw, answer});
+    }
+    cases.insert(cases.end(), kFaithful.begin(), kFaithful.end());
+    return cases;
+}
+
 TEST(PolishGuard, KeepsFaithfulPolishes) {
     std::size_t kept = 0;
-    for (const auto& c : kFaithful) {
+    const auto cases = faithfulCases();
+    for (const auto& c : cases) {
         Polisher::Verdict v = Polisher::judge(c.raw, c.answer);
         kept += v.accepted;
         EXPECT_TRUE(v.accepted) << c.raw << " -> " << c.answer << " (" << v.reason << ")";
         EXPECT_EQ(v.reason, "") << c.raw;
     }
-    std::cout << "faithful polishes kept: " << kept << " of " << kFaithful.size() << "\n";
+    std::cout << "faithful polishes kept: " << kept << " of " << cases.size() << "\n";
 }
 
 TEST(PolishGuard, RefusesBadAnswersForTheirReason) {
