@@ -62,4 +62,8 @@ private:
 // QGuiApplication. Main thread only.
 Outcome paste(const std::string& text);
 
+// Leaves `text` on the clipboard that paste() writes to, for the user to paste by hand: on a
+// wlroots compositor its own, which reaches Wayland windows whatever window has the focus.
+void copyToClipboard(const std::string& text);
+
 } // namespace vozmo
