@@ -188,8 +188,8 @@ std::vector<std::string> waylandInstructions(const DesktopBackends& backends) {
                             "personalizados, añade uno con la orden «vozmo --key toggle» (pulsa "
                             "una vez para empezar y otra para terminar).");
         } else if (session.desktop == "kde") {
-            lines.push_back("En Preferencias del sistema › Teclado › Accesos rápidos, añade una "
-                            "orden nueva «vozmo --key toggle» y asígnale una tecla.");
+            lines.push_back("En Preferencias del sistema › Atajos › Atajos personalizados, añade "
+                            "una orden nueva «vozmo --key toggle» y asígnale una tecla.");
         } else {
             lines.push_back("Asigna una tecla en los atajos de tu escritorio a la orden «vozmo "
                             "--key toggle», o «vozmo --key press» al pulsar y «vozmo --key "
