@@ -45,6 +45,20 @@ const std::vector<std::string_view>& terminalClasses() {
         "com.mitchellh.ghostty",
         "Cool-retro-term",
         "Eterm",
+        // Native Wayland windows name themselves by app id, most often a reverse domain name.
+        "org.gnome.Terminal",
+        "org.kde.konsole",
+        "org.kde.yakuake",
+        "com.gexperts.Tilix",
+        "xfce4-terminal",
+        "org.xfce.Terminal",
+        "wezterm",
+        "com.raggesilver.BlackBox",
+        "io.elementary.terminal",
+        "org.codeberg.dnkl.foot",
+        "org.contourterminal.Contour",
+        "rio",
+        "ghostty",
     };
     return classes;
 }
