@@ -372,18 +372,22 @@ bool WaylandClipboard::ok() const {
 
 void WaylandClipboard::dispatch() {
     wl_display* display = state_->display;
-    while (wl_display_prepare_read(display) != 0) {
+    // A connection in error keeps its unread events queued, and would never let us read.
+    bool failed = false;
+    while (!failed && wl_display_prepare_read(display) != 0) {
+        failed = wl_display_dispatch_pending(display) < 0;
+    }
+    if (!failed) {
+        wl_display_flush(display);
+        pollfd watch{wl_display_get_fd(display), POLLIN, 0};
+        if (poll(&watch, 1, 0) > 0) {
+            wl_display_read_events(display);
+        } else {
+            wl_display_cancel_read(display);
+        }
         wl_display_dispatch_pending(display);
+        wl_display_flush(display);
     }
-    wl_display_flush(display);
-    pollfd watch{wl_display_get_fd(display), POLLIN, 0};
-    if (poll(&watch, 1, 0) > 0) {
-        wl_display_read_events(display);
-    } else {
-        wl_display_cancel_read(display);
-    }
-    wl_display_dispatch_pending(display);
-    wl_display_flush(display);
     if (state_->broken() && state_->notifier) {
         log("Portapapeles Wayland: se perdió la conexión con el compositor");
         state_->notifier->setEnabled(false);
