@@ -37,6 +37,9 @@ AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
     if (env_.accessibilityTrusted) {
         setupEnv.keyAccessOk = env_.accessibilityTrusted;
     }
+    if (env_.desktopInstructions) {
+        setupEnv.keyAndPasteInstructions = env_.desktopInstructions;
+    }
     // The setup window waiting for the Fn key: that press starts no dictation.
     setupEnv.watchFnKey = [this](std::function<void()> onFnSeen) {
         controller_->claimNextPress(std::move(onFnSeen));

@@ -8,9 +8,6 @@
 #include "log.h"
 #include "paste.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-
 #include <limits>
 
 namespace vozmo {
@@ -59,9 +56,7 @@ AppEnvironment commonEnvironment() {
     env.ownIdentity = [] { return vozmo::ownIdentity(); };
     env.needsLeadingSpace = [] { return vozmo::needsLeadingSpace(); };
     env.paste = [](const std::string& text) { return vozmo::paste(text); };
-    env.copyText = [](const std::string& text) {
-        QGuiApplication::clipboard()->setText(QString::fromStdString(text));
-    };
+    env.copyText = [](const std::string& text) { copyToClipboard(text); };
     env.makeAudioInput = [] { return vozmo::makeAudioInput(); };
     env.sounds = makeSystemSoundPlayer();
     env.notifier = makeDesktopNotifier();
@@ -89,6 +84,7 @@ AppEnvironment waylandEnvironment() {
             desk->logged = true;
             log("Sesión: " + desk->session.name());
             log(desk->backends.keys.describe("Tecla"));
+            log(desk->backends.clipboard.describe("Portapapeles"));
             log(desk->backends.typing.describe("Escritura"));
             log(desk->backends.target.describe("Ventana destino"));
         }

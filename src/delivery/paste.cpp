@@ -2,7 +2,6 @@
 
 #include "log.h"
 
-#include "linux/clipboard_x11.h"
 #include "linux/wayland_backends.h"
 
 #include <QCoreApplication>
@@ -46,6 +45,20 @@ const std::vector<std::string_view>& terminalClasses() {
         "com.mitchellh.ghostty",
         "Cool-retro-term",
         "Eterm",
+        // Native Wayland windows name themselves by app id, most often a reverse domain name.
+        "org.gnome.Terminal",
+        "org.kde.konsole",
+        "org.kde.yakuake",
+        "com.gexperts.Tilix",
+        "xfce4-terminal",
+        "org.xfce.Terminal",
+        "wezterm",
+        "com.raggesilver.BlackBox",
+        "io.elementary.terminal",
+        "org.codeberg.dnkl.foot",
+        "org.contourterminal.Contour",
+        "rio",
+        "ghostty",
     };
     return classes;
 }
@@ -117,35 +130,49 @@ class DesktopPaster : public QObject {
     Q_OBJECT
 public:
     explicit DesktopPaster(QObject* parent, const DesktopBackends& backends)
-        : QObject(parent), keys_(makeKeySynth(backends)), windows_(makeTargetWindow(backends)),
-          paster_(clipboard_, *keys_, *windows_) {
+        : QObject(parent), clipboard_(makeClipboard(backends)), keys_(makeKeySynth(backends)),
+          windows_(makeTargetWindow(backends)), paster_(*clipboard_, *keys_, *windows_) {
         setObjectName(QStringLiteral("vozmo-desktop-paster"));
     }
     Paster& paster() { return paster_; }
+    Clipboard& clipboard() { return *clipboard_; }
 
 private:
-    // On Wayland too: the compositors bridge XWayland's clipboard to their own.
-    X11Clipboard clipboard_;
+    std::unique_ptr<Clipboard> clipboard_;
     std::unique_ptr<KeySynth> keys_;
     std::unique_ptr<TargetWindow> windows_;
     Paster paster_;
 };
 
-} // namespace
-
-Outcome paste(const std::string& text) {
-    // The clipboard belongs to a GUI application; the headless self-test has none.
+// The clipboard belongs to a GUI application; the headless self-test has none.
+DesktopPaster* desktopPaster() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (app == nullptr) {
-        return Error{Error::Kind::pasteFailed, "sin aplicación gráfica"};
+        return nullptr;
     }
     auto* desktop = app->findChild<DesktopPaster*>(QStringLiteral("vozmo-desktop-paster"),
                                                    Qt::FindDirectChildrenOnly);
     if (desktop == nullptr) {
-        // The stroke and the window lookup the session offers, chosen once.
+        // The clipboard, the stroke and the window lookup the session offers, chosen once.
         desktop = new DesktopPaster(app, chooseDesktopBackends(currentSession(), false));
     }
+    return desktop;
+}
+
+} // namespace
+
+Outcome paste(const std::string& text) {
+    DesktopPaster* desktop = desktopPaster();
+    if (desktop == nullptr) {
+        return Error{Error::Kind::pasteFailed, "sin aplicación gráfica"};
+    }
     return desktop->paster().paste(text);
+}
+
+void copyToClipboard(const std::string& text) {
+    if (DesktopPaster* desktop = desktopPaster()) {
+        desktop->clipboard().setText(text);
+    }
 }
 
 } // namespace vozmo

@@ -19,11 +19,13 @@ namespace vozmo {
 // How long the dictated text stays on the clipboard before the user's content comes back.
 inline constexpr std::chrono::milliseconds kRestoreDelay{800};
 
-// WM_CLASS class names of terminal emulators, which paste with Control+Shift+V.
+// WM_CLASS class names and Wayland app ids of terminal emulators, which paste with
+// Control+Shift+V.
 const std::vector<std::string_view>& terminalClasses();
 
-// Whether `appId` (a WM_CLASS class name) belongs to a terminal emulator; case does not matter,
-// since the same terminal spells its class differently from one version to the next.
+// Whether `appId` (a WM_CLASS class name or a Wayland app id) belongs to a terminal emulator; case
+// does not matter, since the same terminal spells its class differently from one version to the
+// next.
 bool isTerminal(std::string_view appId);
 
 // The stroke that pastes into `target`: Control+V, or Control+Shift+V for a terminal.
@@ -61,5 +63,9 @@ private:
 // state between calls lives in an object owned by the application object; needs a
 // QGuiApplication. Main thread only.
 Outcome paste(const std::string& text);
+
+// Leaves `text` on the clipboard that paste() writes to, for the user to paste by hand: on a
+// wlroots compositor its own, which reaches Wayland windows whatever window has the focus.
+void copyToClipboard(const std::string& text);
 
 } // namespace vozmo

@@ -121,6 +121,11 @@ void Setup::readKeyAccess() {
         missing = env_.missingKeyAccess();
     }
     assign(missingKeyAccess_, missing);
+    std::vector<std::string> instructions;
+    if (!axOK_ && env_.keyAndPasteInstructions) {
+        instructions = env_.keyAndPasteInstructions();
+    }
+    assign(keyAndPasteInstructions_, instructions);
 }
 
 void Setup::readSoundServer() {

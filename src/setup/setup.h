@@ -41,6 +41,12 @@ public:
     // What the X server lacks for the key access ("X11", "XTEST", "XInput2"); empty when fine
     // or when the desktop cannot tell.
     const std::vector<std::string>& missingKeyAccess() const { return missingKeyAccess_; }
+    // On Wayland the key access is a key backend and a typing backend that work; while they do
+    // not, what the user does about it on this desktop.
+    bool keyAndPasteRow() const { return static_cast<bool>(env_.keyAndPasteInstructions); }
+    const std::vector<std::string>& keyAndPasteInstructions() const {
+        return keyAndPasteInstructions_;
+    }
     // No sound server answers at all (so there is no microphone to choose either).
     bool soundServerMissing() const { return soundServerMissing_; }
     bool fnOK() const { return fnOK_; }
@@ -126,6 +132,7 @@ private:
     bool micOK_ = false;
     bool axOK_ = false;
     std::vector<std::string> missingKeyAccess_;
+    std::vector<std::string> keyAndPasteInstructions_;
     bool soundServerMissing_ = false;
     bool fnOK_ = false;
     bool whisperServerFound_ = false;

@@ -20,6 +20,10 @@ struct SetupEnvironment {
     // What of it is missing: "X11" without an X server, else "XTEST" and/or "XInput2". When
     // empty, a missing key access is told without naming the part.
     std::function<std::vector<std::string>()> missingKeyAccess;
+    // On Wayland, where the row is about the key and the paste: what the user does on this
+    // desktop so that both work, one instruction per line. Left empty on X11, where the row is
+    // about the X server's extensions.
+    std::function<std::vector<std::string>()> keyAndPasteInstructions;
     // Whether a sound server answers at all; left empty, one is assumed.
     std::function<bool()> soundServerRunning;
     // Starts the desktop's sound settings; false when none is installed.

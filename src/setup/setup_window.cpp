@@ -119,6 +119,13 @@ public:
 
     void setTitle(const QString& title) { title_->setText(title); }
 
+    // Room for `lines` lines of detail, selectable, for a row whose detail is instructions the
+    // user copies (a compositor's configuration lines).
+    void holdInstructions(int lines) {
+        detail_->setFixedHeight(QFontMetrics(detail_->font()).lineSpacing() * lines + 2);
+        detail_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+
     void setState(bool done, const QString& detail) {
         check_->setVisible(done);
         detail_->setText(detail);
@@ -236,6 +243,9 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     connect(micHelp_, &QPushButton::clicked, this, [this] { setup_.openMicrophoneHelp(); });
 
     access_ = new StepRow(SetupGlyph::RaisedHand, kOrange, "Accesibilidad", "accessRow", this);
+    if (setup_.keyAndPasteRow()) {
+        access_->holdInstructions(6);
+    }
     accessButton_ = largeButton("Ver ayuda", "accessButton", access_);
     access_->addAccessory(accessButton_);
     connect(accessButton_, &QPushButton::clicked, this, [this] { setup_.openAccessibility(); });
@@ -419,6 +429,21 @@ void SetupWindow::updateMicRow() {
 
 void SetupWindow::updateAccessRow() {
     const bool done = setup_.axOK();
+    if (setup_.keyAndPasteRow()) {
+        access_->setTitle("Tecla y pegado");
+        QStringList lines;
+        for (const std::string& line : setup_.keyAndPasteInstructions()) {
+            lines << QString::fromStdString(line);
+        }
+        if (done) {
+            lines = QStringList{"Tu escritorio envía la tecla a Vozmo y le deja pegar el texto."};
+        } else if (lines.isEmpty()) {
+            lines << "Tu escritorio no deja detectar la tecla ni pegar el texto.";
+        }
+        access_->setState(done, lines.join('\n'));
+        accessButton_->setVisible(!done);
+        return;
+    }
     QString detail = "Para detectar la tecla y pegar el texto donde escribes.";
     if (!done) {
         const auto& missing = setup_.missingKeyAccess();

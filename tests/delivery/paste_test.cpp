@@ -41,6 +41,34 @@ TEST(TerminalClasses, RecognisesTerminalsByClassName) {
     }
 }
 
+// Native Wayland terminals, as sway's or Hyprland's IPC names them.
+TEST(TerminalClasses, RecognisesWaylandTerminalsByAppId) {
+    struct Case {
+        const char* appId;
+        bool terminal;
+    };
+    const Case cases[] = {
+        {"foot", true},
+        {"footclient", true},
+        {"kitty", true},
+        {"Alacritty", true},
+        {"org.gnome.Console", true},
+        {"kgx", true},
+        {"org.gnome.Terminal", true},
+        {"org.kde.konsole", true},
+        {"org.wezfurlong.wezterm", true},
+        {"com.mitchellh.ghostty", true},
+        {"org.gnome.Ptyxis", true},
+        {"org.gnome.TextEditor", false},
+        {"org.kde.kate", false},
+        {"org.mozilla.firefox", false},
+        {"org.gnome", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isTerminal(c.appId), c.terminal) << c.appId;
+    }
+}
+
 TEST(PasteStroke, ControlVExceptInTerminals) {
     EXPECT_EQ(pasteStroke(std::nullopt), (KeyStroke{"v", true, false}));
     EXPECT_EQ(pasteStroke(TargetApp{42, "Gedit", 7}), (KeyStroke{"v", true, false}));

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@ struct FakeDesktop {
     int micStatus = 3;
     bool keyAccess = true;
     std::vector<std::string> missingKeyAccess; // when keyAccess is false
+    // Set on a Wayland desktop: what the row tells the user to do.
+    std::optional<std::vector<std::string>> keyAndPasteInstructions;
     bool soundServer = true;
     bool soundSettingsInstalled = true;
     std::set<std::string> programs = {"whisper-server", "llama-server"};
@@ -34,6 +37,9 @@ struct FakeDesktop {
         env.micStatus = [this] { return micStatus; };
         env.keyAccessOk = [this] { return keyAccess; };
         env.missingKeyAccess = [this] { return missingKeyAccess; };
+        if (keyAndPasteInstructions) {
+            env.keyAndPasteInstructions = [this] { return *keyAndPasteInstructions; };
+        }
         env.soundServerRunning = [this] { return soundServer; };
         env.openSoundSettings = [this] {
             soundSettingsOpened += soundSettingsInstalled ? 1 : 0;

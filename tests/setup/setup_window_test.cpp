@@ -5,6 +5,7 @@
 #include "desktop_setup.h"
 
 #include "fake_setup_environment.h"
+#include "linux/wayland_backends.h"
 #include "model_server.h"
 #include "prefs.h"
 #include "temp_home.h"
@@ -345,6 +346,60 @@ TEST_F(SetupWindowTest, RowsSayWhichPartOfTheDesktopIsMissing) {
     button("micHelpButton")->click();
     EXPECT_EQ(desktop.microphoneHelpShown, 1);
     EXPECT_EQ(desktop.soundSettingsOpened, 0);
+}
+
+// On Wayland the row is about the key and the paste, and says in this desktop's words what to
+// do, every word of it in sight.
+TEST_F(SetupWindowTest, OnWaylandTheRowTellsWhatToDoOnThisDesktop) {
+    const struct {
+        const char* desktop;
+        bool keys;
+        bool typing;
+        const char* detail;
+    } cases[] = {
+        {"sway", false, true,
+         "Añade estas dos líneas a ~/.config/sway/config y recarga la configuración:\n"
+         "bindsym --no-repeat Alt_R exec vozmo --key press\n"
+         "bindsym --release Alt_R exec vozmo --key release"},
+        {"hyprland", false, true,
+         "Añade estas dos líneas a ~/.config/hypr/hyprland.conf y recarga la configuración:\n"
+         "bind = , Alt_R, exec, vozmo --key press\n"
+         "bindr = , Alt_R, exec, vozmo --key release"},
+        {"gnome", false, true,
+         "En Configuración › Teclado › Ver y personalizar atajos › Atajos personalizados, añade "
+         "uno con la orden «vozmo --key toggle» (pulsa una vez para empezar y otra para "
+         "terminar)."},
+        {"kde", false, true,
+         "En Preferencias del sistema › Atajos › Atajos personalizados, añade una orden nueva "
+         "«vozmo --key toggle» y asígnale una tecla."},
+        {"sway", true, false,
+         "Este escritorio no deja escribir en otras ventanas: el texto quedará copiado y lo "
+         "pegas tú con Ctrl+V."},
+        {"sway", true, true, "Tu escritorio envía la tecla a Vozmo y le deja pegar el texto."},
+    };
+    desktop.keyAndPasteInstructions.emplace();
+    desktop.keyAccess = false;
+    makeSetup();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.desktop) + (c.keys ? " with" : " without") + " the key," +
+                     (c.typing ? " with" : " without") + " typing");
+        DesktopBackends backends;
+        backends.session.type = SessionType::wayland;
+        backends.session.desktop = c.desktop;
+        backends.keys.chosen = c.keys ? kKeysCommand : "";
+        backends.typing.chosen = c.typing ? kTypingVirtualKeyboard : "";
+        *desktop.keyAndPasteInstructions = waylandInstructions(backends);
+        desktop.keyAccess = c.keys && c.typing;
+        setup->refresh();
+        QCoreApplication::processEvents();
+        RowView access = row("accessRow");
+        EXPECT_EQ(access.title, "Tecla y pegado");
+        EXPECT_EQ(access.detail.toStdString(), c.detail);
+        EXPECT_EQ(access.check, desktop.keyAccess);
+        EXPECT_EQ(access.buttons, desktop.keyAccess ? QStringList{} : QStringList{"Ver ayuda"});
+        auto* detail = window().findChild<QFrame*>("accessRow")->findChild<QLabel*>("detail");
+        EXPECT_LE(detail->heightForWidth(detail->width()), detail->height());
+    }
 }
 
 // The window keeps one size and every row its height through every state, and no row's text

@@ -111,6 +111,32 @@ def swaymsg(*argv):
     return subprocess.run(["swaymsg", *argv], capture_output=True, text=True, timeout=10)
 
 
+def reachable(path):
+    """Whether the session's user may read (and, for a program, run) `path`."""
+    mode = "-x" if os.access(path, os.X_OK) and not os.path.isdir(path) else "-r"
+    return subprocess.run(as_user(["test", mode, str(path)])).returncode == 0
+
+
+def for_session(path):
+    """`path`, or a copy the session's user can reach when the build lives in a folder it may
+    not enter (a clone under /root)."""
+    path = pathlib.Path(path)
+    if reachable(path):
+        return path
+    copy = RUNTIME / "app" / path.name
+    copy.parent.mkdir(exist_ok=True)
+    if path.is_dir():
+        shutil.copytree(path, copy)
+    else:
+        shutil.copy2(path, copy)
+    return copy
+
+
+vozmo = for_session(args.vozmo)
+# The stand-ins read their module from the folder above bin/.
+standins = for_session(pathlib.Path(args.standins).parent) / "bin"
+window = for_session(args.window)
+
 # The account Vozmo runs in: the session's own XDG folders, set up as after a first run.
 config = RUNTIME / "config" / "Vozmo" / "prefs.json"
 write_owned(config, json.dumps({"setupShown": True, "hotkey": "ropt", "language": "es",
@@ -126,8 +152,8 @@ starter = RUNTIME / "start-vozmo"
 starter.write_text(
     "#!/bin/sh\n"
     f"echo $$ > {RUNTIME}/vozmo.pid\n"
-    f"exec env PATH={args.standins}:/usr/bin:/bin VOZMO_STANDIN_DIR={standin_dir} "
-    f"{args.vozmo} >{RUNTIME}/vozmo.out 2>&1\n")
+    f"exec env PATH={standins}:/usr/bin:/bin VOZMO_STANDIN_DIR={standin_dir} "
+    f"{vozmo} >{RUNTIME}/vozmo.out 2>&1\n")
 starter.chmod(0o755)
 subprocess.run(["chown", "-R", f"{USER}:nogroup", str(RUNTIME)], check=True)
 
@@ -139,6 +165,10 @@ speech.chmod(0o644)
 
 vozmo_pid = None
 try:
+    # The dictation key as a sway user binds it.
+    for binding in (f"--no-repeat F9 exec {vozmo} --key press",
+                    f"--release F9 exec {vozmo} --key release"):
+        check(swaymsg(f"bindsym {binding}").returncode == 0, f"sway binds {binding}")
     # Vozmo first, so the text window started after it has the focus.
     check(swaymsg("exec", str(starter)).returncode == 0, "sway starts Vozmo")
     pid_file = RUNTIME / "vozmo.pid"
@@ -148,7 +178,7 @@ try:
     check(wait_until(lambda: socket_file.exists() and port_open(8178), 60),
           "Vozmo listens and its speech server answers")
 
-    swaymsg("exec", f"NO_AT_BRIDGE=1 GDK_BACKEND=wayland python3 {args.window} {out_file} "
+    swaymsg("exec", f"NO_AT_BRIDGE=1 GDK_BACKEND=wayland python3 {window} {out_file} "
                     f"2>{RUNTIME}/window.err")
     check(wait_until(lambda: pathlib.Path(str(out_file) + ".ready").exists(), 30),
           "the GTK window on Wayland has the focus")

@@ -2,10 +2,6 @@
 
 #include "log.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
-
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -59,8 +55,6 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
 void onGlobalRemove(void*, wl_registry*, uint32_t) {}
 
 const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemove};
-
-constexpr std::chrono::milliseconds kClipboardBridgeDelay{100};
 
 std::uint32_t nowMs() {
     timespec ts{};
@@ -227,16 +221,8 @@ bool WaylandKeySynth::send(const KeyStroke& stroke) {
         mods |= c.modMask(XKB_MOD_NAME_SHIFT);
         chord.push_back(KEY_LEFTSHIFT);
     }
-    // The text was put on XWayland's clipboard a moment ago; the compositor hands it on to
-    // Wayland windows only after asking us (our X11 clipboard, served by Qt's event loop) for
-    // its formats. A stroke sent at once pastes the clipboard's previous content (seen with
-    // sway and GTK 3), so the loop runs for a bounded moment first.
-    if (QCoreApplication::instance() != nullptr) {
-        QEventLoop bridge;
-        QTimer::singleShot(kClipboardBridgeDelay, &bridge, &QEventLoop::quit);
-        bridge.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    wl_display_roundtrip(c.display);
+    // The text is already the seat's selection: the clipboard's writer waited for the
+    // compositor's answer, so the focused window hears of it before these keys.
     zwp_virtual_keyboard_v1* kb = c.keyboard;
     for (std::uint32_t code : chord) {
         zwp_virtual_keyboard_v1_key(kb, nowMs(), code, WL_KEYBOARD_KEY_STATE_PRESSED);

@@ -1,6 +1,7 @@
 #include "wayland_backends.h"
 
 #include "key_events.h"
+#include "linux/clipboard_x11.h"
 #include "linux/focused_app_atspi.h"
 #include "linux/hyprland_target_window.h"
 #include "linux/key_synth_x11.h"
@@ -9,6 +10,7 @@
 #include "linux/target_window_sway.h"
 #include "linux/target_window_x11.h"
 #include "linux/virtual_keyboard_wayland.h"
+#include "linux/wayland_clipboard.h"
 
 namespace vozmo {
 
@@ -66,6 +68,16 @@ DesktopBackends chooseDesktopBackends(const SessionInfo& session, bool keyComman
          }},
     });
 
+    backends.clipboard = chooseBackend({
+        {kClipboardDataControl,
+         [&] { return wayland ? dataControlProblem() : std::string("no es una sesión Wayland"); }},
+        {kClipboardX11,
+         [&]() -> std::string {
+             return session.type == SessionType::x11 || session.xDisplay ? "" : "no hay XWayland";
+         }},
+    });
+    const bool waylandClipboard = backends.clipboard.chosen == kClipboardDataControl;
+
     backends.typing = chooseBackend({
         // Offered by GNOME and KDE, which have no virtual-keyboard protocol.
         {kTypingPortal,
@@ -79,8 +91,16 @@ DesktopBackends chooseDesktopBackends(const SessionInfo& session, bool keyComman
                                                          : problem;
          }},
         {kTypingVirtualKeyboard,
-         [&] {
-             return wayland ? virtualKeyboardProblem() : std::string("no es una sesión Wayland");
+         [&]() -> std::string {
+             if (!wayland) {
+                 return "no es una sesión Wayland";
+             }
+             // XWayland's clipboard reaches Wayland windows under wlroots compositors only while
+             // an X11 window has the focus: the stroke would paste the previous content.
+             if (!waylandClipboard) {
+                 return "sin el portapapeles Wayland, pegaría el contenido anterior";
+             }
+             return virtualKeyboardProblem();
          }},
     });
 
@@ -102,6 +122,16 @@ DesktopBackends chooseDesktopBackends(const SessionInfo& session, bool keyComman
          }},
     });
     return backends;
+}
+
+std::unique_ptr<Clipboard> makeClipboard(const DesktopBackends& backends) {
+    if (backends.clipboard.chosen == kClipboardDataControl) {
+        auto clipboard = std::make_unique<WaylandClipboard>();
+        if (clipboard->ok()) {
+            return clipboard;
+        }
+    }
+    return std::make_unique<X11Clipboard>();
 }
 
 std::unique_ptr<KeySynth> makeKeySynth(const DesktopBackends& backends) {
@@ -158,8 +188,8 @@ std::vector<std::string> waylandInstructions(const DesktopBackends& backends) {
                             "personalizados, añade uno con la orden «vozmo --key toggle» (pulsa "
                             "una vez para empezar y otra para terminar).");
         } else if (session.desktop == "kde") {
-            lines.push_back("En Preferencias del sistema › Teclado › Accesos rápidos, añade una "
-                            "orden nueva «vozmo --key toggle» y asígnale una tecla.");
+            lines.push_back("En Preferencias del sistema › Atajos › Atajos personalizados, añade "
+                            "una orden nueva «vozmo --key toggle» y asígnale una tecla.");
         } else {
             lines.push_back("Asigna una tecla en los atajos de tu escritorio a la orden «vozmo "
                             "--key toggle», o «vozmo --key press» al pulsar y «vozmo --key "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend_choice.h"
+#include "clipboard.h"
 #include "key_synth.h"
 #include "target_window.h"
 #include "wayland_session.h"
@@ -16,6 +17,7 @@ namespace vozmo {
 struct DesktopBackends {
     SessionInfo session;
     BackendChoice keys;
+    BackendChoice clipboard;
     BackendChoice typing;
     BackendChoice target;
 };
@@ -24,6 +26,8 @@ struct DesktopBackends {
 inline constexpr const char* kKeysPortal = "portal GlobalShortcuts";
 inline constexpr const char* kKeysX11 = "XInput2";
 inline constexpr const char* kKeysCommand = "orden vozmo --key";
+inline constexpr const char* kClipboardDataControl = "portapapeles Wayland (wlr-data-control)";
+inline constexpr const char* kClipboardX11 = "portapapeles X11";
 inline constexpr const char* kTypingPortal = "portal RemoteDesktop";
 inline constexpr const char* kTypingX11 = "XTEST";
 inline constexpr const char* kTypingVirtualKeyboard = "teclado virtual (zwp_virtual_keyboard_v1)";
@@ -35,6 +39,10 @@ inline constexpr const char* kTargetAtspi = "aplicación activa (AT-SPI)";
 // Asks the desktop now. `keyCommandSeen`: a `vozmo --key` command has reached this instance,
 // which proves a desktop shortcut sends the key even where its configuration cannot be read.
 DesktopBackends chooseDesktopBackends(const SessionInfo& session, bool keyCommandSeen);
+
+// The clipboard of the choice: the compositor's own where it offers data control, otherwise
+// the X11 one (XWayland's on Wayland, which GNOME and KDE hand on to Wayland windows).
+std::unique_ptr<Clipboard> makeClipboard(const DesktopBackends& backends);
 
 // The stroke sender and the window lookup of the choice; on Wayland without any, ones that
 // always fail (the text then stays on the clipboard) and always answer "unknown".
