@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <memory>
 #include <mutex>
 #include <sys/wait.h>
+#include <vector>
 
 namespace vozmo {
 namespace {
@@ -53,30 +56,50 @@ TEST(ChildProcess, GoingAwayDoesNotWaitForTheChild) {
     EXPECT_EQ(::waitpid(pid, &status, 0), pid); // not reaped by the gone watcher
 }
 
-// A supervisor may let go of its process inside the exit callback.
-TEST(ChildProcess, MayBeReleasedFromItsOwnExitCallback) {
-    // Shared with the callback, which may still be returning when the test ends.
-    struct Shared {
+// A supervisor lets go of an ended process inside its exit callback by moving it to a list of
+// its own; the watcher is joined when the supervisor goes, on the supervisor's thread.
+TEST(ChildProcess, AnEndedProcessIsKeptByItsOwnerUntilTheOwnerGoes) {
+    struct Owner {
         std::mutex lock;
         std::condition_variable done;
-        std::shared_ptr<ChildProcess> held;
-        bool released = false;
+        std::shared_ptr<ChildProcess> running;
+        std::vector<std::shared_ptr<ChildProcess>> ended;
     };
-    auto shared = std::make_shared<Shared>();
-    std::unique_lock guard(shared->lock);
-    shared->held = start({"-c", "exit 0"}, [shared](pid_t, int) {
-        std::shared_ptr<ChildProcess> last;
-        {
-            std::lock_guard inner(shared->lock);
-            last = std::move(shared->held);
-            shared->released = true;
-        }
-        last.reset();
-        shared->done.notify_all();
+    auto owner = std::make_unique<Owner>();
+    std::unique_lock guard(owner->lock);
+    owner->running = start({"-c", "exit 0"}, [raw = owner.get()](pid_t, int) {
+        std::lock_guard inner(raw->lock);
+        raw->ended.push_back(std::move(raw->running));
+        raw->done.notify_all();
     });
-    ASSERT_TRUE(shared->held);
-    EXPECT_TRUE(
-        shared->done.wait_for(guard, std::chrono::seconds(30), [&] { return shared->released; }));
+    ASSERT_TRUE(owner->running);
+    ASSERT_TRUE(owner->done.wait_for(guard, std::chrono::seconds(30),
+                                     [&] { return !owner->ended.empty(); }));
+    EXPECT_FALSE(owner->ended.front()->isRunning());
+    guard.unlock();
+    owner.reset(); // joins the watcher, which may still be returning from the callback
+}
+
+// Releasing the last reference on the watcher thread would leave that thread without anyone to
+// join it: refused loudly rather than detached.
+TEST(ChildProcessDeathTest, ReleasingItInItsOwnExitCallbackIsRefused) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            std::mutex lock;
+            std::condition_variable never;
+            std::shared_ptr<ChildProcess> held;
+            std::unique_lock guard(lock);
+            held = start({"-c", "exit 0"}, [&](pid_t, int) {
+                std::shared_ptr<ChildProcess> last;
+                {
+                    std::lock_guard inner(lock);
+                    last = std::move(held);
+                }
+            });
+            never.wait_for(guard, std::chrono::seconds(30));
+        },
+        "released from its own exit callback");
 }
 
 } // namespace

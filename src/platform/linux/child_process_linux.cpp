@@ -1,9 +1,12 @@
 #include "child_process.h"
 
+#include <cassert>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <poll.h>
@@ -99,10 +102,12 @@ ChildProcess::~ChildProcess() {
         [[maybe_unused]] auto written = ::write(state_->wakeFd, &one, sizeof one);
     }
     if (watcher.get_id() == std::this_thread::get_id()) {
-        // Released from inside its own exit callback: the watcher is in its last call and
-        // touches nothing of this object afterwards, but it cannot join itself.
-        watcher.detach();
-        return;
+        // Released from inside its own exit callback. A thread cannot join itself, and a
+        // detached one would outlive its owner unseen: owners keep ended processes until they
+        // go themselves.
+        assert(!"a ChildProcess was released from its own exit callback");
+        std::fputs("vozmo: a ChildProcess was released from its own exit callback\n", stderr);
+        std::abort();
     }
     watcher.join();
 }
@@ -161,7 +166,7 @@ std::shared_ptr<ChildProcess> ChildProcess::spawn(Options options, std::string& 
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         raw->exited.notify_all();
-        // Last: the callback may release the ChildProcess, and the state with it.
+        // Last. The callback may hand the ChildProcess on, but never release its last reference.
         if (onExit) {
             onExit(pid, status);
         }
