@@ -1,5 +1,7 @@
 #pragma once
 
+#include "error.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,8 +24,8 @@ public:
         std::function<void(pid_t pid, int waitStatus)> onExit;
     };
 
-    // Starts the process; on failure returns nullptr and sets `error`.
-    static std::shared_ptr<ChildProcess> spawn(Options options, std::string& error);
+    // Starts the process (never null), or says why it could not (processNotStarted).
+    static Result<std::shared_ptr<ChildProcess>> spawn(Options options);
 
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -48,7 +50,8 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// Runs a program to its end and returns its exit status (-1 when it could not start).
-int runAndWait(const std::string& executable, const std::vector<std::string>& arguments);
+// Runs a program to its end: its exit status (128 + the signal that ended it), or
+// processNotStarted.
+Result<int> runAndWait(const std::string& executable, const std::vector<std::string>& arguments);
 
 } // namespace vozmo

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/wait.h>
 #include <vector>
 
@@ -19,10 +20,9 @@ std::shared_ptr<ChildProcess> start(std::vector<std::string> arguments,
     options.executable = "/bin/sh";
     options.arguments = std::move(arguments);
     options.onExit = std::move(onExit);
-    std::string error;
-    auto process = ChildProcess::spawn(std::move(options), error);
-    EXPECT_TRUE(process) << error;
-    return process;
+    auto process = ChildProcess::spawn(std::move(options));
+    EXPECT_TRUE(process) << process.error().detail;
+    return process ? *process : nullptr;
 }
 
 TEST(ChildProcess, TheExitIsNoticedWithItsStatus) {
@@ -39,6 +39,40 @@ TEST(ChildProcess, TheExitIsNoticedWithItsStatus) {
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 3);
+}
+
+// How a program ran to its end: its exit status, a signal as 128 + its number, and a program
+// that could not start as an error rather than a status it might really have exited with.
+TEST(ChildProcess, RunAndWaitTellsAnExitFromAFailureToStart) {
+    struct Case {
+        const char* name;
+        std::string executable;
+        std::vector<std::string> arguments;
+        std::optional<int> status; // nothing: it could not start
+    };
+    for (const Case& c : {
+             Case{"success", "/bin/sh", {"-c", "exit 0"}, 0},
+             Case{"failure", "/bin/sh", {"-c", "exit 3"}, 3},
+             Case{"exit 255 is a status", "/bin/sh", {"-c", "exit 255"}, 255},
+             Case{"killed", "/bin/sh", {"-c", "kill -9 $$"}, 128 + SIGKILL},
+             Case{"missing program", "/nonexistent/program", {}, std::nullopt},
+         }) {
+        SCOPED_TRACE(c.name);
+        const Result<int> ran = runAndWait(c.executable, c.arguments);
+        if (c.status) {
+            ASSERT_TRUE(ran) << ran.error().detail;
+            EXPECT_EQ(*ran, *c.status);
+        } else {
+            ASSERT_FALSE(ran);
+            EXPECT_EQ(ran.error().kind, Error::Kind::processNotStarted);
+            EXPECT_FALSE(ran.error().detail.empty());
+        }
+    }
+    ChildProcess::Options missing;
+    missing.executable = "/nonexistent/program";
+    const auto spawned = ChildProcess::spawn(std::move(missing));
+    ASSERT_FALSE(spawned);
+    EXPECT_EQ(spawned.error().kind, Error::Kind::processNotStarted);
 }
 
 // The owner may go while the child still runs (the application quitting): the watcher ends

@@ -55,8 +55,8 @@ std::vector<char*> argvFor(const std::string& executable, std::vector<std::strin
     return argv;
 }
 
-pid_t spawnProcess(const std::string& executable, std::vector<std::string> arguments, int outputFd,
-                   std::string& error) {
+Result<pid_t> spawnProcess(const std::string& executable, std::vector<std::string> arguments,
+                           int outputFd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (outputFd >= 0) {
@@ -81,8 +81,7 @@ pid_t spawnProcess(const std::string& executable, std::vector<std::string> argum
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
-        error = std::strerror(rc);
-        return -1;
+        return Error{Error::Kind::processNotStarted, std::strerror(rc)};
     }
     return pid;
 }
@@ -142,11 +141,12 @@ bool waitForExit(pid_t pid, int pidFd, int wakeFd) {
 
 } // namespace
 
-std::shared_ptr<ChildProcess> ChildProcess::spawn(Options options, std::string& error) {
-    pid_t pid = spawnProcess(options.executable, options.arguments, options.outputFd, error);
-    if (pid < 0) {
-        return nullptr;
+Result<std::shared_ptr<ChildProcess>> ChildProcess::spawn(Options options) {
+    auto spawned = spawnProcess(options.executable, options.arguments, options.outputFd);
+    if (!spawned) {
+        return spawned.error();
     }
+    const pid_t pid = *spawned;
     auto state = std::make_shared<State>();
     state->pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     state->wakeFd = ::eventfd(0, EFD_CLOEXEC);
@@ -191,19 +191,21 @@ void ChildProcess::waitUntilExit() {
     state_->exited.wait(lock, [this] { return !state_->running; });
 }
 
-int runAndWait(const std::string& executable, const std::vector<std::string>& arguments) {
-    std::string error;
-    pid_t pid = spawnProcess(executable, arguments, -1, error);
-    if (pid < 0) {
-        return -1;
+Result<int> runAndWait(const std::string& executable, const std::vector<std::string>& arguments) {
+    auto spawned = spawnProcess(executable, arguments, -1);
+    if (!spawned) {
+        return spawned.error();
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
+    while (::waitpid(*spawned, &status, 0) < 0) {
         if (errno != EINTR) {
-            return -1;
+            return Error{Error::Kind::processNotStarted, std::strerror(errno)};
         }
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
 }
 
 } // namespace vozmo
