@@ -2,6 +2,7 @@
 
 #include "config.h"
 #include "desktop_parts.h"
+#include "error.h"
 #include "find_binary.h"
 #include "hotkey.h"
 #include "hud.h"
@@ -232,13 +233,8 @@ void AppDelegate::startServersIfPossible() {
 }
 
 void AppDelegate::updateSetupServers() {
-    std::string problem;
-    if (servers_->whisperPortBusy()) {
-        problem = portBusyMessage(WHISPER_PORT);
-    } else if (servers_->llmPortBusy()) {
-        problem = portBusyMessage(LLM_PORT);
-    }
-    setup_->setServerProblem(problem);
+    const Outcome ports = servers_->portsFree();
+    setup_->setServerProblem(ports ? std::string() : userMessage(ports.error()));
 }
 
 // The programs and models may arrive while we run (a download, a copy into ~/.local/bin):

@@ -8,6 +8,7 @@ std::string userMessage(const Error& error) {
     case Kind::speechServerMissing:
         return "Falta whisper-server";
     case Kind::speechServerPortBusy:
+    case Kind::polishServerPortBusy:
         return "El puerto " + error.detail + " está ocupado por otro programa";
     case Kind::transcriptionFailed:
         return "Error al transcribir";
@@ -24,6 +25,9 @@ std::string userMessage(const Error& error) {
         return {};
     case Kind::cancelled:
         return "Cancelado";
+    case Kind::processNotStarted: // the server's state says it; the detail goes to the log
+    case Kind::downloadFailed:    // the setup window says it, with the folder to copy them into
+        return {};
     }
     return "Error";
 }

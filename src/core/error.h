@@ -20,6 +20,9 @@ struct Error {
         polishFailed,   // the language model gave no usable answer; the plain text is kept
         pasteFailed,    // the paste stroke could not be sent
         cancelled,      // a stop request ended the work; the user asked for it, so nothing is shown
+        polishServerPortBusy, // detail: the port another program holds
+        processNotStarted,    // a program could not be started; detail: why
+        downloadFailed,       // a model file did not arrive whole; detail: which and why
     };
 
     Kind kind;

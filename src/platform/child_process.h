@@ -1,5 +1,7 @@
 #pragma once
 
+#include "error.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,18 +12,20 @@ namespace vozmo {
 
 // A child process started from an executable path and an argument vector (never a shell).
 // Its exit is noticed on a thread it owns; destroying it ends that watch (without waiting for the
-// child) and joins the thread.
+// child) and joins the thread. So the last reference must never be released on that thread (in
+// `onExit`): an owner that lets go of an ended process there keeps it until it goes itself.
 class ChildProcess {
 public:
     struct Options {
         std::string executable;
         std::vector<std::string> arguments; // without argv[0]
         int outputFd = -1;                  // standard output and error go here; -1 inherits ours
-        std::function<void(pid_t pid, int waitStatus)> onExit; // on the watcher thread
+        // On the watcher thread; releasing the last reference there aborts.
+        std::function<void(pid_t pid, int waitStatus)> onExit;
     };
 
-    // Starts the process; on failure returns nullptr and sets `error`.
-    static std::shared_ptr<ChildProcess> spawn(Options options, std::string& error);
+    // Starts the process (never null), or says why it could not (processNotStarted).
+    static Result<std::shared_ptr<ChildProcess>> spawn(Options options);
 
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -46,7 +50,8 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// Runs a program to its end and returns its exit status (-1 when it could not start).
-int runAndWait(const std::string& executable, const std::vector<std::string>& arguments);
+// Runs a program to its end: its exit status (128 + the signal that ended it), or
+// processNotStarted.
+Result<int> runAndWait(const std::string& executable, const std::vector<std::string>& arguments);
 
 } // namespace vozmo

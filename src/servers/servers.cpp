@@ -154,18 +154,20 @@ bool alive(const ProcessIdentity& recorded) {
     return now && now->sameProcessAs(recorded) && now->uid == ::getuid();
 }
 
-} // namespace
-
-std::string portBusyMessage(int port) {
-    return "El puerto " + std::to_string(port) + " está ocupado por otro programa";
+Error portBusyError(const std::string& name) {
+    return name == "whisper"
+               ? Error{Error::Kind::speechServerPortBusy, std::to_string(WHISPER_PORT)}
+               : Error{Error::Kind::polishServerPortBusy, std::to_string(LLM_PORT)};
 }
+
+} // namespace
 
 struct Servers::Core : std::enable_shared_from_this<Servers::Core> {
     std::mutex lock;
     std::condition_variable_any changed;
     std::map<std::string, std::shared_ptr<ChildProcess>> procs;
-    // Ended processes, kept until ~Servers: released in their own exit callback, they could
-    // not join the thread that watched them.
+    // Ended processes, kept until ~Servers: their exit callback must not release them, as the
+    // thread that watched them cannot join itself.
     std::vector<std::shared_ptr<ChildProcess>> ended;
     std::map<std::string, int> restarts;
     bool whisperReady = false;
@@ -228,7 +230,7 @@ void Servers::Core::setReady(const std::string& name, bool value) {
 // Called with `lock` held.
 void Servers::Core::markPortBusy(const LaunchSpec& spec) {
     if (portBusy.insert(spec.name).second) {
-        log(portBusyMessage(spec.port) + "; no se le envía nada");
+        log(userMessage(portBusyError(spec.name)) + "; no se le envía nada");
     }
 }
 
@@ -279,7 +281,7 @@ void Servers::Core::launch(const LaunchSpec& spec) {
             core->exited(spec, pid);
         }
     };
-    std::string error;
+    std::optional<Error> failure;
     std::shared_ptr<ChildProcess> process;
     {
         // Deciding and spawning under one lock: a stop() in between would otherwise leave a
@@ -288,8 +290,9 @@ void Servers::Core::launch(const LaunchSpec& spec) {
         if (stopping) {
             launched.erase(spec.name);
         } else {
-            process = ChildProcess::spawn(std::move(options), error);
-            if (process) {
+            auto spawned = ChildProcess::spawn(std::move(options));
+            if (spawned) {
+                process = *spawned;
                 procs[spec.name] = process;
                 launchedModels[spec.name] =
                     fileStamp(spec.name == "whisper" ? config().whisperModelPath
@@ -299,6 +302,7 @@ void Servers::Core::launch(const LaunchSpec& spec) {
                     writeRecord(spec.name, *identity);
                 }
             } else {
+                failure = spawned.error();
                 gaveUp.insert(spec.name);
                 launched.erase(spec.name);
             }
@@ -308,8 +312,8 @@ void Servers::Core::launch(const LaunchSpec& spec) {
         ::close(fd);
     }
     if (!process) {
-        if (!error.empty()) {
-            log("No se pudo iniciar " + spec.name + ": " + error);
+        if (failure) {
+            log("No se pudo iniciar " + spec.name + ": " + failure->detail);
             notifyMain();
         }
         return;
@@ -568,6 +572,16 @@ bool Servers::whisperPortBusy() const {
 bool Servers::llmPortBusy() const {
     std::lock_guard guard(core_->lock);
     return core_->portBusy.count("llm") > 0;
+}
+
+Outcome Servers::portsFree() const {
+    std::lock_guard guard(core_->lock);
+    for (const std::string name : {"whisper", "llm"}) {
+        if (core_->portBusy.count(name) > 0) {
+            return portBusyError(name);
+        }
+    }
+    return Done{};
 }
 
 void Servers::setOnChange(std::function<void()> onChange) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "error.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -36,6 +38,9 @@ public:
     // Another program listens on the server's port; nothing is sent there.
     bool whisperPortBusy() const;
     bool llmPortBusy() const;
+    // The first of the servers' ports that another program holds (the speech server's first):
+    // speechServerPortBusy or polishServerPortBusy, the port as detail.
+    Outcome portsFree() const;
     // Servers launched by another Vozmo of this user that is running now.
     bool inUseByAnotherRun() const;
 
@@ -66,8 +71,5 @@ public:
 private:
     std::shared_ptr<Core> core_;
 };
-
-// "El puerto 8178 está ocupado por otro programa"
-std::string portBusyMessage(int port);
 
 } // namespace vozmo

@@ -155,7 +155,7 @@ void Downloader::start() {
     }
     if (queue.empty()) {
         if (auto finish = onFinish) {
-            finish(true);
+            finish(Done{});
         }
         return;
     }
@@ -170,19 +170,21 @@ void Downloader::start() {
 
 void Downloader::runWorker(std::vector<ModelSpec> queue) {
     const int total = static_cast<int>(queue.size());
-    bool success = true;
-    for (int i = 0; i < total; ++i) {
-        if (!fetch(queue[static_cast<size_t>(i)], i + 1, total)) {
-            success = false;
-            break;
-        }
+    Outcome outcome = Done{};
+    for (int i = 0; i < total && outcome; ++i) {
+        outcome = fetch(queue[static_cast<size_t>(i)], i + 1, total);
     }
     if (!cancel_) {
-        reportFinish(success);
+        reportFinish(std::move(outcome));
     }
 }
 
-bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
+Outcome Downloader::fetch(const ModelSpec& spec, int index, int total) {
+    // Logged here, in the words the log has always had; the error carries the same reason.
+    const auto failed = [&spec](const std::string& why) {
+        log("Descarga de " + spec.name + " falló: " + why);
+        return Error{Error::Kind::downloadFailed, spec.name + ": " + why};
+    };
     const std::string count = countText(spec, index, total);
     reportProgress(0.0, count + "…", false);
 
@@ -191,9 +193,8 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
     std::string tmpl = (spec.dest.parent_path() / (partPrefix(spec) + "XXXXXX")).string();
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) {
-        log("Descarga de " + spec.name + " falló: no se pudo crear un archivo en " +
-            spec.dest.parent_path().string() + ": " + std::strerror(errno));
-        return false;
+        return failed("no se pudo crear un archivo en " + spec.dest.parent_path().string() + ": " +
+                      std::strerror(errno));
     }
     const std::filesystem::path partial = tmpl;
 
@@ -236,7 +237,7 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
 
     if (cancel_) {
         std::filesystem::remove(partial, ec);
-        return false;
+        return Error{Error::Kind::cancelled, spec.name};
     }
     if (code != CURLE_OK) {
         std::string description = transfer.writeError != 0
@@ -245,13 +246,11 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
                                       : curlDescription(code, detail);
         // The partial body goes first: on a full disk it holds the room the message needs.
         std::filesystem::remove(partial, ec);
-        log("Descarga de " + spec.name + " falló: " + description);
-        return false;
+        return failed(description);
     }
     if (!written) {
         std::filesystem::remove(partial, ec);
-        log("Descarga de " + spec.name + " falló: " + std::strerror(syncError));
-        return false;
+        return failed(std::strerror(syncError));
     }
     // The old file's origin goes first: should we stop between the two steps, an unrecorded
     // file is taken for what it is, never for the model it replaced.
@@ -264,11 +263,11 @@ bool Downloader::fetch(const ModelSpec& spec, int index, int total) {
     }
     if (fileSize(spec.dest) >= spec.minBytes) {
         recordModelSource(spec.dest, spec.url);
-        return true;
+        return Done{};
     }
     log("Descarga de " + spec.name + " incompleta");
     std::filesystem::remove(spec.dest, ec);
-    return false;
+    return Error{Error::Kind::downloadFailed, spec.name + ": incompleta"};
 }
 
 void Downloader::reportProgress(double fraction, std::string text, bool bytes) {
@@ -301,8 +300,8 @@ void Downloader::reportProgress(double fraction, std::string text, bool bytes) {
     });
 }
 
-void Downloader::reportFinish(bool success) {
-    postToMain([weak = std::weak_ptr<Shared>(shared_), success] {
+void Downloader::reportFinish(Outcome outcome) {
+    postToMain([weak = std::weak_ptr<Shared>(shared_), outcome = std::move(outcome)] {
         auto shared = weak.lock();
         if (!shared || shared->owner == nullptr) {
             return;
@@ -313,7 +312,7 @@ void Downloader::reportFinish(bool success) {
         }
         self->running_ = false;
         if (auto finish = self->onFinish) {
-            finish(success);
+            finish(outcome);
         }
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config.h"
+#include "error.h"
 
 #include <atomic>
 #include <functional>
@@ -33,9 +34,10 @@ public:
     // Fraction of the file being fetched (0..1) and a status text such as
     // "IA de pulido (2/2): 1520 de 2497 MB".
     std::function<void(double fraction, const std::string& text)> onProgress;
-    // Once per run: true when every file of the run arrived at full size (or none was missing),
-    // false at the first failure; the files after it are not tried.
-    std::function<void(bool success)> onFinish;
+    // Once per run: done when every file of the run arrived at full size (or none was missing),
+    // downloadFailed (detail: the file's name and why) at the first failure; the files after it
+    // are not tried.
+    std::function<void(const Outcome& outcome)> onFinish;
 
     // Begins a run over the files missing now. With nothing missing, onFinish(true) is called
     // before start() returns. A start() while a run is still going is ignored: that run's
@@ -48,9 +50,9 @@ public:
 private:
     struct Shared; // what the worker and the main-thread deliveries share
     void runWorker(std::vector<ModelSpec> queue);
-    bool fetch(const ModelSpec& spec, int index, int total);
+    Outcome fetch(const ModelSpec& spec, int index, int total);
     void reportProgress(double fraction, std::string text, bool bytes);
-    void reportFinish(bool success);
+    void reportFinish(Outcome outcome);
 
     std::function<std::vector<ModelSpec>()> specs_;
     std::shared_ptr<Shared> shared_;

@@ -169,7 +169,8 @@ void Setup::download() {
         assign(progress_, fraction);
         assign(progressText_, text);
     };
-    downloader_->onFinish = [this](bool ok) {
+    downloader_->onFinish = [this](const Outcome& outcome) {
+        const bool ok = outcome.ok();
         assign(downloading_, false);
         assign(modelsOK_, modelsPresent(downloader_->specs()));
         assign(downloadFailed_, !ok);

@@ -182,7 +182,7 @@ TEST_F(DiskFullTest, DownloadLeavesNoModelBehindAndSaysTheDiskIsFull) {
                          config().whisperModelPath, 50000000};
     Downloader downloader({spec});
     std::optional<bool> finished;
-    downloader.onFinish = [&](bool ok) { finished = ok; };
+    downloader.onFinish = [&](const Outcome& outcome) { finished = outcome.ok(); };
     downloader.start();
     ASSERT_TRUE(waitFor([&] { return finished.has_value(); }));
     EXPECT_FALSE(*finished);

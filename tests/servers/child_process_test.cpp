@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/wait.h>
+#include <vector>
 
 namespace vozmo {
 namespace {
@@ -16,10 +20,9 @@ std::shared_ptr<ChildProcess> start(std::vector<std::string> arguments,
     options.executable = "/bin/sh";
     options.arguments = std::move(arguments);
     options.onExit = std::move(onExit);
-    std::string error;
-    auto process = ChildProcess::spawn(std::move(options), error);
-    EXPECT_TRUE(process) << error;
-    return process;
+    auto process = ChildProcess::spawn(std::move(options));
+    EXPECT_TRUE(process) << process.error().detail;
+    return process ? *process : nullptr;
 }
 
 TEST(ChildProcess, TheExitIsNoticedWithItsStatus) {
@@ -38,6 +41,40 @@ TEST(ChildProcess, TheExitIsNoticedWithItsStatus) {
     EXPECT_EQ(WEXITSTATUS(*status), 3);
 }
 
+// How a program ran to its end: its exit status, a signal as 128 + its number, and a program
+// that could not start as an error rather than a status it might really have exited with.
+TEST(ChildProcess, RunAndWaitTellsAnExitFromAFailureToStart) {
+    struct Case {
+        const char* name;
+        std::string executable;
+        std::vector<std::string> arguments;
+        std::optional<int> status; // nothing: it could not start
+    };
+    for (const Case& c : {
+             Case{"success", "/bin/sh", {"-c", "exit 0"}, 0},
+             Case{"failure", "/bin/sh", {"-c", "exit 3"}, 3},
+             Case{"exit 255 is a status", "/bin/sh", {"-c", "exit 255"}, 255},
+             Case{"killed", "/bin/sh", {"-c", "kill -9 $$"}, 128 + SIGKILL},
+             Case{"missing program", "/nonexistent/program", {}, std::nullopt},
+         }) {
+        SCOPED_TRACE(c.name);
+        const Result<int> ran = runAndWait(c.executable, c.arguments);
+        if (c.status) {
+            ASSERT_TRUE(ran) << ran.error().detail;
+            EXPECT_EQ(*ran, *c.status);
+        } else {
+            ASSERT_FALSE(ran);
+            EXPECT_EQ(ran.error().kind, Error::Kind::processNotStarted);
+            EXPECT_FALSE(ran.error().detail.empty());
+        }
+    }
+    ChildProcess::Options missing;
+    missing.executable = "/nonexistent/program";
+    const auto spawned = ChildProcess::spawn(std::move(missing));
+    ASSERT_FALSE(spawned);
+    EXPECT_EQ(spawned.error().kind, Error::Kind::processNotStarted);
+}
+
 // The owner may go while the child still runs (the application quitting): the watcher ends
 // with it instead of waiting for the child, and the child is left alone.
 TEST(ChildProcess, GoingAwayDoesNotWaitForTheChild) {
@@ -53,30 +90,50 @@ TEST(ChildProcess, GoingAwayDoesNotWaitForTheChild) {
     EXPECT_EQ(::waitpid(pid, &status, 0), pid); // not reaped by the gone watcher
 }
 
-// A supervisor may let go of its process inside the exit callback.
-TEST(ChildProcess, MayBeReleasedFromItsOwnExitCallback) {
-    // Shared with the callback, which may still be returning when the test ends.
-    struct Shared {
+// A supervisor lets go of an ended process inside its exit callback by moving it to a list of
+// its own; the watcher is joined when the supervisor goes, on the supervisor's thread.
+TEST(ChildProcess, AnEndedProcessIsKeptByItsOwnerUntilTheOwnerGoes) {
+    struct Owner {
         std::mutex lock;
         std::condition_variable done;
-        std::shared_ptr<ChildProcess> held;
-        bool released = false;
+        std::shared_ptr<ChildProcess> running;
+        std::vector<std::shared_ptr<ChildProcess>> ended;
     };
-    auto shared = std::make_shared<Shared>();
-    std::unique_lock guard(shared->lock);
-    shared->held = start({"-c", "exit 0"}, [shared](pid_t, int) {
-        std::shared_ptr<ChildProcess> last;
-        {
-            std::lock_guard inner(shared->lock);
-            last = std::move(shared->held);
-            shared->released = true;
-        }
-        last.reset();
-        shared->done.notify_all();
+    auto owner = std::make_unique<Owner>();
+    std::unique_lock guard(owner->lock);
+    owner->running = start({"-c", "exit 0"}, [raw = owner.get()](pid_t, int) {
+        std::lock_guard inner(raw->lock);
+        raw->ended.push_back(std::move(raw->running));
+        raw->done.notify_all();
     });
-    ASSERT_TRUE(shared->held);
-    EXPECT_TRUE(
-        shared->done.wait_for(guard, std::chrono::seconds(30), [&] { return shared->released; }));
+    ASSERT_TRUE(owner->running);
+    ASSERT_TRUE(owner->done.wait_for(guard, std::chrono::seconds(30),
+                                     [&] { return !owner->ended.empty(); }));
+    EXPECT_FALSE(owner->ended.front()->isRunning());
+    guard.unlock();
+    owner.reset(); // joins the watcher, which may still be returning from the callback
+}
+
+// Releasing the last reference on the watcher thread would leave that thread without anyone to
+// join it: refused loudly rather than detached.
+TEST(ChildProcessDeathTest, ReleasingItInItsOwnExitCallbackIsRefused) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            std::mutex lock;
+            std::condition_variable never;
+            std::shared_ptr<ChildProcess> held;
+            std::unique_lock guard(lock);
+            held = start({"-c", "exit 0"}, [&](pid_t, int) {
+                std::shared_ptr<ChildProcess> last;
+                {
+                    std::lock_guard inner(lock);
+                    last = std::move(held);
+                }
+            });
+            never.wait_for(guard, std::chrono::seconds(30));
+        },
+        "released from its own exit callback");
 }
 
 } // namespace

@@ -408,6 +408,10 @@ TEST_F(ServersTest, AForeignProgramOnThePortIsNotTrusted) {
         EXPECT_FALSE(servers.whisperReady());
         EXPECT_TRUE(logged("El puerto 8178 está ocupado por otro programa; no se le envía nada"));
         EXPECT_EQ(servers.waitForWhisper({}, 5s), Servers::Wait::portBusy);
+        const Outcome ports = servers.portsFree();
+        ASSERT_FALSE(ports);
+        EXPECT_EQ(ports.error(), (Error{Error::Kind::speechServerPortBusy, "8178"}));
+        EXPECT_EQ(userMessage(ports.error()), "El puerto 8178 está ocupado por otro programa");
         EXPECT_TRUE(foreign->running());
         servers.stop();
         foreign.reset();

@@ -16,5 +16,9 @@ int main() {
         return 1;
     }
     ::write(STDOUT_FILENO, "ready\n", 6);
+    // The main thread ends once standard input closes, so the caller can see it alive first.
+    char byte = 0;
+    while (::read(STDIN_FILENO, &byte, 1) > 0) {
+    }
     ::pthread_exit(nullptr);
 }

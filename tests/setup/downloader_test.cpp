@@ -23,6 +23,7 @@ constexpr std::int64_t kSize = 3000000;
 struct Reports {
     std::vector<std::pair<double, std::string>> progress;
     std::vector<bool> finishes;
+    std::optional<Error> lastError;
 };
 
 class DownloaderTest : public ::testing::Test {
@@ -41,7 +42,12 @@ protected:
         downloader.onProgress = [this](double fraction, const std::string& text) {
             run.progress.emplace_back(fraction, text);
         };
-        downloader.onFinish = [this](bool ok) { run.finishes.push_back(ok); };
+        downloader.onFinish = [this](const Outcome& outcome) {
+            run.finishes.push_back(outcome.ok());
+            if (!outcome) {
+                run.lastError = outcome.error();
+            }
+        };
     }
 
     bool finish(Downloader& downloader) {
@@ -118,6 +124,9 @@ TEST_F(DownloaderTest, NetworkErrorOnTheFirstStopsTheRun) {
     watch(downloader);
     EXPECT_FALSE(finish(downloader));
     EXPECT_NE(appLog().find("Descarga de Whisper falló: "), std::string::npos) << appLog();
+    ASSERT_TRUE(run.lastError);
+    EXPECT_EQ(run.lastError->kind, Error::Kind::downloadFailed);
+    EXPECT_EQ(run.lastError->detail.rfind("Whisper: ", 0), 0u) << run.lastError->detail;
     EXPECT_EQ(server.requests(), ""); // the second file is not tried
     EXPECT_FALSE(fs::exists(config().whisperModelPath));
     EXPECT_FALSE(fs::exists(config().llmModelPath));
@@ -184,7 +193,7 @@ TEST_F(DownloaderTest, DestroyedMidTransferStopsWithoutCallbacksOrLeftovers) {
         downloader.onProgress = [&](double, const std::string& text) {
             calls += text.find(" MB") != std::string::npos;
         };
-        downloader.onFinish = [&](bool) { calls += 1000; };
+        downloader.onFinish = [&](const Outcome&) { calls += 1000; };
         downloader.start();
         ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }));
         calls = 0;

@@ -1,9 +1,12 @@
 #include "child_process.h"
 
+#include <cassert>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <poll.h>
@@ -52,8 +55,8 @@ std::vector<char*> argvFor(const std::string& executable, std::vector<std::strin
     return argv;
 }
 
-pid_t spawnProcess(const std::string& executable, std::vector<std::string> arguments, int outputFd,
-                   std::string& error) {
+Result<pid_t> spawnProcess(const std::string& executable, std::vector<std::string> arguments,
+                           int outputFd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (outputFd >= 0) {
@@ -78,8 +81,7 @@ pid_t spawnProcess(const std::string& executable, std::vector<std::string> argum
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
-        error = std::strerror(rc);
-        return -1;
+        return Error{Error::Kind::processNotStarted, std::strerror(rc)};
     }
     return pid;
 }
@@ -99,10 +101,12 @@ ChildProcess::~ChildProcess() {
         [[maybe_unused]] auto written = ::write(state_->wakeFd, &one, sizeof one);
     }
     if (watcher.get_id() == std::this_thread::get_id()) {
-        // Released from inside its own exit callback: the watcher is in its last call and
-        // touches nothing of this object afterwards, but it cannot join itself.
-        watcher.detach();
-        return;
+        // Released from inside its own exit callback. A thread cannot join itself, and a
+        // detached one would outlive its owner unseen: owners keep ended processes until they
+        // go themselves.
+        assert(!"a ChildProcess was released from its own exit callback");
+        std::fputs("vozmo: a ChildProcess was released from its own exit callback\n", stderr);
+        std::abort();
     }
     watcher.join();
 }
@@ -137,11 +141,12 @@ bool waitForExit(pid_t pid, int pidFd, int wakeFd) {
 
 } // namespace
 
-std::shared_ptr<ChildProcess> ChildProcess::spawn(Options options, std::string& error) {
-    pid_t pid = spawnProcess(options.executable, options.arguments, options.outputFd, error);
-    if (pid < 0) {
-        return nullptr;
+Result<std::shared_ptr<ChildProcess>> ChildProcess::spawn(Options options) {
+    auto spawned = spawnProcess(options.executable, options.arguments, options.outputFd);
+    if (!spawned) {
+        return spawned.error();
     }
+    const pid_t pid = *spawned;
     auto state = std::make_shared<State>();
     state->pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     state->wakeFd = ::eventfd(0, EFD_CLOEXEC);
@@ -161,7 +166,7 @@ std::shared_ptr<ChildProcess> ChildProcess::spawn(Options options, std::string& 
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         raw->exited.notify_all();
-        // Last: the callback may release the ChildProcess, and the state with it.
+        // Last. The callback may hand the ChildProcess on, but never release its last reference.
         if (onExit) {
             onExit(pid, status);
         }
@@ -186,19 +191,21 @@ void ChildProcess::waitUntilExit() {
     state_->exited.wait(lock, [this] { return !state_->running; });
 }
 
-int runAndWait(const std::string& executable, const std::vector<std::string>& arguments) {
-    std::string error;
-    pid_t pid = spawnProcess(executable, arguments, -1, error);
-    if (pid < 0) {
-        return -1;
+Result<int> runAndWait(const std::string& executable, const std::vector<std::string>& arguments) {
+    auto spawned = spawnProcess(executable, arguments, -1);
+    if (!spawned) {
+        return spawned.error();
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
+    while (::waitpid(*spawned, &status, 0) < 0) {
         if (errno != EINTR) {
-            return -1;
+            return Error{Error::Kind::processNotStarted, std::strerror(errno)};
         }
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
 }
 
 } // namespace vozmo

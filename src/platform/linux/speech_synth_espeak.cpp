@@ -80,7 +80,7 @@ std::optional<std::vector<float>> synthesizeSpeech(const std::string& text,
         }
     }
     args.insert(args.end(), {"-w", file.string(), "--", text});
-    if (runAndWait("/usr/bin/espeak-ng", args) != 0) {
+    if (auto status = runAndWait("/usr/bin/espeak-ng", args); !status || *status != 0) {
         return std::nullopt;
     }
     std::ifstream in(file, std::ios::binary);
