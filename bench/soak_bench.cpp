@@ -87,6 +87,12 @@ public:
         if (!target_->ready()) {
             return fail("the target window never got the focus");
         }
+        // The tone plays on through every dictation, as a voice would be there when the user
+        // speaks. Started long before the first one: a player's stream takes up to a second or
+        // two to reach the sink's monitor on a loaded machine, and a recording begun meanwhile
+        // hears nothing ("No te he oído").
+        tone_ = t::toneWav(home_.root() / "tone.wav", 600.0, 0.0);
+        startPlayer();
         app_ = std::make_unique<t::RunningApp>(home_, standins_);
         hud_ = std::make_unique<t::HudWatch>(desk_, app_->pid());
         if (!app_->waitForLog("whisper listo en", 0, 120s) ||
@@ -94,9 +100,6 @@ public:
             return fail("the servers never got ready");
         }
         t::waitUntil([&] { return answered(StandinKind::Llama) >= 1; }, 30s);
-        // The tone plays on through every dictation: a player started with each one could begin
-        // too late on a loaded machine and leave a recording silent.
-        tone_ = t::toneWav(home_.root() / "tone.wav", 600.0, 0.0);
         settle();
         return true;
     }
@@ -117,8 +120,8 @@ public:
         if (!target_->setText("")) {
             return fail("the target did not answer");
         }
-        if (!player_ || !player_->running()) {
-            player_ = std::make_unique<t::ChildProcess>(t::playArguments(tone_));
+        if (!player_->running()) {
+            startPlayer();
         }
         const auto from = hud_->mark();
         bool ok = true;
@@ -223,6 +226,11 @@ private:
             count += entry.value("event", "") == "answered" ? 1 : 0;
         }
         return count;
+    }
+
+    void startPlayer() {
+        player_ = std::make_unique<t::ChildProcess>(t::playArguments(tone_));
+        t::waitUntil([] { return false; }, 3s);
     }
 
     // Nothing of the last dictation still runs: the panel gone and the clipboard restore due.

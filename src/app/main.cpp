@@ -2,18 +2,21 @@
 #include "app_environment.h"
 #include "command_line.h"
 #include "config.h"
+#include "display_loss.h"
 #include "graphical_session.h"
 #include "key_command.h"
 #include "log.h"
 #include "main_thread.h"
 #include "quit_signals.h"
 #include "self_test.h"
+#include "servers.h"
 #include "single_instance.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -44,6 +47,8 @@ int runApplicationMode(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("Vozmo");
     QApplication::setDesktopFileName("vozmo");
+    // Without its X server nothing can be shown or pasted: stop the servers and leave at once.
+    vozmo::onDisplayLost([] { vozmo::Servers::stopAll(std::chrono::seconds(3)); });
 
     // A second instance would sweep away the first one's servers: hand over and leave.
     vozmo::SingleInstance instance;

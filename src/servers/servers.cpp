@@ -12,6 +12,8 @@
 #include "server_command.h"
 #include "vocabulary.h"
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -502,6 +504,28 @@ LiveServers& liveServers() {
 }
 
 } // namespace
+
+void Servers::stopAll(std::chrono::milliseconds limit) {
+    std::vector<std::shared_ptr<ChildProcess>> running;
+    {
+        LiveServers& live = liveServers();
+        std::lock_guard guard(live.lock);
+        for (Servers* one : live.all) {
+            one->stop();
+            std::lock_guard coreGuard(one->core_->lock);
+            for (auto& [name, process] : one->core_->procs) {
+                running.push_back(process);
+            }
+        }
+    }
+    // Their watcher threads notice the exits; nothing else is left to wake us.
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline &&
+           std::any_of(running.begin(), running.end(),
+                       [](const auto& process) { return process->isRunning(); })) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
 
 Servers::Servers() : core_(std::make_shared<Core>()) {
     LiveServers& live = liveServers();

@@ -571,8 +571,11 @@ fs::path toneWav(const fs::path& file, double toneSeconds, double silenceSeconds
 
 std::vector<std::string> playArguments(const fs::path& wav) {
     const char* sink = std::getenv("VOZMO_TEST_SINK");
-    return {programPath("paplay"), std::string("--device=") + (sink != nullptr ? sink : "vsink"),
-            wav.string()};
+    // A short buffer, as a microphone has: with paplay's default of 2 s the null sink renders
+    // that far ahead, its monitor hands a new recording nothing for up to 2 s, and a held key
+    // records silence.
+    return {programPath("paplay"), "--latency-msec=30",
+            std::string("--device=") + (sink != nullptr ? sink : "vsink"), wav.string()};
 }
 
 bool play(const fs::path& wav) {

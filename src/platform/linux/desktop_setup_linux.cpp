@@ -1,4 +1,5 @@
 #include "desktop_setup.h"
+#include "display_loss.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -22,6 +23,7 @@ struct DisplayCloser {
 std::vector<std::string> missingKeyAccess() {
     // A connection of its own: asked once a second by the setup, and cheap on a local socket.
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    guardDisplay(display.get());
     if (!display) {
         return {"X11"};
     }

@@ -1,3 +1,4 @@
+#include "display_loss.h"
 #include "graphical_session.h"
 
 #include <X11/Xlib.h>
@@ -41,6 +42,7 @@ bool xServerAnswers() {
     if (display == nullptr) {
         return false;
     }
+    guardDisplay(display);
     XCloseDisplay(display);
     return true;
 }

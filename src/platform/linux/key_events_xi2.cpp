@@ -17,6 +17,7 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
+#include "display_loss.h"
 #include "log.h"
 
 namespace vozmo {
@@ -82,6 +83,7 @@ public:
 
     bool start(Handler handler) override {
         display_.reset(XOpenDisplay(nullptr));
+        guardDisplay(display_.get());
         const std::string problem = problemWith(display_.get(), &opcode_);
         if (!problem.empty()) {
             log("Monitor de teclas no disponible: " + problem);
@@ -276,6 +278,7 @@ std::unique_ptr<KeyEvents> makeKeyEvents() {
 
 std::string keyMonitorProblem() {
     const DisplayPtr display(XOpenDisplay(nullptr));
+    guardDisplay(display.get());
     int opcode = 0;
     return problemWith(display.get(), &opcode);
 }

@@ -1,5 +1,7 @@
 #include "x11_display.h"
 
+#include "display_loss.h"
+
 #include <X11/Xlib.h>
 
 namespace vozmo {
@@ -14,7 +16,9 @@ int recordError(Display*, XErrorEvent*) {
 }
 } // namespace
 
-X11Display::X11Display() : display_(XOpenDisplay(nullptr)) {}
+X11Display::X11Display() : display_(XOpenDisplay(nullptr)) {
+    guardDisplay(display_);
+}
 
 X11Display::~X11Display() {
     if (display_ != nullptr) {
