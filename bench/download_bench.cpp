@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
     vozmo::Downloader downloader(
         std::vector<vozmo::ModelSpec>{{"Whisper", url, vozmo::config().whisperModelPath, bytes}});
     bool ok = false;
-    downloader.onFinish = [&](bool success) {
-        ok = success;
+    downloader.onFinish = [&](const vozmo::Outcome& outcome) {
+        ok = outcome.ok();
         QCoreApplication::quit();
     };
     const long before = peakRssKb();

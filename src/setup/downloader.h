@@ -39,7 +39,7 @@ public:
     // are not tried.
     std::function<void(const Outcome& outcome)> onFinish;
 
-    // Begins a run over the files missing now. With nothing missing, onFinish(true) is called
+    // Begins a run over the files missing now. With nothing missing, onFinish is called with success
     // before start() returns. A start() while a run is still going is ignored: that run's
     // onFinish answers it.
     void start();
