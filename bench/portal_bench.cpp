@@ -1,8 +1,8 @@
 // The desktop portal on Wayland, against the stand-in portal on the test desktop's session bus:
 // the time a Ctrl+V stroke takes through the remote desktop session, and from a global
 // shortcut's Activated signal to the key handler.
-#include "linux/portal_key_synth.h"
-#include "linux/portal_shortcuts.h"
+#include "portal_key_synth.h"
+#include "portal_shortcuts.h"
 #include "standin.h"
 #include "temp_home.h"
 

@@ -3,10 +3,10 @@
 // text handed to the paste) to the Ctrl+V stroke sent through the virtual keyboard, with the
 // user's clipboard saved and the dictation set on the compositor's clipboard first. The restore
 // 0.8 s later is not part of it.
-#include "linux/target_window_sway.h"
-#include "linux/virtual_keyboard_wayland.h"
-#include "linux/wayland_clipboard.h"
 #include "paste.h"
+#include "target_window_sway.h"
+#include "virtual_keyboard_wayland.h"
+#include "wayland_clipboard.h"
 
 #include <QCoreApplication>
 #include <QTest>

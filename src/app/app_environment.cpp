@@ -3,10 +3,10 @@
 #include "desktop_setup.h"
 #include "key_synth.h"
 #include "leading_space.h"
-#include "linux/portal_shortcuts.h"
-#include "linux/wayland_backends.h"
 #include "log.h"
 #include "paste.h"
+#include "portal_shortcuts.h"
+#include "wayland_backends.h"
 
 #include <limits>
 

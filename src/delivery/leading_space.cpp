@@ -1,6 +1,6 @@
 #include "leading_space.h"
 
-#include "linux/accessible_text_atspi.h"
+#include "accessible_text_atspi.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>

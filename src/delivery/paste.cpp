@@ -2,7 +2,7 @@
 
 #include "log.h"
 
-#include "linux/wayland_backends.h"
+#include "wayland_backends.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

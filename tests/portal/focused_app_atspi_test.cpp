@@ -1,4 +1,4 @@
-#include "linux/focused_app_atspi.h"
+#include "focused_app_atspi.h"
 #include "standin.h"
 #include "temp_home.h"
 

@@ -1,4 +1,4 @@
-#include "linux/hyprland_target_window.h"
+#include "hyprland_target_window.h"
 #include "standin.h"
 #include "temp_home.h"
 

@@ -1,5 +1,5 @@
-#include "linux/portal_key_synth.h"
 #include "portal_fixture.h"
+#include "portal_key_synth.h"
 #include "prefs.h"
 
 namespace vozmo {

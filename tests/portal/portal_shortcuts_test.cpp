@@ -1,6 +1,6 @@
 #include "hotkey.h"
-#include "linux/portal_shortcuts.h"
 #include "portal_fixture.h"
+#include "portal_shortcuts.h"
 #include "prefs.h"
 
 namespace vozmo {

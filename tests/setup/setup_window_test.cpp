@@ -5,11 +5,11 @@
 #include "desktop_setup.h"
 
 #include "fake_setup_environment.h"
-#include "linux/wayland_backends.h"
 #include "model_server.h"
 #include "prefs.h"
 #include "temp_home.h"
 #include "wait.h"
+#include "wayland_backends.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

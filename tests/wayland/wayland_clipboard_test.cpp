@@ -3,9 +3,9 @@
 // fails, our content served to programs that paste it, and the changes counted.
 #include "fake_key_synth.h"
 #include "fake_target_window.h"
-#include "linux/wayland_clipboard.h"
 #include "paste.h"
 #include "wait.h"
+#include "wayland_clipboard.h"
 
 #include <QProcess>
 

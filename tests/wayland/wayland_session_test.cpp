@@ -1,6 +1,6 @@
 #include "backend_choice.h"
-#include "linux/target_window_sway.h"
-#include "linux/wayland_session.h"
+#include "target_window_sway.h"
+#include "wayland_session.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,16 +1,16 @@
 #include "wayland_backends.h"
 
+#include "clipboard_x11.h"
+#include "focused_app_atspi.h"
+#include "hyprland_target_window.h"
 #include "key_events.h"
-#include "linux/clipboard_x11.h"
-#include "linux/focused_app_atspi.h"
-#include "linux/hyprland_target_window.h"
-#include "linux/key_synth_x11.h"
-#include "linux/portal_key_synth.h"
-#include "linux/portal_shortcuts.h"
-#include "linux/target_window_sway.h"
-#include "linux/target_window_x11.h"
-#include "linux/virtual_keyboard_wayland.h"
-#include "linux/wayland_clipboard.h"
+#include "key_synth_x11.h"
+#include "portal_key_synth.h"
+#include "portal_shortcuts.h"
+#include "target_window_sway.h"
+#include "target_window_x11.h"
+#include "virtual_keyboard_wayland.h"
+#include "wayland_clipboard.h"
 
 namespace vozmo {
 
