@@ -479,9 +479,10 @@ void Servers::Core::exited(const LaunchSpec& spec, pid_t pid) {
 
 namespace {
 
-// Qt and Xlib end the process with exit(1) when the X server goes away, past every owner's
-// clean-up, and the servers would run on without us. exit() still calls its handlers, so every
-// supervisor alive then is stopped from one. atexit takes no context: hence this one registry.
+// A library that ends the process with exit() goes past every owner's clean-up, and the servers
+// would run on without us. exit() still calls its handlers, so every supervisor alive then is
+// stopped from one; the lost display's handler stops them the same way. atexit takes no
+// context: hence this one registry.
 struct LiveServers {
     std::mutex lock;
     std::set<Servers*> all;
@@ -491,13 +492,8 @@ LiveServers& liveServers() {
     // Built before the handler is registered, so it is destroyed only after the handler ran.
     static LiveServers live;
     static const bool registered = [] {
-        return std::atexit([] {
-                   LiveServers& servers = liveServers();
-                   std::lock_guard guard(servers.lock);
-                   for (Servers* one : servers.all) {
-                       one->stop();
-                   }
-               }) == 0;
+        // No waiting there: exit() must not hang on a server slow to go.
+        return std::atexit([] { Servers::stopAll(std::chrono::milliseconds(0)); }) == 0;
     }();
     (void)registered;
     return live;

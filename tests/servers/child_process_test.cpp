@@ -5,10 +5,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vozmo {
@@ -73,6 +75,19 @@ TEST(ChildProcess, RunAndWaitTellsAnExitFromAFailureToStart) {
     const auto spawned = ChildProcess::spawn(std::move(missing));
     ASSERT_FALSE(spawned);
     EXPECT_EQ(spawned.error().kind, Error::Kind::processNotStarted);
+}
+
+// A descriptor this process left inheritable does not reach the child; the standard ones do.
+TEST(ChildProcess, OnlyTheStandardDescriptorsAreInherited) {
+    const int inheritable = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(inheritable, 3);
+    const std::string fd = std::to_string(inheritable);
+    const Result<int> ran =
+        runAndWait("/bin/sh", {"-c", "[ -e /proc/self/fd/" + fd +
+                                         " ] && exit 1; [ -e /proc/self/fd/2 ] || exit 2"});
+    ::close(inheritable);
+    ASSERT_TRUE(ran) << ran.error().detail;
+    EXPECT_EQ(*ran, 0);
 }
 
 // The owner may go while the child still runs (the application quitting): the watcher ends

@@ -322,6 +322,33 @@ TEST_F(ServersTest, AnExitAfterStopIsNotACrash) {
     EXPECT_TRUE(servers.whisperReady());
 }
 
+// A library may end the process with exit(), past every owner: the servers must not outlive it.
+TEST_F(ServersTest, AnExitPastTheOwnersStopsTheServers) {
+    withStandins();
+    withModels();
+    // The death test runs this test again in a new process; its stand-ins record here, where
+    // this process can see them. Set once: the new process inherits it and must not replace it.
+    ::setenv("VOZMO_TEST_RECORDS", dir_.path().c_str(), 0);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::setenv("VOZMO_STANDIN_DIR", std::getenv("VOZMO_TEST_RECORDS"), 1);
+            Servers servers;
+            servers.start();
+            const bool ready =
+                waitUntil([&] { return servers.whisperReady() && servers.llmReady(); });
+            std::exit(ready ? 3 : 4);
+        },
+        ::testing::ExitedWithCode(3), "");
+    ::unsetenv("VOZMO_TEST_RECORDS");
+    const auto pids = dir_.startedPids(StandinKind::Whisper);
+    const auto llmPids = dir_.startedPids(StandinKind::Llama);
+    ASSERT_EQ(pids.size(), 1u);
+    ASSERT_EQ(llmPids.size(), 1u);
+    EXPECT_TRUE(waitUntil(
+        [&] { return !test::processAlive(pids[0]) && !test::processAlive(llmPids[0]); }, 10s));
+}
+
 TEST_F(ServersTest, StopDuringTheRestartPauseLaunchesNothing) {
     withStandins();
     withModels(true, false);

@@ -63,6 +63,9 @@ Result<pid_t> spawnProcess(const std::string& executable, std::vector<std::strin
         posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, outputFd, STDERR_FILENO);
     }
+    // Nothing else of ours: a server would hold on to whatever it inherited (a pipe a parent
+    // waits on, a socket, a lock) for as long as it runs.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // The child starts with default signal handling, whatever this process installed.
