@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 namespace {
 
@@ -51,6 +52,20 @@ Usage usageOf(pid_t pid) {
 }
 
 enum class Kind { Plain, Cancelled, TooShort, PolishRefused };
+
+const char* nameOf(Kind kind) {
+    switch (kind) {
+    case Kind::Plain:
+        return "plain";
+    case Kind::Cancelled:
+        return "cancelled";
+    case Kind::TooShort:
+        return "too short";
+    case Kind::PolishRefused:
+        return "polish refused";
+    }
+    return "?";
+}
 
 Kind kindOf(int number) {
     switch (number % 10) {
@@ -104,12 +119,19 @@ public:
         return true;
     }
 
-    // One dictation; false when text was lost or wrong, or the clipboard not given back.
+    // One dictation; false when text was lost or wrong, or the clipboard not given back. Every
+    // failure is explained on the spot, with what the application logged meanwhile.
     bool dictate(int number) {
         const std::string spoken = kPhrases[number % kPhrases.size()];
         const std::string raw = corrected(spoken);
         const std::string polished = capitalised(raw) + ".";
         const Kind kind = kindOf(number);
+        Trace trace;
+        trace.logFrom = app_->logSize();
+        trace.whisperFrom = standins_.records(StandinKind::Whisper).size();
+        trace.llamaFrom = standins_.records(StandinKind::Llama).size();
+        trace.keysFrom = target_->keys().size();
+        std::vector<std::string> problems;
         standins_.configure(StandinKind::Whisper,
                             {{"text", " " + spoken + "\n"}, {"record_bodies", false}});
         // Ten o'clock in the answer: a figure the dictation never had, so the check refuses it.
@@ -118,13 +140,13 @@ public:
             {{"content", kind == Kind::PolishRefused ? capitalised(raw) + " a las 10." : polished},
              {"record_bodies", false}});
         if (!target_->setText("")) {
-            return fail("the target did not answer");
+            problems.push_back("the target did not answer");
         }
         if (!player_->running()) {
             startPlayer();
         }
         const auto from = hud_->mark();
-        bool ok = true;
+        trace.hudFrom = from;
         switch (kind) {
         case Kind::Plain:
         case Kind::PolishRefused: {
@@ -147,32 +169,33 @@ public:
                                  },
                                  20s);
             const std::string expected = kind == Kind::Plain ? polished : raw;
-            ok = pasted && t::waitUntil([&] { return target_->text() == expected; }, 10s);
-            if (!ok) {
-                fail("dictation " + std::to_string(number) + ": expected \"" + expected +
-                     "\", the target shows \"" + target_->text().value_or("?") + "\" " +
-                     "; panel " + hud_->shownSince(from));
+            if (!listening) {
+                problems.push_back("the recording never started");
+            } else if (!pasted) {
+                problems.push_back("no paste stroke within 20 s of the release, expected \"" +
+                                   expected + "\"");
+            } else if (!t::waitUntil([&] { return target_->text() == expected; }, 10s)) {
+                problems.push_back("expected \"" + expected + "\", the target shows \"" +
+                                   target_->text().value_or("?") + "\"");
             }
             break;
         }
         case Kind::Cancelled: {
             desk_.key(t::kDictationKey, true);
-            ok = hud_->waitFor("Escuchando", from, 10s);
+            const bool listening = hud_->waitFor("Escuchando", from, 10s);
             t::waitUntil([] { return false; }, 600ms);
             desk_.tap("Escape");
             desk_.key(t::kDictationKey, false);
-            ok = ok && hud_->waitFor("Cancelado", from, 10s);
-            if (!ok) {
-                fail("cancel " + std::to_string(number) + ": panel " + hud_->shownSince(from));
+            if (!listening || !hud_->waitFor("Cancelado", from, 10s)) {
+                problems.push_back("not cancelled");
             }
             break;
         }
         case Kind::TooShort:
             desk_.tap(t::kDictationKey);
             desk_.tap(t::kDictationKey);
-            ok = hud_->waitFor("No te he oído", from, 10s);
-            if (!ok) {
-                fail("short " + std::to_string(number) + ": panel " + hud_->shownSince(from));
+            if (!hud_->waitFor("No te he oído", from, 10s)) {
+                problems.push_back("not refused as too short");
             }
             break;
         }
@@ -180,16 +203,56 @@ public:
         if (kind == Kind::Cancelled || kind == Kind::TooShort) {
             const auto text = target_->text();
             if (text != "") {
-                ok = fail("dictation " + std::to_string(number) + " typed \"" + text.value_or("?") +
-                          "\" without a transcript");
+                problems.push_back("typed \"" + text.value_or("?") + "\" without a transcript");
             }
         }
         // The user's clipboard is back once the paste is over.
         if (!t::waitUntil([&] { return t::clipboardText() == kClipboard; }, 5s)) {
-            ok = fail("dictation " + std::to_string(number) + " left the clipboard as \"" +
-                      t::clipboardText().value_or("?") + "\"");
+            problems.push_back("left the clipboard as \"" + t::clipboardText().value_or("?") +
+                               "\"");
         }
-        return ok;
+        if (!problems.empty()) {
+            explain(number, kind, problems, trace);
+        }
+        return problems.empty();
+    }
+
+    // Where each source stood when a dictation began: what came after belongs to it.
+    struct Trace {
+        std::size_t logFrom = 0;
+        std::size_t whisperFrom = 0;
+        std::size_t llamaFrom = 0;
+        std::size_t keysFrom = 0;
+        std::size_t hudFrom = 0;
+    };
+
+    void explain(int number, Kind kind, const std::vector<std::string>& problems,
+                 const Trace& trace) {
+        std::string why;
+        for (const auto& problem : problems) {
+            why += (why.empty() ? "" : "; ") + problem;
+        }
+        std::fprintf(stderr, "soak_bench: dictation %d (%s): %s\n", number, nameOf(kind),
+                     why.c_str());
+        std::fprintf(stderr, "  panel: %s\n", hud_->shownSince(trace.hudFrom).c_str());
+        for (const auto& line : app_->logLines("", trace.logFrom)) {
+            std::fprintf(stderr, "  log: %s\n", line.c_str());
+        }
+        const auto keys = target_->keys();
+        for (std::size_t i = trace.keysFrom; i < keys.size(); ++i) {
+            std::fprintf(stderr, "  target key: %s %s at %.3f\n", keys[i].keysym.c_str(),
+                         keys[i].mods.c_str(), keys[i].time);
+        }
+        for (const auto& [name, kindOfServer, from] :
+             {std::tuple{"whisper", StandinKind::Whisper, trace.whisperFrom},
+              std::tuple{"llama", StandinKind::Llama, trace.llamaFrom}}) {
+            const auto records = standins_.records(kindOfServer);
+            for (std::size_t i = from; i < records.size(); ++i) {
+                std::fprintf(stderr, "  %s: %s\n", name, summary(records[i]).c_str());
+            }
+        }
+        std::fprintf(stderr, "  now: %.3f, clipboard \"%s\"\n", t::monotonicSeconds(),
+                     t::clipboardText().value_or("?").c_str());
     }
 
     Usage usage() { return usageOf(app_->pid()); }
@@ -206,6 +269,26 @@ public:
     }
 
 private:
+    // One stand-in record in a line: the event, and for work requests what was asked.
+    static std::string summary(const nlohmann::json& record) {
+        std::string line = record.value("event", "?");
+        if (record.contains("request_number")) {
+            line += " #" + std::to_string(record.value("request_number", 0));
+        }
+        if (record.contains("path")) {
+            line += " " + record.value("path", "");
+        }
+        if (record.contains("seconds")) {
+            line += " after " + std::to_string(record.value("seconds", 0.0)) + " s";
+        }
+        const auto& json = record.contains("json") ? record["json"] : nlohmann::json();
+        if (json.is_object() && json.contains("messages") && json["messages"].is_array() &&
+            !json["messages"].empty()) {
+            line += ", last message " + json["messages"].back().value("content", "").substr(0, 80);
+        }
+        return line;
+    }
+
     static std::string corrected(std::string text) {
         const std::string word = "guasap";
         if (auto at = text.find(word); at != std::string::npos) {
@@ -275,7 +358,9 @@ int main(int argc, char** argv) {
     // An application that died part-way lost every dictation it did not do.
     failed += kDictations - done;
     const Usage last = soak.usage();
-    if (failed > 0) {
+    // Each failed dictation has told its own story; an application that ended early tells it
+    // in the whole log.
+    if (done < kDictations) {
         soak.dumpLog();
     }
     std::fprintf(stderr,

@@ -19,6 +19,9 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "wayland"))
+from sway_support import RUNTIME, USER, as_user, port_open, wait_until  # noqa: E402
+
 parser = argparse.ArgumentParser()
 parser.add_argument("--vozmo", required=True)
 parser.add_argument("--standins", required=True, help="the stand-ins' bin folder")
@@ -26,29 +29,8 @@ parser.add_argument("--window", required=True, help="tests/wayland/text_window.p
 parser.add_argument("--paste-bench", required=True)
 args = parser.parse_args()
 
-RUNTIME = pathlib.Path(os.environ["VOZMO_SWAY_RUNTIME"])
-USER = os.environ["VOZMO_SWAY_USER"]
 ROUNDS = 15
 started = []
-
-
-def as_user(argv):
-    return ["setpriv", f"--reuid={USER}", "--regid=nogroup", "--clear-groups"] + argv
-
-
-def wait_until(predicate, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return predicate()
-
-
-def port_open(port):
-    with socket.socket() as s:
-        s.settimeout(0.2)
-        return s.connect_ex(("127.0.0.1", port)) == 0
 
 
 def fail(why):

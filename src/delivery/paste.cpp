@@ -104,14 +104,22 @@ Outcome Paster::paste(const std::string& text) {
         pending_.reset();
         return Error{Error::Kind::pasteFailed, "pulsación no enviada"};
     }
+    pending.giveUpAt = std::chrono::steady_clock::now() + kRestoreLimit;
     pending_ = pending;
-    restoreLater(std::move(pending));
+    restoreLater(std::move(pending), kRestoreDelay);
     return Done{};
 }
 
-void Paster::restoreLater(Pending pending) {
+void Paster::restoreLater(Pending pending, std::chrono::milliseconds after) {
     // Tied to this object: nothing runs once it is gone.
-    QTimer::singleShot(kRestoreDelay, this, [this, pending = std::move(pending)] {
+    QTimer::singleShot(after, this, [this, pending = std::move(pending)] {
+        // Restored before the application asked, the user's content would be pasted in place of
+        // the text, or nothing at all, and the dictation lost.
+        if (!pending.snapshot->empty() && clipboard_.changeCount() == pending.mark &&
+            !clipboard_.textRead() && std::chrono::steady_clock::now() < pending.giveUpAt) {
+            restoreLater(pending, std::chrono::milliseconds(50));
+            return;
+        }
         if (pending_ && pending_->mark == pending.mark && pending_->snapshot == pending.snapshot) {
             pending_.reset();
         }

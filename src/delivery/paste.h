@@ -16,8 +16,11 @@
 
 namespace vozmo {
 
-// How long the dictated text stays on the clipboard before the user's content comes back.
+// How long the dictated text stays on the clipboard before the user's content comes back, at
+// the least: an application busy when the stroke arrives asks for the text later, and until it
+// has, the text stays, up to kRestoreLimit after the stroke.
 inline constexpr std::chrono::milliseconds kRestoreDelay{800};
+inline constexpr std::chrono::milliseconds kRestoreLimit{5000};
 
 // WM_CLASS class names and Wayland app ids of terminal emulators, which paste with
 // Control+Shift+V.
@@ -34,8 +37,9 @@ KeyStroke pasteStroke(const std::optional<TargetApp>& target);
 std::string pasteKeysName(const std::optional<TargetApp>& target);
 
 // Types text into the focused window through the clipboard: saves every format the clipboard
-// offers, puts the text there, sends the paste stroke and puts the saved content back after
-// kRestoreDelay unless someone has changed the clipboard since. When the stroke cannot be sent,
+// offers, puts the text there, sends the paste stroke and puts the saved content back once the
+// text has been read (kRestoreDelay at the soonest, kRestoreLimit at the latest) unless someone
+// has changed the clipboard since. When the stroke cannot be sent,
 // the text stays on the clipboard (Error::pasteFailed), so the user can still paste it by hand.
 // Main thread only.
 class Paster : public QObject {
@@ -49,8 +53,9 @@ private:
     struct Pending {
         std::shared_ptr<const ClipboardSnapshot> snapshot;
         std::uint64_t mark = 0;
+        std::chrono::steady_clock::time_point giveUpAt; // restored then, read or not
     };
-    void restoreLater(Pending pending);
+    void restoreLater(Pending pending, std::chrono::milliseconds after);
 
     Clipboard& clipboard_;
     KeySynth& keys_;

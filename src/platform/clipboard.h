@@ -34,6 +34,10 @@ public:
     // How many times the clipboard's content has changed so far, our own writes included.
     // Only differences between two readings mean anything.
     virtual std::uint64_t changeCount() = 0;
+
+    // Whether another program has read the text of the last setText since it was set. A
+    // clipboard that cannot tell says yes.
+    virtual bool textRead() { return true; }
 };
 
 } // namespace vozmo

@@ -1,5 +1,6 @@
 #include "x_keyboard.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -33,6 +34,12 @@ void XKeyboard::map(unsigned keycode, const std::string& keysym) {
 void XKeyboard::tap(unsigned keycode) {
     XTestFakeKeyEvent(asDisplay(display_), keycode, True, CurrentTime);
     XTestFakeKeyEvent(asDisplay(display_), keycode, False, CurrentTime);
+    XSync(asDisplay(display_), False);
+}
+
+void XKeyboard::setRepeat(bool on) {
+    XkbChangeEnabledControls(asDisplay(display_), XkbUseCoreKbd, XkbRepeatKeysMask,
+                             on ? XkbRepeatKeysMask : 0);
     XSync(asDisplay(display_), False);
 }
 

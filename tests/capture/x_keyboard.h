@@ -20,6 +20,8 @@ public:
     void map(unsigned keycode, const std::string& keysym);
     // Presses and releases `keycode`.
     void tap(unsigned keycode);
+    // Turns the server's key repeat (the XKB RepeatKeys control) on or off.
+    void setRepeat(bool on);
 
 private:
     void* display_;

@@ -172,6 +172,27 @@ TEST_F(PasterTest, ACopyBetweenTwoPastesIsWhatComesBack) {
     EXPECT_EQ(clipboard.content, copied);
 }
 
+// An application busy when the stroke arrives reads the text later: the user's content waits
+// for that, and for no one that never reads.
+TEST_F(PasterTest, TheUsersContentComesBackOnceTheTextIsRead) {
+    clipboard.content = rich;
+    clipboard.read = false;
+    Paster paster(clipboard, keys, windows);
+    paster.paste("hola");
+    pumpFor(kAfterRestore);
+    EXPECT_TRUE(clipboard.restores.empty()) << "restored before the application read the text";
+    clipboard.read = true;
+    ASSERT_TRUE(waitForRestores(1));
+    EXPECT_EQ(clipboard.content, rich);
+
+    clipboard.read = false;
+    const auto sent = std::chrono::steady_clock::now();
+    paster.paste("nadie lo lee");
+    ASSERT_TRUE(pumpUntil([&] { return clipboard.restores.size() >= 2; }, kRestoreLimit + 2s));
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, kRestoreLimit);
+    EXPECT_EQ(clipboard.content, rich);
+}
+
 TEST_F(PasterTest, NothingRunsOnceThePasterIsGone) {
     clipboard.content = rich;
     {
@@ -189,11 +210,12 @@ protected:
         // Start from an empty clipboard owned by nobody, and past any earlier restore.
         pumpFor(kAfterRestore);
         QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
-        target = test::startTarget(wmClass());
+        target = test::startTarget(wmClass(), targetOptions());
         ASSERT_TRUE(target);
         test::setTargetText(*target, "", 0);
     }
     virtual std::string wmClass() const { return "VozmoTarget"; }
+    virtual QStringList targetOptions() const { return {}; }
 
     std::unique_ptr<test::Child> ownClipboard(const QStringList& formats) {
         auto owner = std::make_unique<test::Child>(VOZMO_CLIPBOARD_OWNER, formats);
@@ -287,6 +309,24 @@ TEST_F(DesktopPasteTerminal, TerminalGetsControlShiftV) {
     paste("ls -l");
     EXPECT_TRUE(target->expect("key V control+shift")) << target->transcript();
     EXPECT_EQ(target->transcript().find("key v control\n"), std::string::npos);
+}
+
+// An application that is busy when the stroke arrives asks for the clipboard only later, after
+// the moment the user's content would have come back.
+class DesktopPasteSlowTarget : public DesktopPaste {
+protected:
+    QStringList targetOptions() const override {
+        return {"--paste-delay", QString::number(kAfterRestore.count() / 1000.0 + 1.0)};
+    }
+};
+
+TEST_F(DesktopPasteSlowTarget, GetsTheDictationAndTheUserGetsTheirContentBack) {
+    auto owner = ownClipboard({"text/plain=del usuario", "text/html=<b>del usuario</b>"});
+    paste("dictado sin prisa");
+    EXPECT_TRUE(targetShows("dictado sin prisa")) << test::targetText(*target).value_or("?");
+    EXPECT_TRUE(
+        pumpUntil([] { return test::clipboardBytes("text/html") == "<b>del usuario</b>"; }, 10s));
+    EXPECT_EQ(test::clipboardBytes("text/plain"), "del usuario");
 }
 
 } // namespace

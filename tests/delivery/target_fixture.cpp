@@ -8,10 +8,10 @@
 
 namespace vozmo::test {
 
-std::unique_ptr<Child> startTarget(const std::string& wmClass) {
-    auto target =
-        std::make_unique<Child>("/usr/bin/python3", QStringList{VOZMO_TARGET_WINDOW, "--wm-class",
-                                                                QString::fromStdString(wmClass)});
+std::unique_ptr<Child> startTarget(const std::string& wmClass, const QStringList& options) {
+    auto target = std::make_unique<Child>(
+        "/usr/bin/python3",
+        QStringList{VOZMO_TARGET_WINDOW, "--wm-class", QString::fromStdString(wmClass)} + options);
     EXPECT_TRUE(target->expect("ready", 20s)) << "the target window never got the focus";
     bool front = pumpUntil([&] {
         auto app = frontmostApp();

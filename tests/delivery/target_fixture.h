@@ -9,8 +9,9 @@
 namespace vozmo::test {
 
 // The GTK text window of target_window.py, started with the WM_CLASS class `wmClass` and
-// waited for until it is the active window of the desktop.
-std::unique_ptr<Child> startTarget(const std::string& wmClass = "VozmoTarget");
+// `options`, and waited for until it is the active window of the desktop.
+std::unique_ptr<Child> startTarget(const std::string& wmClass = "VozmoTarget",
+                                   const QStringList& options = {});
 
 // The target's whole text.
 std::optional<std::string> targetText(Child& target);

@@ -6,6 +6,7 @@ standard input; every answer is one line on standard output:
   get                       -> text <JSON string of the whole content>
   set <JSON> <a> [<b>]      -> ok   (content; caret at a, or a selection from a to b, caret at b)
   focus-text / focus-button -> ok
+With --paste-delay S, a Control+V is handled (the clipboard asked for) S seconds late.
 Every key press is reported as "key <keysym name> <modifiers joined by +, or ->", followed by
 " <CLOCK_MONOTONIC seconds>" when started with --timestamps.
 "ready" is printed once the window has the focus.
@@ -27,6 +28,8 @@ parser = argparse.ArgumentParser()
 parser.add_argument("--wm-class", dest="wm_class", default="VozmoTarget")
 parser.add_argument("--title", default="Vozmo target")
 parser.add_argument("--timestamps", action="store_true")
+# An application busy when the paste stroke arrives: it asks for the clipboard this much later.
+parser.add_argument("--paste-delay", dest="paste_delay", type=float, default=0.0)
 args = parser.parse_args()
 
 window = Gtk.Window(title=args.title)
@@ -65,6 +68,8 @@ def on_key(_widget, event):
     mods = [name for mask, name in MODIFIERS if event.state & mask]
     line = "key %s %s" % (Gdk.keyval_name(event.keyval), "+".join(mods) or "-")
     say(line + (" %.6f" % now if args.timestamps else ""))
+    if args.paste_delay and Gdk.keyval_name(event.keyval) in ("v", "V") and "control" in mods:
+        time.sleep(args.paste_delay)
     return False
 
 

@@ -14,6 +14,8 @@ public:
     std::uint64_t changes = 0;
     std::vector<std::string> textWrites;
     std::vector<ClipboardSnapshot> restores;
+    // Whether the pasting program has read the last text; most read at once.
+    bool read = true;
 
     ClipboardSnapshot snapshot() override { return content; }
     void setText(const std::string& text) override {
@@ -27,6 +29,7 @@ public:
         ++changes;
     }
     std::uint64_t changeCount() override { return changes; }
+    bool textRead() override { return read; }
 
     // Another program copies something.
     void copyFromElsewhere(ClipboardSnapshot other) {

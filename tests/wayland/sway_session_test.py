@@ -13,11 +13,12 @@ import os
 import pathlib
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
+
+from sway_support import RUNTIME, USER, as_user, port_open, wait_until
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--vozmo", required=True)
@@ -25,8 +26,6 @@ parser.add_argument("--standins", required=True, help="the stand-ins' bin folder
 parser.add_argument("--window", required=True, help="text_window.py")
 args = parser.parse_args()
 
-RUNTIME = pathlib.Path(os.environ["VOZMO_SWAY_RUNTIME"])
-USER = os.environ["VOZMO_SWAY_USER"]
 EXPECTED = "Esto es una prueba de dictado."
 USER_CLIPBOARD = "contenido del usuario ñ"
 failures = []
@@ -39,19 +38,6 @@ def check(ok, what):
         failures.append(what)
 
 
-def as_user(argv):
-    return ["setpriv", f"--reuid={USER}", "--regid=nogroup", "--clear-groups"] + argv
-
-
-def wait_until(predicate, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
-
-
 def write_owned(path, text):
     path.parent.mkdir(parents=True, exist_ok=True)
     path.write_text(text, encoding="utf-8")
@@ -61,12 +47,6 @@ def sparse(path, size):
     path.parent.mkdir(parents=True, exist_ok=True)
     with open(path, "wb") as f:
         f.truncate(size)
-
-
-def port_open(port):
-    with socket.socket() as s:
-        s.settimeout(0.2)
-        return s.connect_ex(("127.0.0.1", port)) == 0
 
 
 def clipboard():

@@ -29,6 +29,21 @@ bool isMimeType(const QString& format) {
     return format.contains(QLatin1Char('/'));
 }
 
+// Our text on the clipboard, noting when Qt hands its bytes to a program that asks for them.
+class WatchedText final : public QMimeData {
+public:
+    explicit WatchedText(std::shared_ptr<bool> read) : read_(std::move(read)) {}
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
+        *read_ = true;
+        return QMimeData::retrieveData(mimeType, type);
+    }
+
+private:
+    std::shared_ptr<bool> read_;
+};
+
 } // namespace
 
 X11Clipboard::X11Clipboard(QObject* parent) : QObject(parent) {
@@ -177,7 +192,9 @@ void X11Clipboard::setText(const std::string& text) {
     if (clipboard == nullptr) {
         return;
     }
-    auto data = std::make_unique<QMimeData>();
+    // A fresh flag: a late read of an earlier text says nothing about this one.
+    textRead_ = std::make_shared<bool>(false);
+    auto data = std::make_unique<WatchedText>(textRead_);
     data->setData(QStringLiteral("text/plain"), QByteArray::fromStdString(text));
     clipboard->setMimeData(data.release(), QClipboard::Clipboard); // QClipboard takes it
 }

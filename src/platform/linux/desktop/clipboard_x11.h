@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <chrono>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -26,6 +27,7 @@ public:
     void setText(const std::string& text) override;
     void restore(const ClipboardSnapshot& snapshot) override;
     std::uint64_t changeCount() override;
+    bool textRead() override { return *textRead_; }
 
 private:
     void drainEvents();
@@ -38,6 +40,8 @@ private:
     int fixesEventBase_ = -1;
     std::uint64_t changes_ = 0;
     QSocketNotifier* notifier_ = nullptr;
+    // Set by the last setText's content when a program asks it for its bytes.
+    std::shared_ptr<bool> textRead_ = std::make_shared<bool>(false);
 };
 
 } // namespace vozmo

@@ -126,6 +126,7 @@ struct WaylandClipboard::State {
 
     std::list<std::unique_ptr<Source>> sources;
     Source* current = nullptr; // ours while the compositor has not cancelled it
+    bool currentRead = false;  // a program asked `current` for its bytes
     std::list<std::unique_ptr<Transfer>> transfers;
 
     ~State() {
@@ -225,6 +226,9 @@ const zwlr_data_control_device_v1_listener kDeviceListener = {onDataOffer, onSel
 
 void onSend(void* data, zwlr_data_control_source_v1*, const char* mimeType, int32_t fd) {
     auto* source = static_cast<State::Source*>(data);
+    if (source == source->state->current) {
+        source->state->currentRead = true;
+    }
     source->state->serve(*source, mimeType, fd);
 }
 
@@ -394,6 +398,10 @@ void WaylandClipboard::dispatch() {
     }
 }
 
+bool WaylandClipboard::textRead() {
+    return state_->currentRead;
+}
+
 std::uint64_t WaylandClipboard::changeCount() {
     if (!state_->broken()) {
         // After the round trip every change the compositor made so far has reached us.
@@ -494,6 +502,7 @@ void WaylandClipboard::offer(std::shared_ptr<const ClipboardSnapshot> content) {
         return;
     }
     State& s = *state_;
+    s.currentRead = false;
     if (content->empty()) {
         zwlr_data_control_device_v1_set_selection(s.device, nullptr);
         s.current = nullptr;

@@ -32,6 +32,8 @@ public:
     void setText(const std::string& text) override;
     void restore(const ClipboardSnapshot& snapshot) override;
     std::uint64_t changeCount() override;
+    // Read events arrive with the next round trip, such as changeCount()'s.
+    bool textRead() override;
 
     struct State;
 
