@@ -117,8 +117,8 @@ TEST(RecorderDesktop, RecordsSpeechPlayedIntoTheDefaultSource) {
     const auto speech = makeSpeech(home.path());
     ASSERT_TRUE(speech) << "espeak-ng could not speak";
 
+    Levels levels; // outlives the recorder, whose capture thread reports into it
     Recorder recorder;
-    Levels levels;
     levels.attach(recorder);
     const auto error = recorder.start();
     ASSERT_FALSE(error) << error->description;
@@ -138,8 +138,8 @@ TEST(RecorderDesktop, RecordsSpeechPlayedIntoTheDefaultSource) {
 }
 
 TEST(RecorderDesktop, SilenceStaysBelowTheSpeechThreshold) {
+    Levels levels; // outlives the recorder, whose capture thread reports into it
     Recorder recorder;
-    Levels levels;
     levels.attach(recorder);
     const auto error = recorder.start();
     ASSERT_FALSE(error) << error->description;
@@ -153,8 +153,8 @@ TEST(RecorderDesktop, TwoRecordingsInARowAnswerOnlyTheSecond) {
     test::TempHome home;
     const auto speech = makeSpeech(home.path());
     ASSERT_TRUE(speech);
+    Levels levels; // outlives the recorder, whose capture thread reports into it
     Recorder recorder;
-    Levels levels;
     levels.attach(recorder);
 
     ASSERT_FALSE(recorder.start());
@@ -186,8 +186,8 @@ TEST(RecorderDesktop, EveryStartFollowsTheDefaultSource) {
         }
     } restore{index.substr(0, index.find_first_of("\r\n"))};
 
+    Levels levels; // outlives the recorder, whose capture thread reports into it
     Recorder recorder;
-    Levels levels;
     levels.attach(recorder);
     ASSERT_FALSE(recorder.start()); // on the first sink's monitor
     ASSERT_TRUE(levels.waitForMore(5));

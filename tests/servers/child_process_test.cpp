@@ -94,7 +94,9 @@ TEST(ChildProcess, OnlyTheStandardDescriptorsAreInherited) {
 // with it instead of waiting for the child, and the child is left alone.
 TEST(ChildProcess, GoingAwayDoesNotWaitForTheChild) {
     bool called = false;
-    auto process = start({"-c", "sleep 60"}, [&](pid_t, int) { called = true; });
+    // The shell becomes `sleep`: a shell that had forked it would leave it behind when killed,
+    // holding the test's output open for its whole minute.
+    auto process = start({"-c", "exec sleep 60"}, [&](pid_t, int) { called = true; });
     ASSERT_TRUE(process);
     const pid_t pid = process->pid();
     process.reset();

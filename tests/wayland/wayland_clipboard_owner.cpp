@@ -28,6 +28,8 @@ struct Owner {
     std::string dieOn;
     std::string hangOn;
     std::vector<int> held;
+    // The compositor announces every selection, ours too, with an offer made for us.
+    std::vector<zwlr_data_control_offer_v1*> offers;
     bool cancelled = false;
 };
 
@@ -72,6 +74,14 @@ void onCancelled(void* data, zwlr_data_control_source_v1*) {
 }
 const zwlr_data_control_source_v1_listener kSource = {onSend, onCancelled};
 
+void onDataOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
+    static_cast<Owner*>(data)->offers.push_back(offer);
+}
+void onSelection(void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1*) {}
+void onFinished(void*, zwlr_data_control_device_v1*) {}
+const zwlr_data_control_device_v1_listener kDevice = {onDataOffer, onSelection, onFinished,
+                                                      onSelection};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -108,6 +118,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     auto* device = zwlr_data_control_manager_v1_get_data_device(owner.manager, owner.seat);
+    zwlr_data_control_device_v1_add_listener(device, &kDevice, &owner);
     auto* source = zwlr_data_control_manager_v1_create_data_source(owner.manager);
     zwlr_data_control_source_v1_add_listener(source, &kSource, &owner);
     for (const auto& format : owner.formats) {
@@ -119,6 +130,15 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     while (!owner.cancelled && wl_display_dispatch(display) >= 0) {
     }
+    // Disconnecting frees none of the objects made on the connection.
+    for (auto* offer : owner.offers) {
+        zwlr_data_control_offer_v1_destroy(offer);
+    }
+    zwlr_data_control_source_v1_destroy(source);
+    zwlr_data_control_device_v1_destroy(device);
+    zwlr_data_control_manager_v1_destroy(owner.manager);
+    wl_seat_destroy(owner.seat);
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return 0;
 }
