@@ -26,6 +26,12 @@ void log(std::string_view message) {
     entry.reserve(stamp.size() + message.size() + 4);
     entry.append("[").append(stamp).append("] ").append(message).push_back('\n');
 
+    if (config().logsDir.empty()) {
+        // Before the paths are known (a tool or test that never set them up), a relative
+        // "app.log" would land in whatever folder the process runs in.
+        std::fwrite(entry.data(), 1, entry.size(), stderr);
+        return;
+    }
     const auto path = config().logsDir / "app.log";
     // O_APPEND makes each single write land whole at the end, even with other writers; no
     // handle is kept, so a deleted or moved log is simply created again.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -53,6 +54,26 @@ TEST(Log, WithoutTheLogsFolderNothingFails) {
     test::TempHome home; // ensureSupport not called: logs/ is missing
     log("perdida");
     EXPECT_FALSE(std::filesystem::exists(config().logsDir / "app.log"));
+}
+
+// A process that never set its paths up (a tool, a test) logs to standard error, never into
+// the folder it happens to run in.
+TEST(LogDeathTest, BeforeThePathsAreKnownNothingLandsInTheWorkingFolder) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // In a new process, where nothing has set the paths up.
+            char folder[] = "/tmp/vozmo-log-XXXXXX";
+            if (::mkdtemp(folder) == nullptr) {
+                std::exit(2);
+            }
+            std::filesystem::current_path(folder);
+            log("sin rutas");
+            const bool strayFile = std::filesystem::exists("app.log");
+            std::filesystem::remove_all(folder);
+            std::exit(strayFile ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "sin rutas");
 }
 
 TEST(Log, SelfTestModeEchoesTheBareMessage) {
