@@ -103,21 +103,27 @@ void eraseAll(std::string& s, std::string_view what) {
 
 const std::string_view system = kSystem;
 
-const std::vector<std::pair<std::string, std::string>>& examples() {
-    static const std::vector<std::pair<std::string, std::string>> pairs = {
-        {"eh bueno pues quedamos el martes a las cinco no perdón el miércoles a las cinco",
-         "Quedamos el miércoles a las cinco."},
-        {"oye puedes mandarme el presupuesto antes del viernes",
-         "Oye, ¿puedes mandarme el presupuesto antes del viernes?"},
-        {"escríbele a Elena que no llego a la reunión y que lo vemos mañana",
-         "Escríbele a Elena que no llego a la reunión y que lo vemos mañana."},
-        {"primero revisar el contrato segundo llamar al cliente y tercero enviar la factura",
-         "1. Revisar el contrato.\n2. Llamar al cliente.\n3. Enviar la factura."},
-        {"o sea el precio es de 1500 euros más IVA vale",
-         "El precio es de 1500 euros más IVA, ¿vale?"},
-        {"qué opinas de esto", "¿Qué opinas de esto?"},
-    };
-    return pairs;
+namespace {
+
+// Constant data with nothing to destroy: the servers' warm-up may still be building a request
+// while a library's exit() tears down the static objects.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kExamples{{
+    {"eh bueno pues quedamos el martes a las cinco no perdón el miércoles a las cinco",
+     "Quedamos el miércoles a las cinco."},
+    {"oye puedes mandarme el presupuesto antes del viernes",
+     "Oye, ¿puedes mandarme el presupuesto antes del viernes?"},
+    {"escríbele a Elena que no llego a la reunión y que lo vemos mañana",
+     "Escríbele a Elena que no llego a la reunión y que lo vemos mañana."},
+    {"primero revisar el contrato segundo llamar al cliente y tercero enviar la factura",
+     "1. Revisar el contrato.\n2. Llamar al cliente.\n3. Enviar la factura."},
+    {"o sea el precio es de 1500 euros más IVA vale", "El precio es de 1500 euros más IVA, ¿vale?"},
+    {"qué opinas de esto", "¿Qué opinas de esto?"},
+}};
+
+} // namespace
+
+std::span<const std::pair<std::string_view, std::string_view>> examples() {
+    return kExamples;
 }
 
 std::string systemText(const std::vector<std::string>& vocabulary) {
@@ -143,7 +149,7 @@ nlohmann::json polishRequestBody(std::string_view text,
     messages.push_back({{"role", "system"}, {"content", systemText(vocabulary)}});
     for (const auto& [dictation, answer] : examples()) {
         messages.push_back({{"role", "user"}, {"content", wrapped(dictation)}});
-        messages.push_back({{"role", "assistant"}, {"content", answer}});
+        messages.push_back({{"role", "assistant"}, {"content", std::string(answer)}});
     }
     messages.push_back({{"role", "user"}, {"content", wrapped(text)}});
     return {

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <set>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -18,8 +19,8 @@ namespace vozmo::Polisher {
 // The fixed system prompt: nine lines joined by line feeds.
 extern const std::string_view system;
 
-// Six few-shot pairs (dictation, expected answer), in order; built once on first use.
-const std::vector<std::pair<std::string, std::string>>& examples();
+// Six few-shot pairs (dictation, expected answer), in order.
+std::span<const std::pair<std::string_view, std::string_view>> examples();
 
 // The system message: `system`, plus a line listing the vocabulary when there is one.
 std::string systemText(const std::vector<std::string>& vocabulary);

@@ -203,12 +203,38 @@ struct Servers::Core : std::enable_shared_from_this<Servers::Core> {
     bool reloaded(const LaunchSpec& spec);
     void notifyMain();
     template <typename Work> void spawnThread(Work work);
+    void endThreads();
 };
 
 template <typename Work> void Servers::Core::spawnThread(Work work) {
     std::lock_guard guard(threadsLock);
     if (!shutDown) {
         threads.emplace_back(std::move(work));
+    }
+}
+
+// Stops and joins the probes, restart pauses and the warm-up; none starts after this. Each
+// honours its stop token, so this takes no longer than an HTTP transfer takes to cancel.
+void Servers::Core::endThreads() {
+    std::vector<std::jthread> ending;
+    {
+        std::lock_guard guard(threadsLock);
+        shutDown = true;
+        ending = std::move(threads);
+    }
+    for (auto& thread : ending) {
+        thread.request_stop();
+    }
+    changed.notify_all();
+    for (auto& thread : ending) {
+        // exit() called from one of these threads: it cannot join itself, and goes on ending
+        // the process.
+        if (thread.get_id() == std::this_thread::get_id()) {
+            std::lock_guard guard(threadsLock);
+            threads.push_back(std::move(thread));
+        } else if (thread.joinable()) {
+            thread.join();
+        }
     }
 }
 
@@ -482,7 +508,8 @@ namespace {
 // A library that ends the process with exit() goes past every owner's clean-up, and the servers
 // would run on without us. exit() still calls its handlers, so every supervisor alive then is
 // stopped from one; the lost display's handler stops them the same way. atexit takes no
-// context: hence this one registry.
+// context: hence this one registry. The supervisor's own threads are joined there too: exit()
+// goes on to destroy static objects, which they must not be using by then.
 struct LiveServers {
     std::mutex lock;
     std::set<Servers*> all;
@@ -508,6 +535,7 @@ void Servers::stopAll(std::chrono::milliseconds limit) {
         std::lock_guard guard(live.lock);
         for (Servers* one : live.all) {
             one->stop();
+            one->core_->endThreads();
             std::lock_guard coreGuard(one->core_->lock);
             for (auto& [name, process] : one->core_->procs) {
                 running.push_back(process);
@@ -524,6 +552,9 @@ void Servers::stopAll(std::chrono::milliseconds limit) {
 }
 
 Servers::Servers() : core_(std::make_shared<Core>()) {
+    // Before the exit handler is registered: the probes' requests must end before their HTTP
+    // library is cleaned up at exit.
+    httpSetUp();
     LiveServers& live = liveServers();
     std::lock_guard guard(live.lock);
     live.all.insert(this);
@@ -535,17 +566,7 @@ Servers::~Servers() {
         std::lock_guard guard(live.lock);
         live.all.erase(this);
     }
-    std::vector<std::jthread> threads;
-    {
-        std::lock_guard guard(core_->threadsLock);
-        core_->shutDown = true;
-        threads = std::move(core_->threads);
-    }
-    for (auto& thread : threads) {
-        thread.request_stop();
-    }
-    core_->changed.notify_all();
-    threads.clear(); // joins
+    core_->endThreads();
     // Their watchers may be waiting for the lock in an exit callback: join them without it.
     std::map<std::string, std::shared_ptr<ChildProcess>> procs;
     std::vector<std::shared_ptr<ChildProcess>> ended;

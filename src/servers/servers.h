@@ -51,8 +51,9 @@ public:
     // any other process.
     void killOrphans();
     void stop();
-    // stop() on every supervisor alive, then waits up to `limit` for their processes to end.
-    // For an ending that cannot wait for the owners (the X server gone).
+    // stop() on every supervisor alive and the end of its threads, then waits up to `limit` for
+    // their processes to end. For an ending that cannot wait for the owners (the X server gone,
+    // exit()); no supervisor starts anything afterwards.
     static void stopAll(std::chrono::milliseconds limit);
     // After start(): launches again every running server whose model file was replaced since
     // its launch, and launches one whose model has only now arrived. Main thread.

@@ -259,7 +259,7 @@ const std::vector<Case> kBad = {
 std::vector<Case> faithfulCases() {
     std::vector<Case> cases;
     for (const auto& [raw, answer] : Polisher::examples()) {
-        cases.push_back({raw, answer});
+        cases.push_back({std::string(raw), std::string(answer)});
     }
     cases.insert(cases.end(), kFaithful.begin(), kFaithful.end());
     return cases;

@@ -89,7 +89,8 @@ TEST(PolishRequest, BodyMembersAndMessages) {
     for (std::size_t i = 0; i < 6; ++i) {
         const auto& [dictation, answer] = Polisher::examples()[i];
         EXPECT_EQ(messages[1 + 2 * i]["role"], "user");
-        EXPECT_EQ(messages[1 + 2 * i]["content"], "<dictado>" + dictation + "</dictado>");
+        EXPECT_EQ(messages[1 + 2 * i]["content"],
+                  "<dictado>" + std::string(dictation) + "</dictado>");
         EXPECT_EQ(messages[2 + 2 * i]["role"], "assistant");
         EXPECT_EQ(messages[2 + 2 * i]["content"], answer);
     }

@@ -38,6 +38,10 @@ struct SlistDeleter {
 
 } // namespace
 
+void httpSetUp() {
+    ensureCurlReady();
+}
+
 HttpResponse http(const HttpRequest& request) {
     ensureCurlReady();
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());

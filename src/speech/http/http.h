@@ -26,6 +26,11 @@ struct HttpResponse {
     bool stopped = false; // the request's stop token ended it
 };
 
+// Sets up the HTTP library, which http() otherwise does on first use. Its TLS library registers a
+// clean-up with atexit; a component that ends its requests from an exit handler of its own calls
+// this first, so that clean-up runs after that handler (handlers run in reverse order).
+void httpSetUp();
+
 // Blocking exchange; never call it on the main thread. Safe from several threads at once.
 HttpResponse http(const HttpRequest& request);
 
