@@ -193,6 +193,12 @@ struct Servers::Core : std::enable_shared_from_this<Servers::Core> {
     std::vector<std::jthread> threads;
     bool shutDown = false;
 
+    // Held by a process's exit callback from start to end. Once `closed` (the whole process is
+    // ending), a callback touches nothing: exit() goes on to destroy the static objects, the
+    // paths and the log among them, that it would use.
+    std::mutex callbacks;
+    bool closed = false;
+
     void startOne(const std::optional<LaunchSpec>& spec, const std::string& name);
     void launch(const LaunchSpec& spec);
     void probe(std::stop_token stop, std::weak_ptr<ChildProcess> process, const LaunchSpec& spec);
@@ -306,7 +312,10 @@ void Servers::Core::launch(const LaunchSpec& spec) {
     options.outputFd = fd;
     options.onExit = [weak, spec](pid_t pid, int) {
         if (auto core = weak.lock()) {
-            core->exited(spec, pid);
+            std::lock_guard guard(core->callbacks);
+            if (!core->closed) {
+                core->exited(spec, pid);
+            }
         }
     };
     std::optional<Error> failure;
@@ -530,12 +539,14 @@ LiveServers& liveServers() {
 
 void Servers::stopAll(std::chrono::milliseconds limit) {
     std::vector<std::shared_ptr<ChildProcess>> running;
+    std::vector<std::shared_ptr<Core>> cores;
     {
         LiveServers& live = liveServers();
         std::lock_guard guard(live.lock);
         for (Servers* one : live.all) {
             one->stop();
             one->core_->endThreads();
+            cores.push_back(one->core_);
             std::lock_guard coreGuard(one->core_->lock);
             for (auto& [name, process] : one->core_->procs) {
                 running.push_back(process);
@@ -548,6 +559,11 @@ void Servers::stopAll(std::chrono::milliseconds limit) {
            std::any_of(running.begin(), running.end(),
                        [](const auto& process) { return process->isRunning(); })) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // A server that ends after this goes unnoticed; its record is swept by the next run.
+    for (auto& core : cores) {
+        std::lock_guard guard(core->callbacks);
+        core->closed = true;
     }
 }
 
