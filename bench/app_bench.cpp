@@ -174,13 +174,17 @@ public:
         }
         t::ChildProcess player(t::playArguments(wav));
         t::waitUntil([] { return false; }, 1500ms);
+        const auto released = hud_->mark();
         desk_.key(t::kDictationKey, false);
+        // The panel's title is read every 30 ms: unless "Transcribiendo" was seen in between, a
+        // quick Escape and the next "Escuchando" would look like no change at all.
         const bool inFlight = t::waitUntil([&] {
-            return standins_.requests(StandinKind::Whisper, "/inference").size() > requests;
+            return standins_.requests(StandinKind::Whisper, "/inference").size() > requests &&
+                   hud_->sawSince("Transcribiendo", released);
         });
         player.stop();
         if (!inFlight) {
-            fail("the transcription never reached the server");
+            fail("the transcription never reached the server, or the panel never said so");
             return std::nullopt;
         }
         const auto escape = hud_->mark();
@@ -195,7 +199,8 @@ public:
                                                    {"record_bodies", false}});
         settle();
         if (!seen) {
-            fail("no new recording after the cancel");
+            fail("no new recording after the cancel; the panel showed: " +
+                 hud_->shownSince(escape));
             return std::nullopt;
         }
         return (*seen - pressed) * 1000;
