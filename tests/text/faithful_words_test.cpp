@@ -64,7 +64,8 @@ TEST(FaithfulWords, WrittenNumbersHaveOneCanonicalForm) {
     const std::pair<std::string, std::string> cases[] = {
         {"1500", "1500"},       {"1.500", "1500"}, {"1.500.000", "1500000"}, {"1.50", "1.50"},
         {"12.3456", "12.3456"}, {"2,5", "2.5"},    {"1.500,25", "1500.25"},  {"12.34,5", "12.34,5"},
-        {"1,2,3", "1,2,3"},     {"5:30", "5:30"},  {"0.5", "0.5"},
+        {"1,2,3", "1,2,3"},     {"5:30", "5:30"},  {"0.5", "0.5"},           {"3.4.5", "3.4.5"},
+        {"1.2,5", "1.2,5"},
     };
     for (const auto& [written, canonical] : cases) {
         EXPECT_EQ(canonicalNumber(written), canonical) << written;

@@ -104,13 +104,13 @@ bool isMark(char32_t c) {
 }
 
 bool isThousands(std::string_view s) {
-    // 1 to 3 digits, then groups of exactly three after each dot.
+    // 1 to 3 digits, then groups of exactly three digits after each dot ("3.4.5" is a version).
     std::size_t first = s.find('.');
-    if (first == std::string_view::npos || first == 0 || first > 3) {
+    if (first == std::string_view::npos || first == 0 || first > 3 || (s.size() - first) % 4 != 0) {
         return false;
     }
-    for (std::size_t at = first; at < s.size(); at += 4) {
-        if (s[at] != '.' || s.size() - at < 4 || (at + 4 < s.size() && s[at + 4] != '.')) {
+    for (std::size_t at = first; at < s.size(); ++at) {
+        if ((s[at] == '.') != ((at - first) % 4 == 0)) {
             return false;
         }
     }
