@@ -10,7 +10,10 @@ namespace vozmo::Polisher::faithful {
 
 namespace {
 
-constexpr std::uint32_t kMatch = 0, kDrop = 1, kLight = 10, kSimilar = 20, kContent = 100;
+// A homophone costs a little more than the same word, so that the alignment pairs equal words
+// where it can.
+constexpr std::uint32_t kMatch = 0, kDrop = 1, kHomophone = 2, kLight = 10, kSimilar = 20,
+                        kContent = 100;
 constexpr std::uint32_t kNever = 1u << 30;
 // Diagonals beyond the length difference that the alignment may use; a faithful polish drops
 // and adds words here and there, it does not move whole passages.
@@ -21,12 +24,19 @@ std::uint32_t substitution(const Info& x, const Info& y, std::uint64_t one) {
     if (x.hash == y.hash) {
         return kMatch;
     }
-    if (x.kind() == Kind::number && (y.hash == x.alt[0] || y.hash == x.alt[1])) {
-        return kMatch;
-    }
-    if ((x.one && y.kind() != Kind::word && y.hash == one) ||
-        (y.one && x.kind() == Kind::number && x.hash == one)) {
-        return kMatch;
+    // Most pairs are of two different plain words; one test rules out the rarer matches.
+    if (x.rare) {
+        if (x.alt[0] != 0 && y.kind() == Kind::number &&
+            std::find(x.alt.begin(), x.alt.end(), y.hash) != x.alt.end()) {
+            return kMatch;
+        }
+        if ((x.one && y.kind() != Kind::word && y.hash == one) ||
+            (y.one && x.kind() == Kind::number && x.hash == one)) {
+            return kMatch;
+        }
+        if (x.homophone != 0 && x.homophone == y.homophone) {
+            return kHomophone;
+        }
     }
     if (x.light && y.light) {
         return kLight;
@@ -131,6 +141,7 @@ std::vector<Info> infos(const Words& words) {
         f.word = &w;
         f.kind_ = w.kind;
         f.hash = hashOf(w.key);
+        f.homophone = w.homophone;
         std::memcpy(&f.prefix3, w.key.data(), std::min<std::size_t>(w.key.size(), 3));
         if (w.kind == Kind::word) {
             f.light = is(w, light);
@@ -139,9 +150,17 @@ std::vector<Info> infos(const Words& words) {
             f.one = w.key == "un" || w.key == "una" || w.key == "uno";
             f.name = w.capital && !w.sentenceStart && !f.light && !f.one;
             f.plain = !f.light && !f.negation && !f.date && !f.name && !f.one;
+            if (i > 0 && f.homophone == 0 && is(w, endsHomophonePair)) {
+                f.homophone = homophoneOfPair(words[i - 1].key, w.key);
+            }
         }
+        f.rare = w.kind != Kind::word || f.one || f.homophone != 0;
     }
     return out;
+}
+
+bool sameWord(const Info& x, const Info& y) {
+    return substitution(x, y, hashOf("1")) <= kHomophone;
 }
 
 bool similar(std::string_view a, std::string_view b) {

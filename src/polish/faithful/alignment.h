@@ -19,16 +19,26 @@ std::uint64_t hashOf(std::string_view s);
 struct Info {
     const Word* word = nullptr;
     std::uint64_t hash = 0;
-    std::array<std::uint64_t, 2> alt{}; // other values of "2 y medio": 2.5 and 2:30
-    std::uint32_t prefix3 = 0;          // the first bytes, to rule out most pairs at once
+    // Other ways to write a number of the dictation: "2 y medio" as 2.5 and 2:30, "las 5 de la
+    // tarde" as 17:00.
+    std::array<std::uint64_t, 4> alt{};
+    std::uint32_t prefix3 = 0; // the first bytes, to rule out most pairs at once
     Word::Kind kind_ = Word::Kind::word;
+    std::uint8_t homophone = 0; // as Word::homophone, and for the second word of "a ver"
     bool light = false, negation = false, date = false, name = false, one = false;
     bool droppable = false;
     bool plain = false; // a word that may take another ending: none of the above kinds
+    // A number, "un/una/uno" or a homophone: the only words with other spellings besides their
+    // own (only these are given `alt`).
+    bool rare = false;
     Word::Kind kind() const { return kind_; }
 };
 
 std::vector<Info> infos(const Words& words);
+
+// Whether a word of the dictation and one of the answer say the same: the same word, another
+// way to write its number, or a word that sounds alike.
+bool sameWord(const Info& x, const Info& y);
 
 // The same word in another gender or number, as agreement fixes write it: "casa"/"casas",
 // "pagado"/"pagada". Other endings (a verb's person or tense) change what was said.

@@ -153,6 +153,35 @@ constexpr std::array<std::string_view, 11> kCorrections = {
     "me equivoque", "perdon",    "mejor",   "digo",      "corrijo",
 };
 
+// Words that sound alike and that speech recognition confuses; a polish may write any word of a
+// group for another. Kept to groups whose words share no meaning a swap could change silently
+// (no negation, number, date or name).
+constexpr std::array<std::array<std::string_view, 3>, 18> kHomophones = {{
+    {"haber", "aver"}, // and "a ver", see kHomophonePairs
+    {"porque"},        // and "por que"
+    {"echo", "hecho"},
+    {"echa", "hecha"},
+    {"echas", "hechas"},
+    {"echos", "hechos"},
+    {"halla", "haya", "alla"},
+    {"hallas", "hayas"},
+    {"vaya", "valla", "baya"},
+    {"vayas", "vallas", "bayas"},
+    {"tubo", "tuvo"},
+    {"a", "ha"},
+    {"hay", "ahi", "ay"},
+    {"e", "he"},
+    {"hola", "ola"},
+    {"hasta", "asta"},
+    {"vez", "ves"},
+    {"cayo", "callo"},
+}};
+// Spellings in two words of a group's word, by the group's first word.
+constexpr std::array<std::array<std::string_view, 3>, 2> kHomophonePairs = {{
+    {"a", "ver", "haber"},
+    {"por", "que", "porque"},
+}};
+
 std::unordered_map<std::string_view, Entry> buildLexicon() {
     std::unordered_map<std::string_view, Entry> out;
     auto flag = [&](const auto& words, std::uint16_t f) {
@@ -177,6 +206,16 @@ std::unordered_map<std::string_view, Entry> buildLexicon() {
     for (std::size_t i = 0; i < kNumberWords.size(); ++i) {
         out[kNumberWords[i].word].number = std::int8_t(i);
     }
+    for (const auto& pair : kHomophonePairs) {
+        out[pair[1]].lexical |= endsHomophonePair;
+    }
+    for (std::size_t g = 0; g < kHomophones.size(); ++g) {
+        for (std::string_view w : kHomophones[g]) {
+            if (!w.empty()) {
+                out[w].homophone = std::uint8_t(g + 1);
+            }
+        }
+    }
     return out;
 }
 
@@ -186,10 +225,6 @@ const Entry* lookUp(std::string_view word) {
     static const std::unordered_map<std::string_view, Entry> lexicon = buildLexicon();
     auto it = lexicon.find(word);
     return it == lexicon.end() ? nullptr : &it->second;
-}
-
-bool is(const Word& w, Lexical what) {
-    return w.kind == Kind::word && (w.lexical & what) != 0;
 }
 
 const NumberWord* numberWord(const Word& w) {
@@ -204,6 +239,16 @@ std::span<const std::string_view> layoutPhrases() {
 }
 std::span<const std::string_view> correctionMarkers() {
     return kCorrections;
+}
+
+std::uint8_t homophoneOfPair(std::string_view first, std::string_view second) {
+    for (const auto& [a, b, word] : kHomophonePairs) {
+        if (second == b && first == a) {
+            const Entry* e = lookUp(word);
+            return e ? e->homophone : 0;
+        }
+    }
+    return 0;
 }
 
 bool anyOf(std::string_view word, std::initializer_list<std::string_view> words) {
@@ -226,9 +271,11 @@ std::size_t phraseAt(const Words& t, std::size_t i, std::string_view phrase) {
 
 std::size_t longestPhraseAt(const Words& t, std::size_t i,
                             std::span<const std::string_view> phrases) {
+    // The first word compared in place: this runs for every word that may open a phrase.
+    const std::string_view key = t[i].key;
     std::size_t best = 0;
     for (std::string_view p : phrases) {
-        if (p.substr(0, p.find(' ')) == t[i].key) {
+        if (p.starts_with(key) && (p.size() == key.size() || p[key.size()] == ' ')) {
             best = std::max(best, phraseAt(t, i, p));
         }
     }

@@ -31,18 +31,22 @@ enum Lexical : std::uint16_t {
     english = 1 << 4,  // a frequent English word that is not Spanish too
     spanish = 1 << 5,  // a frequent Spanish word that is not English too
     startsPhrase = 1 << 6,
+    endsHomophonePair = 1 << 7, // "ver" of "a ver", "que" of "por que"
 };
 
 struct Entry {
     std::uint16_t lexical = 0;
-    std::int8_t number = -1; // which number word, for numberWord()
+    std::int8_t number = -1;    // which number word, for numberWord()
+    std::uint8_t homophone = 0; // its group of words that sound alike, from 1
 };
 
 // Absent for a word on no list.
 const Entry* lookUp(std::string_view word);
 
 // Whether a plain word is on the list.
-bool is(const Word& w, Lexical what);
+inline bool is(const Word& w, Lexical what) {
+    return w.kind == Kind::word && (w.lexical & what) != 0;
+}
 
 // The number word a plain word is ("veintiuno", "mil"); absent when it is none.
 const NumberWord* numberWord(const Word& w);
@@ -51,6 +55,10 @@ const NumberWord* numberWord(const Word& w);
 std::span<const std::string_view> fillerPhrases();     // hesitations a polish drops
 std::span<const std::string_view> layoutPhrases();     // "punto y aparte", "nueva línea", …
 std::span<const std::string_view> correctionMarkers(); // "no perdón", "quiero decir", …
+
+// The homophone group that a word written as two ("a ver", "por que") shares with its one-word
+// spelling ("haber", "porque"), given to the second word; 0 when the two are no such spelling.
+std::uint8_t homophoneOfPair(std::string_view first, std::string_view second);
 
 bool anyOf(std::string_view word, std::initializer_list<std::string_view> words);
 

@@ -155,6 +155,7 @@ private:
             if (const Entry* e = lookUp(w.key)) {
                 w.lexical = e->lexical;
                 w.number = e->number;
+                w.homophone = e->homophone;
             }
         }
         w.sentenceStart = sentence_;

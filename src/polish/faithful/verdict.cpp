@@ -5,7 +5,9 @@
 #include "alignment.h"
 #include "lexicon.h"
 #include "phrases.h"
+#include "reordering.h"
 #include "spoken_numbers.h"
+#include "times.h"
 #include "tokenizer.h"
 
 #include <algorithm>
@@ -64,6 +66,36 @@ void markRepetitions(std::vector<Info>& r) {
     }
 }
 
+bool sameRun(const std::vector<Info>& r, std::size_t x, std::size_t y, std::size_t length) {
+    for (std::size_t k = 0; k < length; ++k) {
+        if (r[x + k].hash != r[y + k].hash) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "el jueves no el viernes perdón el jueves": the repair restates the choice said before the
+// corrected words, so the "no" that brought them in goes too, and one of the two statements.
+void markRestated(const Words& t, std::vector<Info>& r, std::size_t floor, std::size_t corrected,
+                  const Correction& c) {
+    const std::size_t length = c.begin - corrected;
+    std::size_t first = corrected;
+    if (first > 0 && t[first - 1].kind == Kind::word && t[first - 1].key == "no") {
+        --first;
+    }
+    if (first < floor + length || c.repair + length > t.size() ||
+        !sameRun(r, first - length, c.repair, length)) {
+        return;
+    }
+    for (std::size_t k = first; k < corrected; ++k) {
+        r[k].droppable = true;
+    }
+    for (std::size_t k = c.repair; k < c.repair + length; ++k) {
+        r[k].droppable = true;
+    }
+}
+
 // A self-correction drops its marker and the words it corrects: from the nearest earlier word
 // that the repair repeats (or of the same kind: a date for a date, a number for a number).
 // Without such a word it is unclear what was corrected, and only the marker goes.
@@ -82,6 +114,7 @@ void markCorrected(const Words& t, std::vector<Info>& r) {
                 for (std::size_t k = j; k < c.begin; ++k) {
                     r[k].droppable = true;
                 }
+                markRestated(t, r, floor, j, c);
                 break;
             }
         }
@@ -148,6 +181,34 @@ void markDroppable(const Words& t, std::vector<Info>& r, const std::vector<Info>
         markListWords(t, r);
     }
     markHalves(t, r, a);
+    markTimes(t, r, a);
+}
+
+// The first kind of change the alignment found, most serious first; empty when there is none.
+std::string_view firstChange(const Tally& tally, std::size_t rawWords) {
+    if (tally.numbers) {
+        return "cifras";
+    }
+    if (tally.negation) {
+        return "negacion";
+    }
+    if (tally.date) {
+        return "fecha";
+    }
+    if (tally.name) {
+        return "nombre";
+    }
+    if (tally.added) {
+        return "anade";
+    }
+    if (tally.dropped) {
+        return "quita";
+    }
+    // Grammar fixes touch a few small words and word endings, not a sentence's every word.
+    if (tally.light > 2 + rawWords / 10 || tally.similar > 1 + rawWords / 8) {
+        return "retoques";
+    }
+    return {};
 }
 
 } // namespace
@@ -179,30 +240,11 @@ std::string_view contentChange(const Words& raw, const Words& answer) {
     std::vector<Info> r = infos(raw);
     const std::vector<Info> a = infos(answer);
     markDroppable(raw, r, a);
-    const Tally tally = align(r, a);
-    if (tally.numbers) {
-        return "cifras";
+    const std::string_view change = firstChange(align(r, a), raw.size());
+    if (!change.empty() && reordered(r, a)) {
+        return {};
     }
-    if (tally.negation) {
-        return "negacion";
-    }
-    if (tally.date) {
-        return "fecha";
-    }
-    if (tally.name) {
-        return "nombre";
-    }
-    if (tally.added) {
-        return "anade";
-    }
-    if (tally.dropped) {
-        return "quita";
-    }
-    // Grammar fixes touch a few small words and word endings, not a sentence's every word.
-    if (tally.light > 2 + raw.size() / 10 || tally.similar > 1 + raw.size() / 8) {
-        return "retoques";
-    }
-    return {};
+    return change;
 }
 
 } // namespace vozmo::Polisher
