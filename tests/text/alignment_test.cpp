@@ -62,6 +62,25 @@ TEST(FaithfulAlignment, CountsWhatTheCheapestPathChanges) {
     EXPECT_FALSE(alignInWindow(infos(rw), infos(aw)));
 }
 
+TEST(FaithfulAlignment, HomophonesPairOnlyWithinTheirGroup) {
+    struct Case {
+        std::string raw, answer; // the last word of each is compared
+        bool same;
+    };
+    const Case cases[] = {
+        {"tubo", "tuvo", true},    {"haya", "allá", true},      {"valla", "vaya", true},
+        {"echo", "hecho", true},   {"hay", "ay", true},         {"a", "ha", true},
+        {"haber", "a ver", true},  {"porque", "por qué", true}, {"vaya", "haya", false},
+        {"hecho", "dicho", false}, {"haber", "ver", false},     {"a", "e", false},
+        {"ha", "he", false},       {"tubo", "tubos", false},
+    };
+    for (const auto& c : cases) {
+        const Words rw = words(c.raw), aw = words(c.answer);
+        const auto r = infos(rw), a = infos(aw);
+        EXPECT_EQ(sameWord(r.back(), a.back()), c.same) << c.raw << " / " << c.answer;
+    }
+}
+
 TEST(FaithfulAlignment, SimilarWordsDifferOnlyInGenderOrNumber) {
     struct Case {
         std::string a, b;
