@@ -52,7 +52,6 @@ struct WaylandDesk {
 AppEnvironment commonEnvironment() {
     AppEnvironment env;
     env.microphoneStatus = [] { return vozmo::microphoneStatus(); };
-    env.openMicrophoneSettings = [] { openSoundSettings(); };
     env.ownIdentity = [] { return vozmo::ownIdentity(); };
     env.needsLeadingSpace = [] { return vozmo::needsLeadingSpace(); };
     env.paste = [](const std::string& text) { return vozmo::paste(text); };

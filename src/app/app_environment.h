@@ -21,7 +21,6 @@ struct AppEnvironment {
     // The Linux meaning of Accessibility trust: keys can be observed and synthesised.
     std::function<bool()> canListenAndType;
     std::function<MicrophoneStatus()> microphoneStatus;
-    std::function<void()> openMicrophoneSettings;
     std::function<std::optional<TargetApp>()> focusedApp;
     std::function<TargetApp()> ownIdentity;
     std::function<bool()> needsLeadingSpace;

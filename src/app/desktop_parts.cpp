@@ -17,16 +17,6 @@ namespace vozmo {
 DesktopRecorder::DesktopRecorder(Recorder& recorder, const AppEnvironment& env)
     : recorder_(recorder), env_(env) {}
 
-MicrophoneStatus DesktopRecorder::permission() {
-    return env_.microphoneStatus ? env_.microphoneStatus() : MicrophoneStatus::authorized;
-}
-
-void DesktopRecorder::openSettings() {
-    if (env_.openMicrophoneSettings) {
-        env_.openMicrophoneSettings();
-    }
-}
-
 Outcome DesktopRecorder::start() {
     if (auto error = recorder_.start()) {
         return Error{Error::Kind::noMicrophone, error->description};

@@ -22,8 +22,6 @@ class Servers;
 class DesktopRecorder final : public DictationRecorder {
 public:
     DesktopRecorder(Recorder& recorder, const AppEnvironment& env);
-    MicrophoneStatus permission() override;
-    void openSettings() override;
     Outcome start() override;
     Recording stop() override;
 

@@ -82,13 +82,11 @@ void initConfig(const std::vector<std::string>& args) {
     c.executableDir = runningExecutableDir();
     c.isSelfTest = hasSelfTestFlag(args);
     c.chatApps = {
-        "net.whatsapp.WhatsApp",
-        "com.tinyspeck.slackmacgap",
-        "com.apple.MobileSMS",
-        "ru.keepcoder.Telegram",
+        // X11 WM_CLASS class names and Wayland application ids (Flatpak ids included).
         "org.telegram.desktop",
-        "com.hnc.Discord",
-        // The same applications as X11 WM_CLASS class names on Linux.
+        "com.slack.Slack",
+        "com.discordapp.Discord",
+        "org.signal.Signal",
         "whatsapp-desktop-linux",
         "WhatsApp",
         "Slack",

@@ -16,8 +16,6 @@ std::string userMessage(const Error& error) {
         return "No he entendido nada";
     case Kind::noMicrophone:
         return "No hay micrófono disponible";
-    case Kind::microphoneDenied:
-        return "Permite el micrófono en Ajustes";
     case Kind::microphoneLost:
         return "Se perdió el micrófono";
     case Kind::polishFailed: // the unpolished text is delivered instead

@@ -15,11 +15,10 @@ struct Error {
         transcriptionFailed,  // the speech server failed or gave an unreadable answer
         nothingUnderstood,    // the transcript was empty once cleaned
         noMicrophone,         // no sound server or default source
-        microphoneDenied,
-        microphoneLost, // the sound server went away while recording; detail: why
-        polishFailed,   // the language model gave no usable answer; the plain text is kept
-        pasteFailed,    // the paste stroke could not be sent
-        cancelled,      // a stop request ended the work; the user asked for it, so nothing is shown
+        microphoneLost,       // the sound server went away while recording; detail: why
+        polishFailed,         // the language model gave no usable answer; the plain text is kept
+        pasteFailed,          // the paste stroke could not be sent
+        cancelled, // a stop request ended the work; the user asked for it, so nothing is shown
         polishServerPortBusy, // detail: the port another program holds
         processNotStarted,    // a program could not be started; detail: why
         downloadFailed,       // a model file did not arrive whole; detail: which and why

@@ -196,7 +196,7 @@ void Setup::requestMic() {
     assign(micOK_, micStatus() == kMicAuthorized);
 }
 
-void Setup::openAccessibility() {
+void Setup::openKeyAndPasteHelp() {
     if (!keyAccessOk() && env_.openPermissionsHelp) {
         env_.openPermissionsHelp();
     }

@@ -78,7 +78,7 @@ public:
     // Opens the desktop's sound settings and re-reads the microphone.
     void requestMic();
     // Shows the help on permissions when the X server lacks XTEST or XInput2.
-    void openAccessibility();
+    void openKeyAndPasteHelp();
     // Watches for the Fn key for fnWatchSeconds; once seen, the step is done for good.
     void configureFn();
     // Stops a running Fn check; the step goes back to how it was before.

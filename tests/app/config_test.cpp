@@ -61,11 +61,12 @@ TEST(Config, ModelSpecsAndChatApps) {
     EXPECT_EQ(specs[1].dest, config().llmModelPath);
     EXPECT_EQ(specs[1].minBytes, 2000000000);
     EXPECT_TRUE(specs[1].url.ends_with("/Qwen3-4B-Instruct-2507-Q4_K_M.gguf"));
-    for (const char* id : {"net.whatsapp.WhatsApp", "com.tinyspeck.slackmacgap",
-                           "com.apple.MobileSMS", "ru.keepcoder.Telegram", "org.telegram.desktop",
-                           "com.hnc.Discord", "Slack", "TelegramDesktop", "discord"}) {
+    for (const char* id : {"org.telegram.desktop", "com.slack.Slack", "com.discordapp.Discord",
+                           "Slack", "TelegramDesktop", "discord", "WhatsApp"}) {
         EXPECT_TRUE(config().chatApps.count(id)) << id;
     }
+    // Identifiers of another operating system never match a Linux window.
+    EXPECT_FALSE(config().chatApps.count("com.tinyspeck.slackmacgap"));
     EXPECT_FALSE(config().chatApps.count("slack")); // identifiers are case-sensitive
 }
 
@@ -78,7 +79,8 @@ TEST(EnsureSupport, FirstStartMakesTheTreeAndTheTemplate) {
     EXPECT_TRUE(std::filesystem::is_directory(c.logsDir));
     const std::string expected =
         "# Diccionario de Vozmo\n"
-        "# Escribe una palabra o nombre por l\xC3\xADnea para que se transcriba siempre as\xC3\xAD\n"
+        "# Escribe una palabra o nombre por l\xC3\xADnea para que se transcriba siempre "
+        "as\xC3\xAD\n"
         "# (nombres propios, marcas, t\xC3\xA9rminos de tu trabajo).\n"
         "# Para corregir algo que entiende mal:  lo que entiende => lo que debe escribir\n"
         "# Las l\xC3\xADneas que empiezan por # se ignoran. Los cambios se aplican al siguiente "

@@ -17,16 +17,12 @@ namespace vozmo::test {
 
 class FakeRecorder final : public DictationRecorder {
 public:
-    MicrophoneStatus status = MicrophoneStatus::authorized;
     std::optional<std::string> startError; // the log detail of a missing microphone
     Recording next;                        // what the next stop() answers
-    int settingsOpened = 0;
     int starts = 0;
     int stops = 0;
     bool recording = false;
 
-    MicrophoneStatus permission() override { return status; }
-    void openSettings() override { ++settingsOpened; }
     Outcome start() override {
         ++starts;
         if (startError) {

@@ -165,10 +165,10 @@ TEST_F(SetupTest, RequestMicOpensTheSoundSettingsOnlyWhenNeeded) {
 TEST_F(SetupTest, OpenAccessibilityShowsTheHelpOnlyWithoutKeyAccess) {
     desktop.keyAccess = true;
     auto setup = make();
-    setup->openAccessibility();
+    setup->openKeyAndPasteHelp();
     EXPECT_EQ(desktop.permissionsHelpShown, 0);
     desktop.keyAccess = false;
-    setup->openAccessibility();
+    setup->openKeyAndPasteHelp();
     EXPECT_EQ(desktop.permissionsHelpShown, 1);
     EXPECT_TRUE(setup->axOK()); // assigned by the refresh only
     setup->openServersHelp();

@@ -123,7 +123,7 @@ TEST(StatusMenu, FullLayoutWithTheAccessibilityWarningOnlyWhenSomethingCannotWor
         "—",
         "Configuración inicial…",
         "Editar diccionario…",
-        "Permisos de Accesibilidad…",
+        "Tecla y pegado…",
         "Ver registros",
         "—",
         "Salir de Vozmo",
@@ -135,9 +135,9 @@ TEST(StatusMenu, FullLayoutWithTheAccessibilityWarningOnlyWhenSomethingCannotWor
         in.pasteOk = paste;
         const auto items = describeStatusMenu(in);
         ASSERT_EQ(items.size(), expected.size() + 1);
-        EXPECT_EQ(items[2].title, "\u26A0\uFE0E Falta permiso de Accesibilidad…");
+        EXPECT_EQ(items[2].title, "\u26A0\uFE0E La tecla o el pegado no funcionan…");
         EXPECT_TRUE(items[2].enabled);
-        EXPECT_EQ(items[2].action, MenuAction::openAccessibility);
+        EXPECT_EQ(items[2].action, MenuAction::openKeyAndPasteHelp);
         EXPECT_EQ(items[3].kind, MenuItem::Kind::separator);
     }
 
@@ -459,9 +459,9 @@ TEST_F(StatusMenuActions, PermissionsOpenTheBuiltInHelpAtItsSection) {
         }
         return found;
     };
-    action("Permisos de Accesibilidad…")->trigger();
+    action("Tecla y pegado…")->trigger();
     menu.keyMonitorOk = [] { return false; };
-    action("\u26A0\uFE0E Falta permiso de Accesibilidad…")->trigger();
+    action("\u26A0\uFE0E La tecla o el pegado no funcionan…")->trigger();
     const auto windows = helpWindows();
     ASSERT_EQ(windows.size(), 1u);
     ASSERT_NE(windows[0], nullptr);

@@ -203,14 +203,6 @@ void DictationController::startRecording() {
         parts_.shell.showSetup();
         return;
     }
-    if (parts_.recorder.permission() == MicrophoneStatus::denied) {
-        parts_.hud.flash(HUDMode::message(QString::fromStdString(
-                                              userMessage({Error::Kind::microphoneDenied, {}})),
-                                          HUDColors::orange),
-                         3.0);
-        parts_.recorder.openSettings();
-        return;
-    }
     target_ = parts_.targets.focused();
     if (const Outcome started = parts_.recorder.start(); !started) {
         log("Error de micrófono: " + started.error().detail);

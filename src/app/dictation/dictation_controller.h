@@ -33,8 +33,6 @@ public:
         float peak = 0.0f;
     };
     virtual ~DictationRecorder() = default;
-    virtual MicrophoneStatus permission() = 0;
-    virtual void openSettings() = 0;
     // Error::noMicrophone, its detail for the log.
     virtual Outcome start() = 0;
     virtual Recording stop() = 0;

@@ -123,8 +123,8 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     items.push_back(
         disabled("Mantén " + in.hotkeyName + " para dictar · toque corto = manos libres"));
     if (!in.keyMonitorOk || !in.pasteOk) {
-        items.push_back(
-            action("\u26A0\uFE0E Falta permiso de Accesibilidad…", MenuAction::openAccessibility));
+        items.push_back(action("\u26A0\uFE0E La tecla o el pegado no funcionan…",
+                               MenuAction::openKeyAndPasteHelp));
     }
     items.push_back(separator());
 
@@ -158,7 +158,7 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
 
     items.push_back(action("Configuración inicial…", MenuAction::showSetup));
     items.push_back(action("Editar diccionario…", MenuAction::openDictionary));
-    items.push_back(action("Permisos de Accesibilidad…", MenuAction::openAccessibility));
+    items.push_back(action("Tecla y pegado…", MenuAction::openKeyAndPasteHelp));
     items.push_back(action("Ver registros", MenuAction::openLogs));
     items.push_back(separator());
 
@@ -300,7 +300,7 @@ void StatusMenu::perform(const MenuItem& item) {
     case MenuAction::openDictionary:
         open(config().dictionaryPath, Opener::Kind::textFile, QStringLiteral("el diccionario"));
         break;
-    case MenuAction::openAccessibility:
+    case MenuAction::openKeyAndPasteHelp:
         showHelp(HelpSection::permissions);
         break;
     case MenuAction::openLogs:

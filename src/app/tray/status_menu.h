@@ -62,7 +62,7 @@ enum class MenuAction {
     toggleLogin,
     showSetup,
     openDictionary,
-    openAccessibility,
+    openKeyAndPasteHelp,
     openLogs,
     quit,
 };

@@ -242,13 +242,13 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     connect(micButton_, &QPushButton::clicked, this, [this] { setup_.requestMic(); });
     connect(micHelp_, &QPushButton::clicked, this, [this] { setup_.openMicrophoneHelp(); });
 
-    access_ = new StepRow(SetupGlyph::RaisedHand, kOrange, "Accesibilidad", "accessRow", this);
+    access_ = new StepRow(SetupGlyph::RaisedHand, kOrange, "Tecla y pegado", "accessRow", this);
     if (setup_.keyAndPasteRow()) {
         access_->holdInstructions(6);
     }
     accessButton_ = largeButton("Ver ayuda", "accessButton", access_);
     access_->addAccessory(accessButton_);
-    connect(accessButton_, &QPushButton::clicked, this, [this] { setup_.openAccessibility(); });
+    connect(accessButton_, &QPushButton::clicked, this, [this] { setup_.openKeyAndPasteHelp(); });
 
     fn_ = new StepRow(SetupGlyph::Globe, kGreen, "Tecla Fn (recomendado)", "fnRow", this);
     rightAlt_ = largeButton("Usar Alt derecha", "rightAltButton", fn_);
