@@ -233,8 +233,10 @@ void App::startServersIfPossible() {
 }
 
 void App::updateSetupServers() {
-    const Outcome ports = servers_->portsFree();
-    setup_->setServerProblem(ports ? std::string() : userMessage(ports.error()));
+    const Outcome problem = servers_->problem();
+    setup_->setServerProblem(problem ? std::string()
+                                     : userMessage(problem.error()) + ". " +
+                                           userAdvice(problem.error()));
 }
 
 // The programs and models may arrive while we run (a download, a copy into ~/.local/bin):

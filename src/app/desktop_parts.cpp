@@ -2,6 +2,7 @@
 
 #include "hotkey.h"
 #include "hud.h"
+#include "log.h"
 #include "main_thread.h"
 #include "polish_speed.h"
 #include "recorder.h"
@@ -51,21 +52,7 @@ bool ServerSpeech::gaveUp() const {
 
 SpeechClient::Wait ServerSpeech::waitUntilReady(std::stop_token stop,
                                                 std::chrono::milliseconds limit) {
-    switch (servers_->waitForWhisper(stop, limit)) {
-    case Servers::Wait::ready:
-        return Wait::ready;
-    case Servers::Wait::notLaunched:
-        return Wait::notLaunched;
-    case Servers::Wait::portBusy:
-        return Wait::portBusy;
-    case Servers::Wait::gaveUp:
-        return Wait::gaveUp;
-    case Servers::Wait::stopped:
-        return Wait::stopped;
-    case Servers::Wait::timedOut:
-        break;
-    }
-    return Wait::timedOut;
+    return servers_->waitForWhisper(stop, limit);
 }
 
 Result<std::string> ServerSpeech::transcribe(std::span<const float> audio,
@@ -77,12 +64,22 @@ Result<std::string> ServerSpeech::transcribe(std::span<const float> audio,
     }
     const int window = fast ? speechWindowFrames(audio.size()) : 0;
     const PolishSpeed::SpeechGuard speaking(servers_->polishSpeed().get());
+    // whisper-server takes no key: what listens on its port must be the process we launched,
+    // before the speech goes out and when the answer is in.
+    if (!servers_->whisperIsOurs()) {
+        log("Whisper: el puerto no lo tiene el servidor de Vozmo; no se envía el audio");
+        return Error{Error::Kind::transcriptionFailed, "servidor ajeno"};
+    }
     auto raw = vozmo::transcribe(*wav, language, prompt, WHISPER_PORT, window, stop);
     if (stop.stop_requested()) {
         return Error{Error::Kind::cancelled, {}};
     }
     if (!raw) {
         return Error{Error::Kind::transcriptionFailed, {}};
+    }
+    if (!servers_->whisperIsOurs()) {
+        log("Whisper: la respuesta no vino del servidor de Vozmo; se descarta");
+        return Error{Error::Kind::transcriptionFailed, "servidor ajeno"};
     }
     return std::move(*raw);
 }
@@ -98,12 +95,8 @@ PolishPlan ServerPolish::plan(std::string_view text, double limitSeconds) {
 Result<std::string> ServerPolish::polish(std::string_view text,
                                          const std::vector<std::string>& vocabulary,
                                          std::stop_token stop) {
-    auto polished =
-        polishMeasured(*servers_->polishSpeed(), text, vocabulary, LLM_PORT, 0, std::move(stop));
-    if (!polished) {
-        return Error{Error::Kind::polishFailed, {}};
-    }
-    return std::move(*polished);
+    return polishMeasured(*servers_->polishSpeed(), text, vocabulary, LLM_PORT, 0, std::move(stop),
+                          servers_->llmApiKey());
 }
 
 bool DesktopTypist::trusted() {

@@ -26,8 +26,27 @@ std::string userMessage(const Error& error) {
     case Kind::processNotStarted: // the server's state says it; the detail goes to the log
     case Kind::downloadFailed:    // the setup window says it, with the folder to copy them into
         return {};
+    case Kind::speechServerGaveUp:
+        return "whisper-server no llegó a funcionar";
+    case Kind::polishServerGaveUp:
+        return "llama-server no llegó a funcionar";
     }
     return "Error";
+}
+
+std::string userAdvice(const Error& error) {
+    using Kind = Error::Kind;
+    switch (error.kind) {
+    case Kind::speechServerPortBusy:
+    case Kind::polishServerPortBusy:
+        return "Ciérralo y vuelve a abrir Vozmo.";
+    case Kind::speechServerGaveUp:
+        return "Mira whisper.log en «Ver registros» y vuelve a abrir Vozmo.";
+    case Kind::polishServerGaveUp:
+        return "Mira llm.log en «Ver registros» y vuelve a abrir Vozmo.";
+    default:
+        return {};
+    }
 }
 
 } // namespace vozmo

@@ -22,6 +22,8 @@ struct Error {
         polishServerPortBusy, // detail: the port another program holds
         processNotStarted,    // a program could not be started; detail: why
         downloadFailed,       // a model file did not arrive whole; detail: which and why
+        speechServerGaveUp,   // whisper-server will not come up in this run; detail: why
+        polishServerGaveUp,   // llama-server will not come up in this run; detail: why
     };
 
     Kind kind;
@@ -32,6 +34,8 @@ struct Error {
 
 // The Spanish text the user sees for an error; empty for those that show nothing of their own.
 std::string userMessage(const Error& error);
+// What the user can do about it, as a sentence; empty where there is nothing to do.
+std::string userAdvice(const Error& error);
 
 // A value or the error that prevented it. Access the one that is there only.
 template <typename T> class Result {

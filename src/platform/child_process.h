@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace vozmo {
@@ -20,6 +21,9 @@ public:
         std::string executable;
         std::vector<std::string> arguments; // without argv[0]
         int outputFd = -1;                  // standard output and error go here; -1 inherits ours
+        // Added to our environment, replacing a variable of the same name. A secret given here
+        // stays out of the process list, which shows every user the arguments.
+        std::vector<std::pair<std::string, std::string>> environment;
         // On the watcher thread; releasing the last reference there aborts.
         std::function<void(pid_t pid, int waitStatus)> onExit;
     };

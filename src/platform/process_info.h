@@ -30,8 +30,8 @@ bool anyThreadRunning(const ProcessIdentity& process);
 
 enum class PortHolder {
     none,  // nothing listens on the port
-    ours,  // the listening socket is an open file of the given process
-    other, // something else listens there
+    ours,  // every listening socket is an open file of the given process (or of a child of it)
+    other, // something else listens there, alone or beside it
 };
 
 // Who listens on the TCP port of the loopback or any address (IPv4 and IPv6).

@@ -161,10 +161,11 @@ bool PolishSpeed::waitForSpeechIdle(std::chrono::milliseconds limit) const {
     return speechIdle_.wait_for(guard, limit, [this] { return speechRunning_ <= 0; });
 }
 
-std::optional<std::string> polishMeasured(PolishSpeed& speed, std::string_view text,
-                                          const std::vector<std::string>& vocabulary, int port,
-                                          double timeoutSeconds, std::stop_token stop) {
-    HttpRequest request = Polisher::polishRequest(text, vocabulary, port);
+Result<std::string> polishMeasured(PolishSpeed& speed, std::string_view text,
+                                   const std::vector<std::string>& vocabulary, int port,
+                                   double timeoutSeconds, std::stop_token stop,
+                                   std::string_view apiKey) {
+    HttpRequest request = Polisher::polishRequest(text, vocabulary, port, apiKey);
     request.stop = std::move(stop);
     if (timeoutSeconds > 0) {
         request.timeoutSeconds = timeoutSeconds;
@@ -175,7 +176,10 @@ std::optional<std::string> polishMeasured(PolishSpeed& speed, std::string_view t
             speed.record(*timings);
         }
     }
-    return Polisher::readPolishAnswer(response.status, response.body);
+    if (auto answer = Polisher::readPolishAnswer(response.status, response.body)) {
+        return std::move(*answer);
+    }
+    return Error{Error::Kind::polishFailed, Polisher::failureReason(response)};
 }
 
 double polishLimitSeconds() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config.h"
+#include "error.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -93,11 +94,12 @@ private:
 };
 
 // Sends one polish like Polisher::polish, with `timeoutSeconds` when positive, and records the
-// answer's timings in `speed`.
-std::optional<std::string> polishMeasured(PolishSpeed& speed, std::string_view text,
-                                          const std::vector<std::string>& vocabulary,
-                                          int port = LLM_PORT, double timeoutSeconds = 0,
-                                          std::stop_token stop = {});
+// answer's timings in `speed`. A failure is polishFailed, its detail the reason's short code
+// (Polisher::failureReason).
+Result<std::string> polishMeasured(PolishSpeed& speed, std::string_view text,
+                                   const std::vector<std::string>& vocabulary, int port = LLM_PORT,
+                                   double timeoutSeconds = 0, std::stop_token stop = {},
+                                   std::string_view apiKey = {});
 
 // The time limit of one polish request.
 double polishLimitSeconds();

@@ -163,11 +163,14 @@ nlohmann::json polishRequestBody(std::string_view text,
 }
 
 HttpRequest polishRequest(std::string_view text, const std::vector<std::string>& vocabulary,
-                          int port) {
+                          int port, std::string_view apiKey) {
     HttpRequest request;
     request.method = "POST";
     request.url = "http://127.0.0.1:" + std::to_string(port) + "/v1/chat/completions";
     request.headers = {{"Content-Type", "application/json"}};
+    if (!apiKey.empty()) {
+        request.headers.emplace_back("Authorization", "Bearer " + std::string(apiKey));
+    }
     // Ill-formed UTF-8 in a dictation must not make serialisation throw; it goes as U+FFFD.
     request.body = polishRequestBody(text, vocabulary)
                        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -229,11 +232,36 @@ std::optional<std::string> polish(std::string_view text, int port) {
 }
 
 std::optional<std::string> polish(std::string_view text, const std::vector<std::string>& vocabulary,
-                                  int port, std::stop_token stop) {
-    HttpRequest request = polishRequest(text, vocabulary, port);
+                                  int port, std::stop_token stop, std::string_view apiKey) {
+    HttpRequest request = polishRequest(text, vocabulary, port, apiKey);
     request.stop = std::move(stop);
     HttpResponse response = http(request);
     return readPolishAnswer(response.status, response.body);
+}
+
+std::string failureReason(const HttpResponse& response) {
+    using Failure = HttpResponse::Failure;
+    switch (response.failure) {
+    case Failure::refused:
+        return "conexion";
+    case Failure::timedOut:
+        return "tiempo";
+    case Failure::tooLarge:
+        return "grande";
+    case Failure::broken:
+        return "cortada";
+    case Failure::stopped:
+        return "cancelada";
+    case Failure::none:
+        break;
+    }
+    if (response.status == 401) {
+        return "clave";
+    }
+    if (response.status != 200) {
+        return "estado_" + std::to_string(response.status);
+    }
+    return "respuesta";
 }
 
 Verdict judge(std::string_view raw, std::string_view polished) {

@@ -28,9 +28,10 @@ std::string systemText(const std::vector<std::string>& vocabulary);
 // The request body: 14 messages, sampling settings, the token cap and the template switch.
 nlohmann::json polishRequestBody(std::string_view text, const std::vector<std::string>& vocabulary);
 
-// POST to the language-model server's chat endpoint on 127.0.0.1:port, 8-second limit.
+// POST to the language-model server's chat endpoint on 127.0.0.1:port, 8-second limit, carrying
+// the server's key when there is one.
 HttpRequest polishRequest(std::string_view text, const std::vector<std::string>& vocabulary,
-                          int port = LLM_PORT);
+                          int port = LLM_PORT, std::string_view apiKey = {});
 
 // The model's answer, cleaned, when the exchange has the expected shape; absent otherwise.
 std::optional<std::string> readPolishAnswer(int status, const std::optional<std::string>& body);
@@ -45,7 +46,13 @@ std::string cleanContent(std::string_view content);
 std::optional<std::string> polish(std::string_view text, int port = LLM_PORT);
 // A stop request abandons the exchange at once.
 std::optional<std::string> polish(std::string_view text, const std::vector<std::string>& vocabulary,
-                                  int port = LLM_PORT, std::stop_token stop = {});
+                                  int port = LLM_PORT, std::stop_token stop = {},
+                                  std::string_view apiKey = {});
+
+// Why an exchange gave no usable answer, as a short code for the log ("conexion", "tiempo",
+// "cortada", "grande", "cancelada", "clave" for a refused key, "estado_<status>", "respuesta" for
+// an answer of the wrong shape); never any of the text.
+std::string failureReason(const HttpResponse& response);
 
 // The acceptance test's answer. `reason` is a short code for the log when the answer is
 // refused ("marcador", "largo", "corto", "cifras", or one of `contentChange`'s), empty when it

@@ -201,7 +201,8 @@ int runSelfTest() {
         }
         if (llmReady) {
             auto started = Clock::now();
-            auto answer = Polisher::polish(transcript, vocabulary.words);
+            auto answer =
+                Polisher::polish(transcript, vocabulary.words, LLM_PORT, {}, servers.llmApiKey());
             double seconds = secondsSince(started);
             std::string output = answer.value_or("(sin respuesta)");
             bool accepted = Polisher::accept(transcript, output);
@@ -213,7 +214,8 @@ int runSelfTest() {
     if (llmReady) {
         for (const char* sample : kSamples) {
             auto started = Clock::now();
-            auto answer = Polisher::polish(sample, vocabulary.words);
+            auto answer =
+                Polisher::polish(sample, vocabulary.words, LLM_PORT, {}, servers.llmApiKey());
             std::string output = answer.value_or("(sin respuesta)");
             bool accepted = Polisher::accept(sample, output);
             double seconds = secondsSince(started);

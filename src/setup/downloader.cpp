@@ -1,11 +1,10 @@
 #include "downloader.h"
 
+#include "curl_handle.h"
 #include "log.h"
 #include "main_thread.h"
 #include "model_catalog.h"
 #include "model_files.h"
-
-#include <curl/curl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -31,15 +30,6 @@ struct Downloader::Shared {
 };
 
 namespace {
-
-void ensureCurlReady() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
 
 std::string countText(const ModelSpec& spec, int index, int total) {
     return spec.name + " (" + std::to_string(index) + "/" + std::to_string(total) + ")";
@@ -198,8 +188,7 @@ Outcome Downloader::fetch(const ModelSpec& spec, int index, int total) {
     }
     const std::filesystem::path partial = tmpl;
 
-    ensureCurlReady();
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    CurlEasy curl = newCurlEasy();
     Transfer transfer;
     transfer.cancel = &cancel_;
     transfer.fd = fd;

@@ -227,7 +227,7 @@ TEST_F(ControllerTest, PolishIsKeptOnlyWhenItPassesTheCheck) {
         std::string delivered;
         bool sent;
     };
-    const Error failed{Error::Kind::polishFailed, {}};
+    const Error failed{Error::Kind::polishFailed, "tiempo"};
     const Case cases[] = {
         {"accepted", true, PolishPlan::Outcome::polish, std::string("Eh, hola, ¿qué tal estás?"),
          " eh hola que tal estas\n", "Eh, hola, ¿qué tal estás?", true},
@@ -255,6 +255,7 @@ TEST_F(ControllerTest, PolishIsKeptOnlyWhenItPassesTheCheck) {
         EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{c.delivered}) << c.name;
     }
     EXPECT_NE(appLog().find("descartada: cifras"), std::string::npos);
+    EXPECT_NE(appLog().find("IA 0.00 s · fallida: tiempo"), std::string::npos);
 }
 
 // Escape, a newer dictation and quit each end a transcription in flight at once, and what it

@@ -43,6 +43,33 @@ TEST(ChildProcess, TheExitIsNoticedWithItsStatus) {
     EXPECT_EQ(WEXITSTATUS(*status), 3);
 }
 
+// Variables given to the child are added to ours, replacing one of the same name (and only that
+// one: VOZMO_X_LONGER shares its beginning); the rest of ours stays.
+TEST(ChildProcess, TheChildGetsItsExtraEnvironment) {
+    ::setenv("VOZMO_X", "ours", 1);
+    ::setenv("VOZMO_X_LONGER", "kept", 1);
+    ChildProcess::Options options;
+    options.executable = "/bin/sh";
+    options.arguments = {"-c", "test \"$VOZMO_X\" = secreto && test \"$VOZMO_X_LONGER\" = kept && "
+                               "test -n \"$PATH\""};
+    options.environment = {{"VOZMO_X", "secreto"}};
+    std::mutex lock;
+    std::optional<int> status;
+    options.onExit = [&](pid_t, int waitStatus) {
+        std::lock_guard guard(lock);
+        status = waitStatus;
+    };
+    {
+        auto process = ChildProcess::spawn(std::move(options));
+        ::unsetenv("VOZMO_X");
+        ::unsetenv("VOZMO_X_LONGER");
+        ASSERT_TRUE(process);
+        (*process)->waitUntilExit();
+    } // joins the watcher, so the callback has run
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+}
+
 // How a program ran to its end: its exit status, a signal as 128 + its number, and a program
 // that could not start as an error rather than a status it might really have exited with.
 TEST(ChildProcess, RunAndWaitTellsAnExitFromAFailureToStart) {

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -477,6 +478,91 @@ TEST_F(ServersTest, StopDuringARestartLeavesNoServerRunning) {
         },
         10s))
         << "a server launched after stop() still runs";
+}
+
+// llama-server takes this run's key from its environment, never from its command line, and then
+// answers only what carries it: the warm-up and the polish requests do, a foreign process that
+// tries the server without it (or with another) is refused.
+TEST_F(ServersTest, OnlyVozmoCanUseTheLanguageModel) {
+    withStandins();
+    withModels(/*whisper=*/false, /*llm=*/true);
+    Servers servers;
+    servers.start();
+    ASSERT_TRUE(waitUntil([&] { return servers.polishSpeed()->warmedUp(); }));
+    const std::string key = servers.llmApiKey();
+    ASSERT_GE(key.size(), 32u);
+    const pid_t pid = dir_.startedPids(StandinKind::Llama).back();
+    EXPECT_EQ(test::readFile("/proc/" + std::to_string(pid) + "/cmdline").find(key),
+              std::string::npos);
+    const auto warmUp = dir_.requests(StandinKind::Llama, "/v1/chat/completions").front();
+    EXPECT_EQ(test::recordedHeader(warmUp, "Authorization"), "Bearer " + key);
+
+    // Exits 0 when the server refused it as llama-server does: 401 and an authentication error.
+    const std::string foreign =
+        "import json, sys, urllib.request, urllib.error\n"
+        "headers = {'Content-Type': 'application/json'}\n"
+        "if len(sys.argv) > 1: headers['Authorization'] = 'Bearer ' + sys.argv[1]\n"
+        "request = urllib.request.Request('http://127.0.0.1:8179/v1/chat/completions',\n"
+        "    data=b'{\"messages\": [{\"role\": \"user\", \"content\": \"hola\"}]}',\n"
+        "    headers=headers)\n"
+        "try:\n"
+        "    urllib.request.urlopen(request, timeout=20)\n"
+        "    sys.exit(2)\n"
+        "except urllib.error.HTTPError as error:\n"
+        "    body = json.load(error)['error']\n"
+        "    sys.exit(0 if error.code == 401 and body['type'] == 'authentication_error' else 3)\n";
+    for (const std::string& guess : {std::string(), std::string("0123456789abcdef")}) {
+        SCOPED_TRACE(guess.empty() ? "without a key" : "with another key");
+        std::vector<std::string> argv = {"/usr/bin/python3", "-c", foreign};
+        if (!guess.empty()) {
+            argv.push_back(guess);
+        }
+        test::ChildProcess client(argv);
+        const auto status = client.wait(30s);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+    }
+    EXPECT_EQ(dir_.requests(StandinKind::Llama, "/v1/chat/completions").size(), 3u);
+
+    // Vozmo's own polish goes through; without the key it fails with its reason in the log.
+    PolishSpeed speed;
+    EXPECT_TRUE(polishMeasured(speed, "hola qué tal", {}, LLM_PORT, 0, {}, key));
+    const auto refused = polishMeasured(speed, "hola qué tal", {}, LLM_PORT, 0, {});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), (Error{Error::Kind::polishFailed, "clave"}));
+    servers.stop();
+}
+
+// A server that never becomes ready is ended and given up once its limit passes, with a line in
+// the log that says what to look at; a dictation waiting for it learns at once.
+TEST_F(ServersTest, AServerNeverReadyIsGivenUp) {
+    withStandins();
+    withModels(/*whisper=*/true, /*llm=*/false);
+    dir_.configure(StandinKind::Whisper, {{"bind_delay", 120}});
+    Servers servers(Servers::Limits{3s});
+    int changes = 0;
+    servers.setOnChange([&] { ++changes; });
+    servers.start();
+    ASSERT_TRUE(servers.whisperLaunched());
+    EXPECT_EQ(servers.waitForWhisper({}, 60s), Servers::Wait::gaveUp);
+    EXPECT_TRUE(servers.whisperGaveUp());
+    EXPECT_FALSE(servers.whisperReady());
+    EXPECT_FALSE(servers.whisperLaunched());
+    EXPECT_TRUE(logged("whisper no estuvo listo en 3 s; se detiene y no se vuelve a iniciar "
+                       "(mira whisper.log)"));
+    const Outcome problem = servers.problem();
+    ASSERT_FALSE(problem);
+    EXPECT_EQ(problem.error().kind, Error::Kind::speechServerGaveUp);
+    EXPECT_FALSE(userAdvice(problem.error()).empty());
+    ASSERT_TRUE(waitUntil([&] { return changes > 0; }));
+    // Its process is ended, and neither counted as a crash nor launched again.
+    const auto pids = dir_.startedPids(StandinKind::Whisper);
+    ASSERT_EQ(pids.size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return !test::processAlive(pids[0]); }, 10s));
+    servers.start();
+    waitUntil([] { return false; }, 2500ms);
+    EXPECT_EQ(dir_.startedPids(StandinKind::Whisper).size(), 1u);
+    EXPECT_EQ(countMatching(".*se cerró inesperadamente.*"), 0);
 }
 
 // Waiting for the speech server answers at once when it is not even launched, and wakes up as

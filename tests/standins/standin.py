@@ -49,6 +49,10 @@ DEFAULT_TRANSCRIPT = " Esto es una prueba de dictado.\n"
 DEFAULT_ANSWER = "Esto es una prueba de dictado."
 
 
+# What llama-server answers without its key.
+PUBLIC_PATHS = ("/", "/health", "/v1/health", "/models", "/v1/models", "/api/tags")
+
+
 def expected_args(kind, argv):
     """The command line the application passes; model path, port and thread count are taken
     from argv (tests use their own folders and free ports) and checked separately."""
@@ -123,6 +127,9 @@ class Standin:
         self.answers_given = 0
         self.audio_ctx = 0  # whisper-server keeps a request's audio_ctx for later ones
         self.cached_prompt = ""  # llama-server's evaluated prompt, reused by the next request
+        # llama-server takes a key from its environment; then every request but the public
+        # ones must carry it.
+        self.api_key = os.environ.get("LLAMA_API_KEY", "") if kind == "llama" else ""
 
     # ----- behaviour and record -----
 
@@ -418,6 +425,13 @@ class StandinHandler(BaseHTTPRequestHandler):
         if owner.loading:
             owner.record(entry)
             self.send_loading()
+            return
+
+        if owner.api_key and path not in PUBLIC_PATHS and \
+                self.headers.get("Authorization", "") != "Bearer " + owner.api_key:
+            entry["refused"] = "api_key"
+            owner.record(entry)
+            self.send_error_json(401, "Invalid API Key", "authentication_error")
             return
 
         if path != owner.info["work_path"] or self.command != "POST":

@@ -211,6 +211,43 @@ TEST(Standin, LanguageModelAnswersLoadingUntilItsModelIsLoaded) {
     EXPECT_EQ(chat(llama, messages("hola")).status, 200);
 }
 
+// With LLAMA_API_KEY in its environment llama-server serves only requests with that key, but
+// for its public endpoints.
+TEST(Standin, LanguageModelWithAKeyRefusesRequestsWithoutIt) {
+    StandinDir dir;
+    ::setenv("LLAMA_API_KEY", "clave-de-prueba", 1);
+    Standin llama(StandinKind::Llama, dir);
+    ::unsetenv("LLAMA_API_KEY");
+    ASSERT_TRUE(llama.waitUntilListening());
+    EXPECT_EQ(get(llama, "/health").status, 200);
+    for (const char* authorization : {"", "Bearer otra", "clave-de-prueba"}) {
+        SCOPED_TRACE(authorization);
+        HttpRequest request;
+        request.method = "POST";
+        request.url = llama.url("/v1/chat/completions");
+        request.headers = {{"Content-Type", "application/json"}};
+        if (authorization[0] != '\0') {
+            request.headers.emplace_back("Authorization", authorization);
+        }
+        request.body = messages("hola").dump();
+        const HttpResponse refused = http(request);
+        EXPECT_EQ(refused.status, 401);
+        ASSERT_TRUE(refused.body);
+        EXPECT_EQ(nlohmann::json::parse(*refused.body),
+                  (nlohmann::json{{"error",
+                                   {{"code", 401},
+                                    {"message", "Invalid API Key"},
+                                    {"type", "authentication_error"}}}}));
+    }
+    HttpRequest request;
+    request.method = "POST";
+    request.url = llama.url("/v1/chat/completions");
+    request.headers = {{"Content-Type", "application/json"},
+                       {"Authorization", "Bearer clave-de-prueba"}};
+    request.body = messages("hola").dump();
+    EXPECT_EQ(http(request).status, 200);
+}
+
 TEST(Standin, ChatAnswersInTheServersShape) {
     StandinDir dir;
     Standin llama(StandinKind::Llama, dir);

@@ -320,7 +320,8 @@ void DictationController::run(Job job, std::stop_token stop) {
         return;
     }
     double iaTime = 0;
-    std::string_view refusal; // a reason code, never the text
+    std::string_view refusal;  // a reason code, never the text
+    std::string polishFailure; // likewise
     if (job.polish && parts_.polish.ready() && spaceSeparatedWords(text) >= 3) {
         const PolishPlan plan = parts_.polish.plan(
             text, polishBudgetSeconds(secondsBetween(job.released, parts_.clock.now())));
@@ -338,6 +339,8 @@ void DictationController::run(Job job, std::stop_token stop) {
                     text = vocabulary.apply(*polished);
                 }
                 refusal = verdict.reason;
+            } else {
+                polishFailure = "fallida: " + polished.error().detail;
             }
             iaTime = secondsBetween(t1, parts_.clock.now());
         } else {
@@ -345,10 +348,11 @@ void DictationController::run(Job job, std::stop_token stop) {
         }
     }
     text = adapt(text, job.target ? std::optional<std::string>(job.target->appId) : std::nullopt);
-    char line[160];
-    std::snprintf(line, sizeof line, "Dictado %.1f s · Whisper %.2f s · IA %.2f s%s%.*s",
+    char line[200];
+    std::snprintf(line, sizeof line, "Dictado %.1f s · Whisper %.2f s · IA %.2f s%s%.*s%s%s",
                   job.duration, whisperTime, iaTime,
-                  refusal.empty() ? "" : " · descartada: ", int(refusal.size()), refusal.data());
+                  refusal.empty() ? "" : " · descartada: ", int(refusal.size()), refusal.data(),
+                  polishFailure.empty() ? "" : " · ", polishFailure.c_str());
     log(line);
     whenCurrent(generation,
                 [text, target = job.target](DictationController& c) { c.deliver(text, target); });

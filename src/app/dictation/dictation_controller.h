@@ -5,6 +5,7 @@
 #include "error.h"
 #include "hud_mode.h"
 #include "polish_speed.h"
+#include "server_wait.h"
 #include "sounds.h"
 #include "target_window.h"
 
@@ -48,7 +49,7 @@ public:
 // The speech server as the supervisor sees it, and a client for it.
 class SpeechClient {
 public:
-    enum class Wait { ready, notLaunched, portBusy, gaveUp, stopped, timedOut };
+    using Wait = ServerWait;
     virtual ~SpeechClient() = default;
     // The program and its model are there.
     virtual bool available() const = 0;

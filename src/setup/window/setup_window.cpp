@@ -353,7 +353,7 @@ void SetupWindow::updateModelsRow() {
     bool programsMissing = false;
     if (s.modelsOK() && !s.serverProblem().empty()) {
         programsMissing = true;
-        detail = QString::fromStdString(s.serverProblem()) + ". Ciérralo y vuelve a abrir Vozmo.";
+        detail = QString::fromStdString(s.serverProblem()); // with what to do about it
     } else if (s.modelsOK() && s.whisperServerFound() && s.llmServerFound()) {
         detail = "Listos.";
     } else if (s.downloading()) {

@@ -1,6 +1,6 @@
 #include "http.h"
 
-#include <curl/curl.h>
+#include "curl_handle.h"
 
 #include <memory>
 #include <mutex>
@@ -26,9 +26,6 @@ size_t appendBody(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
 struct MultiDeleter {
     void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
 };
@@ -36,24 +33,49 @@ struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
+HttpResponse failed(HttpResponse::Failure failure) {
+    HttpResponse response;
+    response.failure = failure;
+    response.stopped = failure == HttpResponse::Failure::stopped;
+    return response;
+}
+
+HttpResponse::Failure failureOf(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
+        return HttpResponse::Failure::refused;
+    case CURLE_OPERATION_TIMEDOUT:
+        return HttpResponse::Failure::timedOut;
+    case CURLE_WRITE_ERROR:
+    case CURLE_FILESIZE_EXCEEDED:
+        return HttpResponse::Failure::tooLarge;
+    default:
+        return HttpResponse::Failure::broken;
+    }
+}
+
 } // namespace
+
+CurlEasy newCurlEasy() {
+    ensureCurlReady();
+    return CurlEasy(curl_easy_init());
+}
 
 void httpSetUp() {
     ensureCurlReady();
 }
 
 HttpResponse http(const HttpRequest& request) {
-    ensureCurlReady();
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    CurlEasy curl = newCurlEasy();
     if (!curl) {
-        return {};
+        return failed(HttpResponse::Failure::broken);
     }
     CURL* h = curl.get();
     std::unique_ptr<curl_slist, SlistDeleter> headers;
     for (const auto& [name, value] : request.headers) {
         curl_slist* grown = curl_slist_append(headers.get(), (name + ": " + value).c_str());
         if (grown == nullptr) {
-            return {};
+            return failed(HttpResponse::Failure::broken);
         }
         headers.release();
         headers.reset(grown);
@@ -90,7 +112,7 @@ HttpResponse http(const HttpRequest& request) {
     // notice it only at its next progress call, up to a second later.
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
-        return {};
+        return failed(HttpResponse::Failure::broken);
     }
     CURLM* m = multi.get();
     std::stop_callback wake(request.stop, [m] { curl_multi_wakeup(m); });
@@ -123,19 +145,20 @@ HttpResponse http(const HttpRequest& request) {
     }
     curl_multi_remove_handle(m, h);
     if (stopped) {
-        HttpResponse response;
-        response.stopped = true;
-        return response;
+        return failed(HttpResponse::Failure::stopped);
     }
     if (result != CURLE_OK) {
-        return {};
+        return failed(failureOf(result));
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status == 0) {
-        return {};
+        return failed(HttpResponse::Failure::broken);
     }
-    return {static_cast<int>(status), std::move(body)};
+    HttpResponse response;
+    response.status = static_cast<int>(status);
+    response.body = std::move(body);
+    return response;
 }
 
 } // namespace vozmo

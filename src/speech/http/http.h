@@ -21,9 +21,19 @@ struct HttpRequest {
 
 // status is 0 and body absent when no HTTP answer came (refused, timed out, broken, stopped).
 struct HttpResponse {
+    // Why no answer came.
+    enum class Failure {
+        none,
+        refused,  // nothing listens there
+        timedOut, // the request's time limit passed
+        tooLarge, // the answer passed the size limit
+        broken,   // the exchange failed half-way, or could not be set up
+        stopped,  // the request's stop token ended it
+    };
     int status = 0;
     std::optional<std::string> body;
     bool stopped = false; // the request's stop token ended it
+    Failure failure = Failure::none;
 };
 
 // Sets up the HTTP library, which http() otherwise does on first use. Its TLS library registers a

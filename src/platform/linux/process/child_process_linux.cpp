@@ -1,5 +1,6 @@
 #include "child_process.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <poll.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -55,8 +57,29 @@ std::vector<char*> argvFor(const std::string& executable, std::vector<std::strin
     return argv;
 }
 
+// Our environment with `extra` added, each replacing a variable of its name.
+std::vector<std::string>
+environmentWith(const std::vector<std::pair<std::string, std::string>>& extra) {
+    std::vector<std::string> out;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view variable(*entry);
+        const auto replaced = [&](const auto& added) {
+            return variable.size() > added.first.size() && variable.starts_with(added.first) &&
+                   variable[added.first.size()] == '=';
+        };
+        if (std::none_of(extra.begin(), extra.end(), replaced)) {
+            out.emplace_back(variable);
+        }
+    }
+    for (const auto& [name, value] : extra) {
+        out.push_back(name + "=" + value);
+    }
+    return out;
+}
+
 Result<pid_t> spawnProcess(const std::string& executable, std::vector<std::string> arguments,
-                           int outputFd) {
+                           int outputFd,
+                           const std::vector<std::pair<std::string, std::string>>& extra = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (outputFd >= 0) {
@@ -79,8 +102,18 @@ Result<pid_t> spawnProcess(const std::string& executable, std::vector<std::strin
 
     std::string argv0;
     auto argv = argvFor(executable, arguments, argv0);
+    std::vector<std::string> variables;
+    std::vector<char*> envp;
+    if (!extra.empty()) {
+        variables = environmentWith(extra);
+        for (auto& variable : variables) {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
+    }
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, executable.c_str(), &actions, &attr, argv.data(), environ);
+    int rc = posix_spawn(&pid, executable.c_str(), &actions, &attr, argv.data(),
+                         extra.empty() ? environ : envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
@@ -145,7 +178,8 @@ bool waitForExit(pid_t pid, int pidFd, int wakeFd) {
 } // namespace
 
 Result<std::shared_ptr<ChildProcess>> ChildProcess::spawn(Options options) {
-    auto spawned = spawnProcess(options.executable, options.arguments, options.outputFd);
+    auto spawned =
+        spawnProcess(options.executable, options.arguments, options.outputFd, options.environment);
     if (!spawned) {
         return spawned.error();
     }

@@ -53,13 +53,13 @@ void listeningInodes(const char* table, int port, std::set<unsigned long>& inode
     }
 }
 
-bool holdsSocket(pid_t pid, const std::set<unsigned long>& inodes) {
+// Adds to `held` those of `inodes` that are open files of the process.
+void collectHeld(pid_t pid, const std::set<unsigned long>& inodes, std::set<unsigned long>& held) {
     const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
     DIR* dir = ::opendir(fdDir.c_str());
     if (dir == nullptr) {
-        return false;
+        return;
     }
-    bool found = false;
     while (dirent* entry = ::readdir(dir)) {
         char target[64];
         const std::string link = fdDir + "/" + entry->d_name;
@@ -70,12 +70,10 @@ bool holdsSocket(pid_t pid, const std::set<unsigned long>& inodes) {
         target[length] = '\0';
         unsigned long inode = 0;
         if (std::sscanf(target, "socket:[%lu]", &inode) == 1 && inodes.count(inode) > 0) {
-            found = true;
-            break;
+            held.insert(inode);
         }
     }
     ::closedir(dir);
-    return found;
 }
 
 // The processes below `root`: a server may be started through a wrapper that forks.
@@ -173,15 +171,16 @@ PortHolder portHolder(int port, pid_t expected) {
     if (expected <= 0) {
         return PortHolder::other;
     }
-    if (holdsSocket(expected, inodes)) {
-        return PortHolder::ours;
-    }
-    for (pid_t child : descendants(expected)) {
-        if (holdsSocket(child, inodes)) {
-            return PortHolder::ours;
+    // Every listening socket: with SO_REUSEPORT a second process of the same user may listen
+    // beside ours and be handed some of the connections.
+    std::set<unsigned long> held;
+    collectHeld(expected, inodes, held);
+    if (held.size() < inodes.size()) {
+        for (pid_t child : descendants(expected)) {
+            collectHeld(child, inodes, held);
         }
     }
-    return PortHolder::other;
+    return held.size() == inodes.size() ? PortHolder::ours : PortHolder::other;
 }
 
 bool anyThreadRunning(const ProcessIdentity& process) {
