@@ -10,7 +10,7 @@ namespace vozmo {
 // by where they sit on the keyboard.
 enum class Key {
     escape,
-    rightAlt, // Alt_R; never ISO_Level3_Shift, which is AltGr
+    rightAlt, // Alt_R, or ISO_Level3_Shift unless the layout's right Alt key is AltGr
     fn,       // XF86WakeUp, which many laptops send for Fn, or XF86Fn (the kernel's KEY_FN)
     modifier, // any other modifier: Shift, Control, left Alt, Super, Caps Lock...
     other,
