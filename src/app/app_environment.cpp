@@ -31,8 +31,8 @@ AppEnvironment linuxEnvironment() {
         std::make_unique<Paster>(desktop->clipboard(), desktop->typing(), desktop->windows());
     Paster* paster = env.paster.get();
 
-    env.accessibilityTrusted = [desktop] { return desktop->canListenAndType(); };
-    env.frontmostApp = [desktop] { return desktop->windows().frontmost(); };
+    env.canListenAndType = [desktop] { return desktop->canListenAndType(); };
+    env.focusedApp = [desktop] { return desktop->windows().focused(); };
     env.paste = [paster](const std::string& text) { return paster->paste(text); };
     env.copyText = [desktop](const std::string& text) { desktop->clipboard().setText(text); };
     env.makeKeyEvents = [desktop] { return desktop->makeKeyEvents(); };

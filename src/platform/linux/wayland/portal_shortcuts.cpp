@@ -221,7 +221,7 @@ void PortalShortcuts::deliver(const QDBusObjectPath& session, const QString& id,
         }
         dictationHeld_ = pressed;
         // The handler tells the dictation key by the preference, read at each event as it does.
-        handler_({Prefs::hotkey() == "ropt" ? Key::rightAlt : Key::fn, pressed});
+        handler_({Prefs::hotkey() == Prefs::kHotkeyRightAlt ? Key::rightAlt : Key::fn, pressed});
     } else if (id == QLatin1String(kCancelShortcut)) {
         if (cancelHeld_ == pressed) {
             return;
@@ -261,7 +261,7 @@ void PortalShortcuts::onSessionClosed(const QVariantMap&) {
         // No Deactivated follows a closed session: let go of the key, or a push-to-talk
         // recording would run on until its cap.
         dictationHeld_ = false;
-        handler_({Prefs::hotkey() == "ropt" ? Key::rightAlt : Key::fn, false});
+        handler_({Prefs::hotkey() == Prefs::kHotkeyRightAlt ? Key::rightAlt : Key::fn, false});
     }
     cancelHeld_ = false;
     requests_.bus().disconnect(kPortalService, session_, kSessionInterface,

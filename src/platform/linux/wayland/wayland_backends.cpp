@@ -41,7 +41,7 @@ public:
 // unannounced.
 class UnknownTargetWindow : public TargetWindow {
 public:
-    std::optional<TargetApp> frontmost() override {
+    std::optional<TargetApp> focused() override {
         TargetApp app;
         app.window = std::numeric_limits<unsigned long>::max();
         return app;
@@ -55,9 +55,9 @@ class AtspiOrUnknownTargetWindow : public TargetWindow {
 public:
     explicit AtspiOrUnknownTargetWindow(std::unique_ptr<TargetWindow> atspi)
         : atspi_(std::move(atspi)) {}
-    std::optional<TargetApp> frontmost() override {
-        std::optional<TargetApp> app = atspi_->frontmost();
-        return app ? app : unknown_.frontmost();
+    std::optional<TargetApp> focused() override {
+        std::optional<TargetApp> app = atspi_->focused();
+        return app ? app : unknown_.focused();
     }
 
 private:
@@ -313,7 +313,7 @@ bool Desktop::canType() const {
 std::vector<std::string> Desktop::instructions() const {
     const SessionInfo& session = backends_.session;
     if (session.type == SessionType::x11 && backends_.keys.chosen == kKeysX11 &&
-        Prefs::hotkey() == "ropt" && rightAltIsAltGr()) {
+        Prefs::hotkey() == Prefs::kHotkeyRightAlt && rightAltIsAltGr()) {
         return {"En tu distribución de teclado, Alt derecha es AltGr (con ella escribes @ # €): "
                 "no puede ser la tecla de dictado. Elige Fn en el menú de Vozmo."};
     }

@@ -1,4 +1,4 @@
-#include "app_delegate.h"
+#include "app.h"
 
 #include "config.h"
 #include "desktop_parts.h"
@@ -25,18 +25,18 @@
 
 namespace vozmo {
 
-AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
+App::App(AppEnvironment environment, QObject* parent)
     : QObject(parent), env_(std::move(environment)), servers_(std::make_shared<Servers>()),
       recorder_(std::make_unique<Recorder>(env_.makeAudioInput)),
       hotkey_(std::make_unique<Hotkey>(env_.makeKeyEvents)) {
-    wasTrusted_ = env_.accessibilityTrusted && env_.accessibilityTrusted();
+    wasTrusted_ = env_.canListenAndType && env_.canListenAndType();
 
     SetupEnvironment setupEnv = desktopSetupEnvironment();
     setupEnv.micStatus = [this] {
         return env_.microphoneStatus ? static_cast<int>(env_.microphoneStatus()) : 0;
     };
-    if (env_.accessibilityTrusted) {
-        setupEnv.keyAccessOk = env_.accessibilityTrusted;
+    if (env_.canListenAndType) {
+        setupEnv.keyAccessOk = env_.canListenAndType;
     }
     if (env_.desktopInstructions) {
         setupEnv.keyAndPasteInstructions = env_.desktopInstructions;
@@ -65,30 +65,30 @@ AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
         *hudPart_, *clockPart_, env_.sounds.get(), *mainPart_, *this});
 }
 
-AppDelegate::~AppDelegate() {
+App::~App() {
     shutdown();
 }
 
-HUD& AppDelegate::hud() {
+HUD& App::hud() {
     if (!hud_) {
         hud_ = std::make_unique<HUD>();
     }
     return *hud_;
 }
 
-void AppDelegate::flash(const HUDMode& mode, double seconds) {
+void App::flash(const HUDMode& mode, double seconds) {
     hudPart_->flash(mode, seconds);
 }
 
-void AppDelegate::stateChanged(State) {
+void App::stateChanged(State) {
     updateIcon();
 }
 
-void AppDelegate::leftOnClipboard(const std::string& keys) {
+void App::leftOnClipboard(const std::string& keys) {
     notices_->leftOnClipboard(keys);
 }
 
-Readiness AppDelegate::readiness() const {
+Readiness App::readiness() const {
     Readiness readiness;
     readiness.whisperAvailable = servers_->whisperAvailable();
     readiness.whisperReady = servers_->whisperReady();
@@ -100,24 +100,24 @@ Readiness AppDelegate::readiness() const {
     return readiness;
 }
 
-std::string AppDelegate::keyName() const {
+std::string App::keyName() const {
     std::string name = env_.keyName ? env_.keyName() : std::string();
     return name.empty() ? Prefs::hotkeyName() : name;
 }
 
-void AppDelegate::updateIcon() {
+void App::updateIcon() {
     if (icon_) {
         icon_->update(controller_->state(), readiness());
     }
 }
 
-void AppDelegate::showSetup() {
+void App::showSetup() {
     setupWindow_->showSetup();
 }
 
 // ---- Lifecycle ----
 
-void AppDelegate::start() {
+void App::start() {
     ensureSupport();
 
     menu_ = std::make_unique<StatusMenu>(
@@ -125,9 +125,7 @@ void AppDelegate::start() {
     menu_->readiness = [this] { return readiness(); };
     menu_->history = [this] { return controller_->history(); };
     // Both from the desktop's one choice of backends, on every kind of session.
-    menu_->keyMonitorOk = [this] {
-        return !env_.accessibilityTrusted || env_.accessibilityTrusted();
-    };
+    menu_->keyMonitorOk = [this] { return !env_.canListenAndType || env_.canListenAndType(); };
     menu_->pasteOk = menu_->keyMonitorOk;
     menu_->keyName = [this] { return keyName(); };
     menu_->onFlash = [this](const HUDMode& mode, double seconds) { flash(mode, seconds); };
@@ -143,7 +141,7 @@ void AppDelegate::start() {
         notices_->noTrayHost();
     }
 
-    QPointer<AppDelegate> self(this);
+    QPointer<App> self(this);
     servers_->setOnChange([self] {
         if (self) {
             self->serversChanged();
@@ -222,13 +220,13 @@ void AppDelegate::start() {
     }
     hotkey_->install();
 
-    wasTrusted_ = env_.accessibilityTrusted && env_.accessibilityTrusted();
+    wasTrusted_ = env_.canListenAndType && env_.canListenAndType();
     log(std::string("Vozmo iniciado. Accesibilidad: ") + (wasTrusted_ ? "true" : "false"));
 }
 
 // A desktop portal answered, or closed a session: the key or the paste came or went.
-void AppDelegate::desktopChanged() {
-    const bool trusted = env_.accessibilityTrusted && env_.accessibilityTrusted();
+void App::desktopChanged() {
+    const bool trusted = env_.canListenAndType && env_.canListenAndType();
     if (trusted != wasTrusted_) {
         log(std::string("Tecla y pegado: ") + (trusted ? "true" : "false"));
         wasTrusted_ = trusted;
@@ -237,7 +235,7 @@ void AppDelegate::desktopChanged() {
     setup_->refresh();
 }
 
-void AppDelegate::shutdown() {
+void App::shutdown() {
     if (shutDown_) {
         return;
     }
@@ -246,7 +244,7 @@ void AppDelegate::shutdown() {
     servers_->stop();
 }
 
-void AppDelegate::startServersIfPossible() {
+void App::startServersIfPossible() {
     if (!usableModelsPresent()) {
         return;
     }
@@ -259,7 +257,7 @@ void AppDelegate::startServersIfPossible() {
     updateSetupServers();
 }
 
-void AppDelegate::updateSetupServers() {
+void App::updateSetupServers() {
     const Outcome ports = servers_->portsFree();
     setup_->setServerProblem(ports ? std::string() : userMessage(ports.error()));
 }
@@ -267,7 +265,7 @@ void AppDelegate::updateSetupServers() {
 // The programs and models may arrive while we run (a download, a copy into ~/.local/bin):
 // watch the folders they are looked up in. A folder that does not exist yet is watched through
 // its nearest existing parent, and the watch moves down as the folders appear.
-void AppDelegate::watchServerFolders() {
+void App::watchServerFolders() {
     if (!folderWatch_) {
         folderWatch_ = new QFileSystemWatcher(this);
         connect(folderWatch_, &QFileSystemWatcher::directoryChanged, this, [this] {
@@ -304,7 +302,7 @@ void AppDelegate::watchServerFolders() {
     }
 }
 
-void AppDelegate::serversChanged() {
+void App::serversChanged() {
     updateIcon();
     if (servers_->whisperGaveUp()) {
         notices_->speechServerGaveUp((config().logsDir / "whisper.log").string());
@@ -320,8 +318,8 @@ void AppDelegate::serversChanged() {
     flash(HUDMode::done(QString::fromStdString("Listo · mantén " + keyName())), 2.2);
 }
 
-void AppDelegate::noticeKeyAccess() {
-    bool trusted = env_.accessibilityTrusted && env_.accessibilityTrusted();
+void App::noticeKeyAccess() {
+    bool trusted = env_.canListenAndType && env_.canListenAndType();
     if (trusted && !wasTrusted_) {
         hotkey_->install();
         flash(HUDMode::done(QStringLiteral("Permiso concedido")), 1.5);
@@ -331,19 +329,19 @@ void AppDelegate::noticeKeyAccess() {
 
 // ---- Dictation ----
 
-void AppDelegate::keyDown() {
+void App::keyDown() {
     controller_->keyDown();
 }
 
-void AppDelegate::keyUp() {
+void App::keyUp() {
     controller_->keyUp();
 }
 
-void AppDelegate::otherKey() {
+void App::otherKey() {
     controller_->otherKey();
 }
 
-void AppDelegate::cancel(bool silent) {
+void App::cancel(bool silent) {
     controller_->cancel(silent);
 }
 
