@@ -5,7 +5,8 @@ VOZMO_BUILD_PACKAGES="cmake make g++ pkg-config qt6-base-dev libgl-dev libcurl4-
 VOZMO_RUN_PACKAGES="pulseaudio-utils procps xdg-utils sound-theme-freedesktop"
 VOZMO_TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox xdotool xclip pulseaudio
  espeak-ng dbus dbus-x11 at-spi2-core python3 curl libgtk-3-bin python3-gi gir1.2-gtk-3.0
- clang-format x11-utils iproute2 util-linux sway wtype wl-clipboard xwayland"
+ clang-format x11-utils iproute2 util-linux sway wtype wl-clipboard xwayland
+ kwin-wayland qtwayland5 xdg-desktop-portal xdg-desktop-portal-kde"
 # Making and checking the Debian package; the tests of scripts/install-servers need git.
 VOZMO_PACKAGE_PACKAGES="dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin man-db git"
 # The fuzz build: clang with its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports.

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bitset>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include <QObject>
@@ -54,13 +56,46 @@ std::string problemWith(Display* display, int* opcode) {
 // XF86Fn, the keysym of the kernel's KEY_FN (evdev code 0x1d0); older headers lack it.
 constexpr KeySym fnKeysym = 0x10081000 + 0x1d0;
 
-Key keyFor(KeySym sym) {
+// Whether the layout of `display` puts AltGr (ISO_Level3_Shift) on the right Alt key (XKB's
+// RALT), as the Spanish one does.
+bool rightAltIsAltGr(Display* display) {
+    if (display == nullptr) {
+        return false;
+    }
+    XkbDescPtr xkb = XkbGetMap(display, 0, XkbUseCoreKbd);
+    if (xkb == nullptr) {
+        return false;
+    }
+    bool altGr = false;
+    // The physical right Alt key is the one XKB names RALT, whatever it types.
+    if (XkbGetNames(display, XkbKeyNamesMask, xkb) == Success && xkb->names != nullptr &&
+        xkb->names->keys != nullptr) {
+        for (int code = xkb->min_key_code; code <= xkb->max_key_code; ++code) {
+            if (std::string_view(xkb->names->keys[code].name,
+                                 strnlen(xkb->names->keys[code].name, XkbKeyNameLength)) ==
+                "RALT") {
+                altGr = XkbKeycodeToKeysym(display, static_cast<KeyCode>(code), 0, 0) ==
+                        XK_ISO_Level3_Shift;
+                break;
+            }
+        }
+        XkbFreeNames(xkb, XkbKeyNamesMask, True);
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+    return altGr;
+}
+
+// `altGrLayout`: the layout's right Alt key is AltGr (ISO_Level3_Shift), which types @ # € [ ]
+// on layouts such as the Spanish one; a dictation key there would start a recording at every @,
+// so ISO_Level3_Shift is then an ordinary modifier.
+Key keyFor(KeySym sym, bool altGrLayout) {
     switch (sym) {
     case XK_Escape:
         return Key::escape;
     case XK_Alt_R:
-    case XK_ISO_Level3_Shift:
         return Key::rightAlt;
+    case XK_ISO_Level3_Shift:
+        return altGrLayout ? Key::modifier : Key::rightAlt;
     case XF86XK_WakeUp:
     case fnKeysym:
         return Key::fn;
@@ -92,6 +127,7 @@ public:
         }
         handler_ = std::move(handler);
         XDisplayKeycodes(display_.get(), &minKeycode_, &maxKeycode_);
+        altGrLayout_ = rightAltIsAltGr(display_.get());
 
         XIEventMask mask{};
         unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
@@ -138,12 +174,14 @@ private:
             XNextEvent(display, &event);
             if (event.type == MappingNotify) {
                 keysyms_.clear();
+                altGrLayout_ = rightAltIsAltGr(display);
                 continue;
             }
             if (xkbEventBase_ != 0 && event.type == xkbEventBase_) {
                 const auto& xkb = reinterpret_cast<const XkbAnyEvent&>(event);
                 if (xkb.xkb_type == XkbMapNotify) {
                     keysyms_.clear();
+                    altGrLayout_ = rightAltIsAltGr(display);
                 } else if (xkb.xkb_type == XkbControlsNotify) {
                     readRepeatSettings();
                 }
@@ -176,7 +214,7 @@ private:
         if (keycode < 0 || keycode >= static_cast<int>(down_.size())) {
             return std::nullopt;
         }
-        const Key key = keyFor(keysymOf(keycode));
+        const Key key = keyFor(keysymOf(keycode), altGrLayout_);
         const bool wasDown = down_.test(static_cast<std::size_t>(keycode));
         if (!pressed) {
             if (!wasDown) {
@@ -259,6 +297,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unordered_map<int, KeySym> keysyms_;
     int xkbEventBase_ = 0;
+    bool altGrLayout_ = false;
     std::bitset<256> down_;
     bool repeatEnabled_ = false;
     int repeatDelay_ = 660;
@@ -274,6 +313,12 @@ private:
 
 std::unique_ptr<KeyEvents> makeKeyEvents() {
     return std::make_unique<XInputKeyEvents>();
+}
+
+bool rightAltIsAltGr() {
+    const DisplayPtr display(XOpenDisplay(nullptr));
+    guardDisplay(display.get());
+    return rightAltIsAltGr(display.get());
 }
 
 std::string keyMonitorProblem() {
