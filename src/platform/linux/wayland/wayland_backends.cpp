@@ -2,6 +2,7 @@
 
 #include "clipboard_x11.h"
 #include "focused_app_atspi.h"
+#include "gnome_shortcut.h"
 #include "hyprland_target_window.h"
 #include "key_events.h"
 #include "key_synth_x11.h"
@@ -63,6 +64,11 @@ DesktopBackends chooseDesktopBackends(const SessionInfo& session, bool keyComman
                  return swayBindsVozmoKey(session.swaySocket)
                             ? ""
                             : "la configuración de sway no asigna ninguna tecla a vozmo --key";
+             }
+             if (session.desktop == "gnome") {
+                 return findVozmoShortcut(gnomeCustomShortcuts())
+                            ? ""
+                            : "ningún atajo personalizado de GNOME ejecuta vozmo --key";
              }
              return "ningún atajo del escritorio ha enviado vozmo --key todavía";
          }},
@@ -184,9 +190,9 @@ std::vector<std::string> waylandInstructions(const DesktopBackends& backends) {
                 lines.push_back("bindsym --release Alt_R exec vozmo --key release");
             }
         } else if (session.desktop == "gnome") {
-            lines.push_back("En Configuración › Teclado › Ver y personalizar atajos › Atajos "
-                            "personalizados, añade uno con la orden «vozmo --key toggle» (pulsa "
-                            "una vez para empezar y otra para terminar).");
+            for (auto& line : gnomeKeyInstructions(runningExecutable())) {
+                lines.push_back(std::move(line));
+            }
         } else if (session.desktop == "kde") {
             lines.push_back("En Preferencias del sistema › Atajos › Atajos personalizados, añade "
                             "una orden nueva «vozmo --key toggle» y asígnale una tecla.");
@@ -195,6 +201,9 @@ std::vector<std::string> waylandInstructions(const DesktopBackends& backends) {
                             "--key toggle», o «vozmo --key press» al pulsar y «vozmo --key "
                             "release» al soltar.");
         }
+    }
+    if (session.desktop == "gnome" && backends.typing.chosen == kTypingPortal) {
+        lines.push_back(gnomePasteInstruction());
     }
     if (!backends.typing.ok()) {
         lines.push_back("Este escritorio no deja escribir en otras ventanas: el texto quedará "
