@@ -88,14 +88,26 @@ void AppDelegate::leftOnClipboard(const std::string& keys) {
     notices_->leftOnClipboard(keys);
 }
 
+Readiness AppDelegate::readiness() const {
+    Readiness readiness;
+    readiness.whisperAvailable = servers_->whisperAvailable();
+    readiness.whisperReady = servers_->whisperReady();
+    readiness.llmAvailable = servers_->llmAvailable();
+    readiness.llmReady = servers_->llmReady();
+    readiness.polishTooSlow = servers_->polishSpeed()->tooSlow();
+    readiness.fasterPolishModel = setup_->modelTier(ModelRole::polish) != ModelTier::fast;
+    readiness.problem = setup_->serverProblem();
+    return readiness;
+}
+
+std::string AppDelegate::keyName() const {
+    std::string name = env_.keyName ? env_.keyName() : std::string();
+    return name.empty() ? Prefs::hotkeyName() : name;
+}
+
 void AppDelegate::updateIcon() {
     if (icon_) {
-        Readiness readiness;
-        readiness.whisperAvailable = servers_->whisperAvailable();
-        readiness.whisperReady = servers_->whisperReady();
-        readiness.llmAvailable = servers_->llmAvailable();
-        readiness.llmReady = servers_->llmReady();
-        icon_->update(controller_->state(), readiness);
+        icon_->update(controller_->state(), readiness());
     }
 }
 
@@ -110,20 +122,14 @@ void AppDelegate::start() {
 
     menu_ = std::make_unique<StatusMenu>(
         makeLoginItem(config().autostartFile, config().executableDir / "vozmo"));
-    menu_->readiness = [this] {
-        Readiness readiness;
-        readiness.whisperAvailable = servers_->whisperAvailable();
-        readiness.whisperReady = servers_->whisperReady();
-        readiness.llmAvailable = servers_->llmAvailable();
-        readiness.llmReady = servers_->llmReady();
-        readiness.polishTooSlow = servers_->polishSpeed()->tooSlow();
-        readiness.fasterPolishModel = setup_->modelTier(ModelRole::polish) != ModelTier::fast;
-        readiness.problem = setup_->serverProblem();
-        return readiness;
-    };
+    menu_->readiness = [this] { return readiness(); };
     menu_->history = [this] { return controller_->history(); };
-    menu_->keyMonitorOk = [this] { return keyMonitorAvailable(); };
-    menu_->pasteOk = [this] { return !env_.accessibilityTrusted || env_.accessibilityTrusted(); };
+    // Both from the desktop's one choice of backends, on every kind of session.
+    menu_->keyMonitorOk = [this] {
+        return !env_.accessibilityTrusted || env_.accessibilityTrusted();
+    };
+    menu_->pasteOk = menu_->keyMonitorOk;
+    menu_->keyName = [this] { return keyName(); };
     menu_->onFlash = [this](const HUDMode& mode, double seconds) { flash(mode, seconds); };
     menu_->onShowSetup = [this] { showSetup(); };
     icon_ = std::make_unique<StatusIcon>();
@@ -146,8 +152,7 @@ void AppDelegate::start() {
     setup_->onModelsReady = [self] {
         if (self) {
             const SetupWindow* window = self->setupWindow_->window();
-            self->notices_->modelsReady(window != nullptr && window->isVisible(),
-                                        Prefs::hotkeyName());
+            self->notices_->modelsReady(window != nullptr && window->isVisible(), self->keyName());
             self->startServersIfPossible();
             // A model chosen anew replaces the file a running server loaded.
             self->servers_->reloadChangedModels();
@@ -205,9 +210,31 @@ void AppDelegate::start() {
             self->cancel(false);
         }
     };
+    if (env_.desktop) {
+        env_.desktop->onChange = [self] {
+            if (self) {
+                self->desktopChanged();
+            }
+        };
+        // The desktop's sessions open now, not at the first paste: a permission dialog shows
+        // at start, beside the setup window's explanation, never in the middle of a dictation.
+        env_.desktop->start();
+    }
     hotkey_->install();
 
+    wasTrusted_ = env_.accessibilityTrusted && env_.accessibilityTrusted();
     log(std::string("Vozmo iniciado. Accesibilidad: ") + (wasTrusted_ ? "true" : "false"));
+}
+
+// A desktop portal answered, or closed a session: the key or the paste came or went.
+void AppDelegate::desktopChanged() {
+    const bool trusted = env_.accessibilityTrusted && env_.accessibilityTrusted();
+    if (trusted != wasTrusted_) {
+        log(std::string("Tecla y pegado: ") + (trusted ? "true" : "false"));
+        wasTrusted_ = trusted;
+    }
+    updateIcon();
+    setup_->refresh();
 }
 
 void AppDelegate::shutdown() {
@@ -290,7 +317,7 @@ void AppDelegate::serversChanged() {
     if (controller_->state() != State::idle) {
         return;
     }
-    flash(HUDMode::done(QString::fromStdString("Listo · mantén " + Prefs::hotkeyName())), 2.2);
+    flash(HUDMode::done(QString::fromStdString("Listo · mantén " + keyName())), 2.2);
 }
 
 void AppDelegate::noticeKeyAccess() {

@@ -4,6 +4,7 @@
 #include "dictation_controller.h"
 #include "dictation_state.h"
 #include "hud_mode.h"
+#include "status_menu.h"
 
 #include <QObject>
 
@@ -71,6 +72,11 @@ private:
     void updateSetupServers();
     void updateIcon();
     void noticeKeyAccess();
+    void desktopChanged();
+    // What the servers report, for the icon and the menu.
+    Readiness readiness() const;
+    // The dictation key as the user presses it: the desktop's name for it, or the preference's.
+    std::string keyName() const;
     void flash(const HUDMode& mode, double seconds);
 
     AppEnvironment env_;

@@ -4,8 +4,10 @@
 #include "error.h"
 #include "key_events.h"
 #include "notifier.h"
+#include "paste.h"
 #include "sounds.h"
 #include "target_window.h"
+#include "wayland_backends.h"
 
 #include <functional>
 #include <memory>
@@ -39,6 +41,15 @@ struct AppEnvironment {
     // On Wayland, what the user still has to set up for the key and the paste, one Spanish
     // instruction per line; empty when all works (and on X11).
     std::function<std::vector<std::string>()> desktopInstructions;
+    // The dictation key as the desktop names it where the desktop assigns it ("F8"); "" or empty
+    // where Vozmo reads the key itself.
+    std::function<std::string()> keyName;
+
+    // The real desktop's one choice of backends, which the functions above use; none with fakes.
+    // Its start() opens the desktop's sessions; its onChange tells of a change of readiness.
+    std::unique_ptr<Desktop> desktop;
+    // The paste through the desktop's clipboard and keys, made after it and gone before it.
+    std::unique_ptr<Paster> paster;
 };
 
 AppEnvironment linuxEnvironment();

@@ -2,10 +2,6 @@
 
 #include "log.h"
 
-#include "wayland_backends.h"
-
-#include <QCoreApplication>
-#include <QGuiApplication>
 #include <QTimer>
 
 #include <algorithm>
@@ -130,59 +126,4 @@ void Paster::restoreLater(Pending pending, std::chrono::milliseconds after) {
     });
 }
 
-namespace {
-
-// The desktop's clipboard, keyboard and window lookup with their Paster, as one child of the
-// application object.
-class DesktopPaster : public QObject {
-    Q_OBJECT
-public:
-    explicit DesktopPaster(QObject* parent, const DesktopBackends& backends)
-        : QObject(parent), clipboard_(makeClipboard(backends)), keys_(makeKeySynth(backends)),
-          windows_(makeTargetWindow(backends)), paster_(*clipboard_, *keys_, *windows_) {
-        setObjectName(QStringLiteral("vozmo-desktop-paster"));
-    }
-    Paster& paster() { return paster_; }
-    Clipboard& clipboard() { return *clipboard_; }
-
-private:
-    std::unique_ptr<Clipboard> clipboard_;
-    std::unique_ptr<KeySynth> keys_;
-    std::unique_ptr<TargetWindow> windows_;
-    Paster paster_;
-};
-
-// The clipboard belongs to a GUI application; the headless self-test has none.
-DesktopPaster* desktopPaster() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (app == nullptr) {
-        return nullptr;
-    }
-    auto* desktop = app->findChild<DesktopPaster*>(QStringLiteral("vozmo-desktop-paster"),
-                                                   Qt::FindDirectChildrenOnly);
-    if (desktop == nullptr) {
-        // The clipboard, the stroke and the window lookup the session offers, chosen once.
-        desktop = new DesktopPaster(app, chooseDesktopBackends(currentSession(), false));
-    }
-    return desktop;
-}
-
-} // namespace
-
-Outcome paste(const std::string& text) {
-    DesktopPaster* desktop = desktopPaster();
-    if (desktop == nullptr) {
-        return Error{Error::Kind::pasteFailed, "sin aplicación gráfica"};
-    }
-    return desktop->paster().paste(text);
-}
-
-void copyToClipboard(const std::string& text) {
-    if (DesktopPaster* desktop = desktopPaster()) {
-        desktop->clipboard().setText(text);
-    }
-}
-
 } // namespace vozmo
-
-#include "paste.moc"

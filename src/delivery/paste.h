@@ -64,13 +64,4 @@ private:
     std::optional<Pending> pending_;
 };
 
-// Pastes `text` into the frontmost window with the desktop's clipboard and keyboard. The
-// state between calls lives in an object owned by the application object; needs a
-// QGuiApplication. Main thread only.
-Outcome paste(const std::string& text);
-
-// Leaves `text` on the clipboard that paste() writes to, for the user to paste by hand: on a
-// wlroots compositor its own, which reaches Wayland windows whatever window has the focus.
-void copyToClipboard(const std::string& text);
-
 } // namespace vozmo

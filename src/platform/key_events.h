@@ -10,7 +10,7 @@ namespace vozmo {
 // by where they sit on the keyboard.
 enum class Key {
     escape,
-    rightAlt, // Alt_R or ISO_Level3_Shift
+    rightAlt, // Alt_R; never ISO_Level3_Shift, which is AltGr
     fn,       // XF86WakeUp, which many laptops send for Fn, or XF86Fn (the kernel's KEY_FN)
     modifier, // any other modifier: Shift, Control, left Alt, Super, Caps Lock...
     other,
@@ -31,10 +31,17 @@ public:
     // Starts delivering events to `handler` on the main thread; false (with one log line) when
     // the desktop offers no way to observe keys.
     virtual bool start(Handler handler) = 0;
+    // The dictation key as the desktop names it, where the desktop rather than Vozmo decides
+    // which key it is (a global shortcut); "" otherwise.
+    virtual std::string keyName() const { return {}; }
 };
 
 // Observation through X11 XInput2 raw key events on the root window.
 std::unique_ptr<KeyEvents> makeKeyEvents();
+
+// Whether the right Alt key of the X server's keyboard layout is AltGr (ISO_Level3_Shift, as on
+// the Spanish layout), so that it cannot be the dictation key.
+bool rightAltIsAltGr();
 
 // Whether keys can be observed and synthesised here: an X server offering XTEST and
 // XInputExtension 2.0 or later. Quiet and quick, so it can be polled.

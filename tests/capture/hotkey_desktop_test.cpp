@@ -23,9 +23,10 @@ namespace {
 using test::run;
 using test::waitFor;
 
-// Keysyms as xdotool names them. In Xvfb's keymap right Alt is ISO_Level3_Shift on keycode 92
-// (Alt_R on 108), and XF86WakeUp, our Fn, sits on keycode 151.
-const std::string rightAlt = "ISO_Level3_Shift";
+// Keysyms as xdotool names them. In Xvfb's keymap the right Alt key (XKB's RALT, keycode 108)
+// is Alt_R; ISO_Level3_Shift, AltGr, sits on keycode 92. XF86WakeUp, our Fn, is on 151.
+const std::string rightAlt = "Alt_R";
+const std::string altGr = "ISO_Level3_Shift";
 const std::string fnKey = "XF86WakeUp";
 
 class HotkeyDesktop : public testing::Test {
@@ -52,7 +53,7 @@ protected:
 
     void TearDown() override {
         // Nothing stays held for the next test, whatever happened here.
-        run({"xdotool", "keyup", rightAlt, fnKey, "Alt_R", "Alt_L", "Shift_L", "a", "Escape"});
+        run({"xdotool", "keyup", rightAlt, altGr, fnKey, "Alt_L", "Shift_L", "a", "Escape"});
         test::XKeyboard().setRepeat(true);
         window_.kill();
         window_.waitForFinished(10000);
@@ -130,6 +131,19 @@ TEST_F(HotkeyDesktop, RightAltWithLeftAltInBetween) {
     EXPECT_EQ(settle(), "DOOOO");
     xdotool({"keyup", rightAlt});
     EXPECT_EQ(settle(), "DOOOOU");
+}
+
+// AltGr types @ # € [ ] on the Spanish layout: with "Alt derecha" as the key, typing them must
+// not start a recording. Only a right Alt that is Alt itself is the dictation key.
+TEST_F(HotkeyDesktop, AltGrIsNeverTheDictationKey) {
+    EXPECT_FALSE(rightAltIsAltGr()) << "Xvfb's US layout has Alt_R on its right Alt key";
+    Prefs::setHotkey("ropt");
+    ASSERT_TRUE(hotkey_.install());
+    xdotool({"keydown", altGr});
+    xdotool({"key", "2"});
+    xdotool({"keyup", altGr});
+    EXPECT_EQ(settle(), "");
+    EXPECT_FALSE(hotkey_.isDown);
 }
 
 TEST_F(HotkeyDesktop, EscapeHeldOrNot) {

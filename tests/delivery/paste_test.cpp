@@ -5,6 +5,7 @@
 #include "fake_key_synth.h"
 #include "fake_target_window.h"
 #include "target_fixture.h"
+#include "wayland_backends.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -216,6 +217,11 @@ protected:
     }
     virtual std::string wmClass() const { return "VozmoTarget"; }
     virtual QStringList targetOptions() const { return {}; }
+
+    // As the application pastes: through the desktop's one choice of clipboard and keys.
+    Outcome paste(const std::string& text) { return paster.paste(text); }
+    Desktop desktop{currentSession()};
+    Paster paster{desktop.clipboard(), desktop.typing(), desktop.windows()};
 
     std::unique_ptr<test::Child> ownClipboard(const QStringList& formats) {
         auto owner = std::make_unique<test::Child>(VOZMO_CLIPBOARD_OWNER, formats);

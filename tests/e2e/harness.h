@@ -98,8 +98,9 @@ private:
     void* display_;
 };
 
-// Keysym of the dictation key with the preference "ropt": right Alt as Xvfb maps it.
-inline const std::string kDictationKey = "ISO_Level3_Shift";
+// Keysym of the dictation key with the preference "ropt": right Alt as Xvfb maps it (its
+// ISO_Level3_Shift is AltGr, never the dictation key).
+inline const std::string kDictationKey = "Alt_R";
 
 // Watches the windows of one process every 30 ms on its own thread and keeps every change of
 // title or map state: the heads-up panel names what it shows in its title.

@@ -97,6 +97,9 @@ TEST_F(PortalKeySynthTest, RefusalAndLossAreReported) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !synth->ready(); }, 5000));
     EXPECT_FALSE(synth->send({"v", true, false}));
     EXPECT_NE(synth->problem().find("cerró"), std::string::npos) << synth->problem();
+    // The desktop closed it, the user did not refuse: a new session takes its place.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return synth->ready(); }, 8000)) << synth->problem();
+    EXPECT_TRUE(synth->send({"v", true, false}));
     synth.reset();
 
     // The user revoked the permission: the portal asks again and a new token is kept.
@@ -107,6 +110,24 @@ TEST_F(PortalKeySynthTest, RefusalAndLossAreReported) {
     EXPECT_EQ(calls("Start").back()["asked"], true);
     EXPECT_NE(Prefs::remoteDesktopToken(), old);
     EXPECT_NE(Prefs::remoteDesktopToken(), "");
+}
+
+// Version 1 (KDE Plasma 5.27, GNOME 43) types as well; it only has no restore tokens, so none
+// is asked for or kept.
+TEST_F(PortalKeySynthTest, VersionOneTypesWithoutRestoreTokens) {
+    Prefs::setRemoteDesktopToken("restore-old");
+    startPortal({{"versions", {{"RemoteDesktop", 1}}}});
+    EXPECT_EQ(portalKeySynthProblem(), "");
+    auto synth = begun();
+    ASSERT_TRUE(synth->ready()) << synth->problem();
+    const auto select = calls("SelectDevices");
+    ASSERT_EQ(select.size(), 1u);
+    EXPECT_EQ(select[0]["options"]["types"], 1);
+    EXPECT_FALSE(select[0]["options"].contains("persist_mode"));
+    EXPECT_FALSE(select[0]["options"].contains("restore_token"));
+    EXPECT_TRUE(synth->send({"v", true, false}));
+    EXPECT_EQ(calls("NotifyKeyboardKeysym").size(), 4u);
+    EXPECT_EQ(Prefs::remoteDesktopToken(), "restore-old");
 }
 
 // While the portal's dialog is open nothing is sent; giving up closes the request.

@@ -33,33 +33,33 @@ Events pairs(const std::vector<KeyEvent>& events) {
     return out;
 }
 
-TEST_F(PortalShortcutsTest, BindsTheDictationKeyAndEscapeInOneSession) {
-    struct Case {
-        std::string hotkey;
-        std::string trigger;
-    };
-    for (const Case& c : {Case{"ropt", "Alt_R"}, Case{"fn", "XF86WakeUp"}}) {
-        SCOPED_TRACE(c.hotkey);
-        startPortal();
-        Prefs::setHotkey(c.hotkey);
+// The shortcuts go to CreateSession (where KDE Plasma 5.27 takes them) and to BindShortcuts;
+// the dictation key suggests F8, the cancel shortcut no key at all, so that nothing an
+// application uses (Escape) is taken from it.
+TEST_F(PortalShortcutsTest, PassesTheShortcutsAtCreationAndWhenBinding) {
+    const nlohmann::json expected = nlohmann::json::array(
+        {{"dictar",
+          {{"description", "Dictar (mantener pulsada para hablar)"}, {"preferred_trigger", "F8"}}},
+         {"cancelar", {{"description", "Cancelar el dictado"}}}});
+    for (bool kde : {false, true}) {
+        SCOPED_TRACE(kde ? "as KDE Plasma 5.27" : "as the portal documents it");
+        startPortal({{"kde_shortcuts", kde}});
+        Prefs::setHotkey("fn");
         auto shortcuts = startShortcuts();
         ASSERT_TRUE(QTest::qWaitFor([&] { return shortcuts->bound(); }, 5000))
             << shortcuts->problem();
         EXPECT_EQ(shortcuts->problem(), "");
+        EXPECT_EQ(shortcuts->trigger(), "F8");
+        EXPECT_EQ(shortcuts->keyName(), "F8");
+        EXPECT_EQ(shortcuts->cancelTrigger(), "");
 
         const auto created = calls("CreateSession");
         ASSERT_EQ(created.size(), 1u);
         EXPECT_EQ(created[0]["interface"], "GlobalShortcuts");
         EXPECT_TRUE(created[0]["options"]["session_handle_token"].is_string());
-        EXPECT_TRUE(created[0]["options"]["handle_token"].is_string());
+        EXPECT_EQ(created[0]["options"]["shortcuts"], expected);
         const auto bind = calls("BindShortcuts");
         ASSERT_EQ(bind.size(), 1u);
-        const nlohmann::json expected = nlohmann::json::array(
-            {{"dictar",
-              {{"description", "Dictar (mantener pulsada para hablar)"},
-               {"preferred_trigger", c.trigger}}},
-             {"cancelar",
-              {{"description", "Cancelar el dictado"}, {"preferred_trigger", "Escape"}}}});
         EXPECT_EQ(bind[0]["shortcuts"], expected);
         EXPECT_EQ(bind[0]["parent_window"], "");
         EXPECT_NE(bind[0]["session_handle"].get<std::string>().find(
@@ -69,6 +69,18 @@ TEST_F(PortalShortcutsTest, BindsTheDictationKeyAndEscapeInOneSession) {
         stopPortal();
         std::filesystem::remove(record_);
     }
+}
+
+// A binding that names no key for the dictation shortcut (nothing assigned, or the desktop
+// ignored it) is no success: the user is told to assign one, and nothing claims the key works.
+TEST_F(PortalShortcutsTest, AnAnswerWithoutAKeyIsNoSuccess) {
+    startPortal({{"no_triggers", true}});
+    auto shortcuts = startShortcuts();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shortcuts->problem().empty(); }, 5000));
+    EXPECT_FALSE(shortcuts->bound());
+    EXPECT_EQ(shortcuts->trigger(), "");
+    EXPECT_NE(shortcuts->problem().find("asígnala"), std::string::npos) << shortcuts->problem();
+    EXPECT_EQ(calls("ListShortcuts").size(), 1u) << "the list is asked before giving up";
 }
 
 // Activated is the key going down, Deactivated the key going up, for the key the preference names.
@@ -120,7 +132,28 @@ TEST_F(PortalShortcutsTest, DrivesTheDictationKey) {
     EXPECT_FALSE(hotkey.isDown);
 }
 
-// A session the desktop closes sends no Deactivated: the held key is let go all the same.
+// While a key is held the desktop repeats Activated: the handler sees one press, one release.
+TEST_F(PortalShortcutsTest, RepeatedActivationsWhileHeldAreOnePress) {
+    startPortal();
+    Prefs::setHotkey("fn");
+    auto shortcuts = startShortcuts();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shortcuts->bound(); }, 5000));
+    for (int i = 0; i < 5; ++i) {
+        control(QStringLiteral("Activate"), QStringLiteral("dictar"));
+    }
+    control(QStringLiteral("Deactivate"), QStringLiteral("dictar"));
+    control(QStringLiteral("Activate"), QStringLiteral("cancelar"));
+    control(QStringLiteral("Activate"), QStringLiteral("cancelar"));
+    control(QStringLiteral("Deactivate"), QStringLiteral("cancelar"));
+    ASSERT_TRUE(waitForEvents(4));
+    QTest::qWait(200);
+    EXPECT_EQ(
+        pairs(events_),
+        (Events{{Key::fn, true}, {Key::fn, false}, {Key::escape, true}, {Key::escape, false}}));
+}
+
+// A session the desktop closes sends no Deactivated: the held key is let go all the same, and
+// a new session takes the closed one's place.
 TEST_F(PortalShortcutsTest, AClosedSessionReleasesAHeldKey) {
     startPortal();
     Prefs::setHotkey("fn");
@@ -133,6 +166,12 @@ TEST_F(PortalShortcutsTest, AClosedSessionReleasesAHeldKey) {
     EXPECT_EQ(pairs(events_), (Events{{Key::fn, true}, {Key::fn, false}}));
     EXPECT_FALSE(shortcuts->bound());
     EXPECT_NE(shortcuts->problem(), "");
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shortcuts->bound(); }, 8000)) << shortcuts->problem();
+    EXPECT_EQ(calls("CreateSession").size(), 2u);
+    control(QStringLiteral("Activate"), QStringLiteral("dictar"));
+    ASSERT_TRUE(waitForEvents(3));
+    EXPECT_EQ(pairs(events_).back(), std::make_pair(Key::fn, true));
 }
 
 TEST_F(PortalShortcutsTest, RefusalAndAbsenceAreReported) {

@@ -12,6 +12,10 @@ BEHAVIOUR is a JSON file read again at every call (missing or broken: defaults):
     "without": interfaces left off the bus, read at start: ["GlobalShortcuts", "RemoteDesktop"]
     "forget_tokens": true makes every restore token unknown, as after the user revoked it
     "hold":    method names whose Response never comes, as while the user looks at a dialog
+    "versions": {"RemoteDesktop": 1} overrides the interfaces' versions
+    "kde_shortcuts": true binds, as KDE Plasma 5.27 does, only the shortcuts CreateSession was
+               given (BindShortcuts alone answers an empty list)
+    "no_triggers": true answers every shortcut without a trigger, as when none was assigned
 
 Tests drive the shortcuts through org.vozmo.test.PortalControl at /org/vozmo/test:
 Activate(s shortcut_id) and Deactivate(s shortcut_id) emit the signals to every session that
@@ -225,7 +229,8 @@ class Portal:
         self.token_count += 1
         path = self.object_path("session", sender, token)
         self.sessions[path] = {"kind": kind, "sender": sender, "shortcuts": [], "started": False,
-                               "devices": 0, "persist_mode": 0, "restore_token": ""}
+                               "devices": 0, "persist_mode": 0, "restore_token": "",
+                               "created_with": [i for i, _ in options.get("shortcuts", [])]}
 
         def on_call(conn, sndr, obj, iface, method, params, invocation):
             if method == "Close":
@@ -303,9 +308,15 @@ class Portal:
             if refuse:
                 self.respond(sender, handle, 1, {})
                 return
+            behaviour = self.behaviour()
+            if behaviour.get("kde_shortcuts"):
+                shortcuts = [(i, p) for i, p in shortcuts if i in session["created_with"]]
             session["shortcuts"] = [i for i, _ in shortcuts]
+            session["triggers"] = {
+                i: "" if behaviour.get("no_triggers") else p.get("preferred_trigger", "")
+                for i, p in shortcuts}
             bound = [(i, {"description": GLib.Variant("s", p.get("description", "")),
-                          "trigger_description": GLib.Variant("s", p.get("preferred_trigger", ""))})
+                          "trigger_description": GLib.Variant("s", session["triggers"][i])})
                      for i, p in shortcuts]
             self.respond(sender, handle, 0, {"shortcuts": GLib.Variant("a(sa{sv})", bound)})
         elif method == "ListShortcuts":
@@ -313,7 +324,10 @@ class Portal:
             entry["options"] = options
             handle = self.begin_request(sender, options)
             invocation.return_value(GLib.Variant("(o)", (handle,)))
-            listed = [(i, {"description": GLib.Variant("s", "")}) for i in session["shortcuts"]]
+            triggers = session.get("triggers", {})
+            listed = [(i, {"description": GLib.Variant("s", ""),
+                           "trigger_description": GLib.Variant("s", triggers.get(i, ""))})
+                      for i in session["shortcuts"]]
             self.respond(sender, handle, 1 if refuse else 0,
                          {} if refuse else {"shortcuts": GLib.Variant("a(sa{sv})", listed)})
 
@@ -387,7 +401,8 @@ def main():
     def get_property(conn, sender, obj, iface, prop):
         if prop == "AvailableDeviceTypes":
             return GLib.Variant("u", 7)
-        return GLib.Variant("u", VERSIONS[iface])
+        short = iface.rsplit(".", 1)[-1]
+        return GLib.Variant("u", portal.behaviour().get("versions", {}).get(short, VERSIONS[iface]))
 
     node = Gio.DBusNodeInfo.new_for_xml(INTERFACES_XML)
     for info in node.interfaces:

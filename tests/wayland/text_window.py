@@ -3,15 +3,17 @@
 
 Started by the compositor, so it has no pipe to the test: it writes its whole text to the file
 given as its argument after every change (through a temporary file and a rename, so a reader
-never sees half of it), and creates FILE.ready once it has the keyboard focus.
+never sees half of it), creates FILE.ready once it has the keyboard focus, and appends the name
+of every key it receives to FILE.keys, one a line.
 """
 import os
 import sys
 
 import gi
 
+gi.require_version("Gdk", "3.0")
 gi.require_version("Gtk", "3.0")
-from gi.repository import GLib, Gtk  # noqa: E402
+from gi.repository import Gdk, GLib, Gtk  # noqa: E402
 
 out = sys.argv[1]
 window = Gtk.Window(title="Vozmo Wayland target")
@@ -35,7 +37,14 @@ def focused(*_):
     return False
 
 
+def key_pressed(_widget, event):
+    with open(out + ".keys", "a", encoding="utf-8") as f:
+        f.write((Gdk.keyval_name(event.keyval) or str(event.keyval)) + "\n")
+    return False
+
+
 buffer.connect("changed", save)
+window.connect("key-press-event", key_pressed)
 GLib.timeout_add(50, focused)
 window.connect("destroy", Gtk.main_quit)
 window.show_all()

@@ -196,7 +196,10 @@ StatusMenuInputs StatusMenu::inputs() const {
     in.fastTranscription = Prefs::fastTranscription();
     in.sounds = Prefs::sounds();
     in.hotkey = Prefs::hotkey();
-    in.hotkeyName = Prefs::hotkeyName();
+    in.hotkeyName = keyName ? keyName() : std::string();
+    if (in.hotkeyName.empty()) {
+        in.hotkeyName = Prefs::hotkeyName();
+    }
     in.language = Prefs::language();
     in.keyMonitorOk = !keyMonitorOk || keyMonitorOk();
     in.pasteOk = !pasteOk || pasteOk();

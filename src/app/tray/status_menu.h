@@ -100,6 +100,9 @@ public:
     std::function<std::vector<std::string>()> history;
     std::function<bool()> keyMonitorOk;
     std::function<bool()> pasteOk;
+    // The dictation key as the desktop names it, where the desktop assigns it ("F8"); the
+    // preference's name when empty or "".
+    std::function<std::string()> keyName;
 
     std::function<void(const HUDMode& mode, double seconds)> onFlash;
     std::function<void()> onShowSetup;

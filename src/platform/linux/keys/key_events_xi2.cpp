@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bitset>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include <QObject>
@@ -59,8 +61,9 @@ Key keyFor(KeySym sym) {
     case XK_Escape:
         return Key::escape;
     case XK_Alt_R:
-    case XK_ISO_Level3_Shift:
         return Key::rightAlt;
+    // ISO_Level3_Shift is AltGr, which types @ # € [ ] on layouts such as the Spanish one: a
+    // dictation key there would start a recording at every @. It is an ordinary modifier.
     case XF86XK_WakeUp:
     case fnKeysym:
         return Key::fn;
@@ -274,6 +277,35 @@ private:
 
 std::unique_ptr<KeyEvents> makeKeyEvents() {
     return std::make_unique<XInputKeyEvents>();
+}
+
+bool rightAltIsAltGr() {
+    const DisplayPtr display(XOpenDisplay(nullptr));
+    guardDisplay(display.get());
+    if (!display) {
+        return false;
+    }
+    XkbDescPtr xkb = XkbGetMap(display.get(), 0, XkbUseCoreKbd);
+    if (xkb == nullptr) {
+        return false;
+    }
+    bool altGr = false;
+    // The physical right Alt key is the one XKB names RALT, whatever it types.
+    if (XkbGetNames(display.get(), XkbKeyNamesMask, xkb) == Success && xkb->names != nullptr &&
+        xkb->names->keys != nullptr) {
+        for (int code = xkb->min_key_code; code <= xkb->max_key_code; ++code) {
+            if (std::string_view(xkb->names->keys[code].name,
+                                 strnlen(xkb->names->keys[code].name, XkbKeyNameLength)) ==
+                "RALT") {
+                altGr = XkbKeycodeToKeysym(display.get(), static_cast<KeyCode>(code), 0, 0) ==
+                        XK_ISO_Level3_Shift;
+                break;
+            }
+        }
+        XkbFreeNames(xkb, XkbKeyNamesMask, True);
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+    return altGr;
 }
 
 std::string keyMonitorProblem() {

@@ -107,8 +107,8 @@ std::vector<std::string> gnomeKeyInstructions(const std::string& executable) {
 }
 
 std::string gnomePasteInstruction() {
-    return "Para pegar, GNOME pregunta al iniciar Vozmo en «Escritorio remoto»: marca «Permitir "
-           "la interacción remota» y pulsa «Compartir».";
+    return "GNOME pregunta en «Escritorio remoto» si Vozmo puede enviar teclas: marca «Permitir la "
+           "interacción remota» y pulsa «Compartir» para que el texto se pegue solo.";
 }
 
 } // namespace vozmo

@@ -17,6 +17,11 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop"
 const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 constexpr uint kKeyboard = 1;
 constexpr uint kPersistUntilRevoked = 2;
+// persist_mode and restore tokens came with version 2; version 1 ignores them.
+constexpr uint kRestoreTokenVersion = 2;
+// A closed session is opened again after this pause, which also keeps a desktop that closes
+// every session at once from a loop.
+constexpr int kReopenDelayMs = 2000;
 // A keystroke is a quick local call; a portal that does not answer in this time is stuck, and
 // the caller leaves the text on the clipboard instead.
 constexpr int kKeyCallLimitMs = 1000;
@@ -28,7 +33,11 @@ std::string errorOf(const QVariantMap& results) {
 
 } // namespace
 
-PortalKeySynth::PortalKeySynth(QDBusConnection bus) : requests_(std::move(bus)) {}
+PortalKeySynth::PortalKeySynth(QDBusConnection bus) : requests_(std::move(bus)) {
+    reopen_.setSingleShot(true);
+    reopen_.setInterval(kReopenDelayMs);
+    connect(&reopen_, &QTimer::timeout, this, [this] { begin(); });
+}
 
 PortalKeySynth::~PortalKeySynth() {
     if (session_.isEmpty()) {
@@ -43,18 +52,22 @@ void PortalKeySynth::begin() {
     if (state_ == State::starting || state_ == State::ready) {
         return;
     }
-    const std::string problem = portalProblem(requests_.bus(), kInterface, 2);
+    const std::string problem = portalProblem(requests_.bus(), kInterface, 1, &version_);
     if (!problem.empty()) {
         fail(State::failed, problem);
         return;
     }
     state_ = State::starting;
     problem_ = "esperando el permiso del escritorio para enviar teclas";
+    if (onChange) {
+        onChange();
+    }
     requests_.call(kInterface, QStringLiteral("CreateSession"), {},
                    {{QStringLiteral("session_handle_token"), PortalRequests::newToken()}},
                    [this](uint response, const QVariantMap& results) {
                        session_ = portalSessionHandle(results);
                        if (response != portalSuccess || session_.isEmpty()) {
+                           session_.clear();
                            fail(State::failed, "el portal no abrió la sesión de escritorio remoto" +
                                                    errorOf(results));
                            return;
@@ -67,11 +80,13 @@ void PortalKeySynth::begin() {
 }
 
 void PortalKeySynth::selectDevices() {
-    QVariantMap options{{QStringLiteral("types"), kKeyboard},
-                        {QStringLiteral("persist_mode"), kPersistUntilRevoked}};
-    const std::string token = Prefs::remoteDesktopToken();
-    if (!token.empty()) {
-        options.insert(QStringLiteral("restore_token"), QString::fromStdString(token));
+    QVariantMap options{{QStringLiteral("types"), kKeyboard}};
+    if (version_ >= kRestoreTokenVersion) {
+        options.insert(QStringLiteral("persist_mode"), kPersistUntilRevoked);
+        const std::string token = Prefs::remoteDesktopToken();
+        if (!token.empty()) {
+            options.insert(QStringLiteral("restore_token"), QString::fromStdString(token));
+        }
     }
     requests_.call(kInterface, QStringLiteral("SelectDevices"),
                    {QVariant::fromValue(QDBusObjectPath(session_))}, options,
@@ -87,41 +102,55 @@ void PortalKeySynth::selectDevices() {
 }
 
 void PortalKeySynth::startSession() {
-    requests_.call(kInterface, QStringLiteral("Start"),
-                   {QVariant::fromValue(QDBusObjectPath(session_)), QString()}, {},
-                   [this](uint response, const QVariantMap& results) {
-                       if (response == portalCancelled) {
-                           fail(State::refused, "el usuario no permitió enviar teclas");
-                           return;
-                       }
-                       if (response != portalSuccess) {
-                           fail(State::failed, "el portal no inició la sesión" + errorOf(results));
-                           return;
-                       }
-                       // A restore token is good for one use: keep the new one, or none, never the
-                       // old.
-                       Prefs::setRemoteDesktopToken(
-                           results.value(QStringLiteral("restore_token")).toString().toStdString());
-                       const QVariant devices = results.value(QStringLiteral("devices"));
-                       if (devices.isValid() && (devices.toUInt() & kKeyboard) == 0) {
-                           fail(State::refused, "el escritorio no concedió el teclado");
-                           return;
-                       }
-                       state_ = State::ready;
-                       problem_.clear();
-                       log("Pegado: teclas a través del portal del escritorio");
-                   });
+    requests_.call(
+        kInterface, QStringLiteral("Start"),
+        {QVariant::fromValue(QDBusObjectPath(session_)), QString()}, {},
+        [this](uint response, const QVariantMap& results) {
+            if (response == portalCancelled) {
+                fail(State::refused, "el usuario no permitió enviar teclas");
+                return;
+            }
+            if (response != portalSuccess) {
+                fail(State::failed, "el portal no inició la sesión" + errorOf(results));
+                return;
+            }
+            // A restore token is good for one use: keep the new one, or none, never the
+            // old.
+            if (version_ >= kRestoreTokenVersion) {
+                Prefs::setRemoteDesktopToken(
+                    results.value(QStringLiteral("restore_token")).toString().toStdString());
+            }
+            const QVariant devices = results.value(QStringLiteral("devices"));
+            if (devices.isValid() && (devices.toUInt() & kKeyboard) == 0) {
+                fail(State::refused, "el escritorio no concedió el teclado");
+                return;
+            }
+            state_ = State::ready;
+            problem_.clear();
+            log("Pegado: teclas a través del portal del escritorio (RemoteDesktop "
+                "versión " +
+                std::to_string(version_) + ")");
+            if (onChange) {
+                onChange();
+            }
+        });
 }
 
 void PortalKeySynth::fail(State state, const std::string& problem) {
     state_ = state;
     problem_ = problem;
     log("Teclas del portal no disponibles: " + problem);
+    if (onChange) {
+        onChange();
+    }
 }
 
 void PortalKeySynth::onSessionClosed(const QVariantMap&) {
+    requests_.bus().disconnect(kPortalService, session_, kSessionInterface,
+                               QStringLiteral("Closed"), this, SLOT(onSessionClosed(QVariantMap)));
     session_.clear();
-    fail(State::failed, "el escritorio cerró la sesión de escritorio remoto");
+    fail(State::failed, "el escritorio cerró la sesión de escritorio remoto; se abre otra");
+    reopen_.start();
 }
 
 bool PortalKeySynth::notify(int keysym, bool pressed) {
@@ -180,14 +209,14 @@ bool PortalKeySynth::send(const KeyStroke& stroke) {
     return true;
 }
 
-std::unique_ptr<KeySynth> makePortalKeySynth() {
+std::unique_ptr<PortalKeySynth> makePortalKeySynth() {
     auto synth = std::make_unique<PortalKeySynth>(QDBusConnection::sessionBus());
     synth->begin();
     return synth;
 }
 
 std::string portalKeySynthProblem() {
-    return portalProblem(QDBusConnection::sessionBus(), kInterface, 2);
+    return portalProblem(QDBusConnection::sessionBus(), kInterface, 1);
 }
 
 } // namespace vozmo

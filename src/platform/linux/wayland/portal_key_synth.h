@@ -5,6 +5,9 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QTimer>
+
+#include <functional>
 
 #include <memory>
 #include <string>
@@ -13,9 +16,10 @@ namespace vozmo {
 
 // Key strokes through the desktop portal's remote desktop session
 // (org.freedesktop.portal.RemoteDesktop, NotifyKeyboardKeysym), for Wayland desktops that
-// offer no other way to type into another application. The desktop asks the user once; the
-// restore token it then hands out is kept in the preferences and passed the next time, so
-// later starts do not ask again.
+// offer no other way to type into another application (KDE Plasma, GNOME). Version 1 of the
+// portal has everything a paste needs; where version 2 or later hands out a restore token, it
+// is kept in the preferences and passed the next time, so later starts do not ask again. A
+// session the desktop closes is opened again.
 class PortalKeySynth : public QObject, public KeySynth {
     Q_OBJECT
 public:
@@ -32,10 +36,15 @@ public:
     bool send(const KeyStroke& stroke) override;
 
     bool ready() const { return state_ == State::ready; }
+    // True once the user refused: nothing is asked again until begin() is called.
+    bool refused() const { return state_ == State::refused; }
     // True while the portal has not answered yet (its dialog may be open).
     bool waiting() const { return state_ == State::starting; }
     // Why strokes cannot be sent now ("" when they can).
     const std::string& problem() const { return problem_; }
+
+    // Called on the main thread whenever ready(), waiting() or problem() change.
+    std::function<void()> onChange;
 
 private slots:
     void onSessionClosed(const QVariantMap& details);
@@ -52,14 +61,15 @@ private:
     State state_ = State::idle;
     QString session_;
     std::string problem_;
+    uint version_ = 0;
+    QTimer reopen_;
 };
 
 // Remote desktop key strokes through the portal on the session bus, already asking for the
 // session (begin()).
-std::unique_ptr<KeySynth> makePortalKeySynth();
+std::unique_ptr<PortalKeySynth> makePortalKeySynth();
 
-// Why the portal cannot send key strokes here ("" when it can): the portal must offer
-// RemoteDesktop version 2 or later, the first with restore tokens.
+// Why the portal cannot send key strokes here ("" when it can).
 std::string portalKeySynthProblem();
 
 } // namespace vozmo

@@ -15,7 +15,8 @@ constexpr int kCallLimitMs = 5000;
 
 } // namespace
 
-std::string portalProblem(const QDBusConnection& bus, const QString& interface, uint minVersion) {
+std::string portalProblem(const QDBusConnection& bus, const QString& interface, uint minVersion,
+                          uint* version) {
     if (!bus.isConnected()) {
         return "no hay bus de sesión D-Bus";
     }
@@ -35,10 +36,13 @@ std::string portalProblem(const QDBusConnection& bus, const QString& interface, 
     }
     const QVariant value = reply.arguments().constFirst().value<QDBusVariant>().variant();
     bool ok = false;
-    const uint version = value.toUInt(&ok);
-    if (!ok || version < minVersion) {
+    const uint offered = value.toUInt(&ok);
+    if (version != nullptr) {
+        *version = ok ? offered : 0;
+    }
+    if (!ok || offered < minVersion) {
         return "el portal del escritorio ofrece " + interface.toStdString() + " en la versión " +
-               std::to_string(ok ? version : 0) + ", hace falta la " + std::to_string(minVersion);
+               std::to_string(ok ? offered : 0) + ", hace falta la " + std::to_string(minVersion);
     }
     return "";
 }

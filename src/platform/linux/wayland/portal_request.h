@@ -22,7 +22,9 @@ enum PortalResponse : uint { portalSuccess = 0, portalCancelled = 1, portalFaile
 
 // Why `interface` of the desktop portal cannot be used on `bus` ("" when it can). Reading its
 // version property also starts a portal that the bus activates on demand.
-std::string portalProblem(const QDBusConnection& bus, const QString& interface, uint minVersion);
+// `version`, when given, receives the version offered.
+std::string portalProblem(const QDBusConnection& bus, const QString& interface, uint minVersion,
+                          uint* version = nullptr);
 
 // The session handle a CreateSession Response carries; portals send it as a string, a few as
 // an object path. Empty when absent.

@@ -6,12 +6,16 @@
 #include "hyprland_target_window.h"
 #include "key_events.h"
 #include "key_synth_x11.h"
+#include "log.h"
 #include "portal_key_synth.h"
 #include "portal_shortcuts.h"
+#include "prefs.h"
 #include "target_window_sway.h"
 #include "target_window_x11.h"
 #include "virtual_keyboard_wayland.h"
 #include "wayland_clipboard.h"
+
+#include <limits>
 
 namespace vozmo {
 
@@ -32,10 +36,84 @@ public:
     bool send(const KeyStroke&) override { return false; }
 };
 
-class NoTargetWindow : public TargetWindow {
+// Where the focused application cannot be asked for, every reading gives this same unknown
+// application, so a dictation's target and the window at its end always match and the text is
+// pasted: a paste into the window the user moved to is better than a text left behind
+// unannounced.
+class UnknownTargetWindow : public TargetWindow {
 public:
-    std::optional<TargetApp> frontmost() override { return std::nullopt; }
+    std::optional<TargetApp> frontmost() override {
+        TargetApp app;
+        app.window = std::numeric_limits<unsigned long>::max();
+        return app;
+    }
 };
+
+// The accessibility bus knows only applications that tell it (GTK started with NO_AT_BRIDGE,
+// many terminals and games do not): where it names none, the unknown application stands in, so
+// the text is pasted into the focused window rather than left on the clipboard.
+class AtspiOrUnknownTargetWindow : public TargetWindow {
+public:
+    explicit AtspiOrUnknownTargetWindow(std::unique_ptr<TargetWindow> atspi)
+        : atspi_(std::move(atspi)) {}
+    std::optional<TargetApp> frontmost() override {
+        std::optional<TargetApp> app = atspi_->frontmost();
+        return app ? app : unknown_.frontmost();
+    }
+
+private:
+    std::unique_ptr<TargetWindow> atspi_;
+    UnknownTargetWindow unknown_;
+};
+
+// The dictation key arrives as `vozmo --key` commands through the single-instance socket, so
+// there is nothing to observe; Escape is `vozmo --key cancel`.
+class CommandKeyEvents : public KeyEvents {
+public:
+    bool start(Handler) override { return true; }
+};
+
+// Hands the events of the one shortcut session the Desktop owns: the dictation-key logic may
+// install its key source again, and a second session would register the keys twice.
+class SharedShortcuts : public KeyEvents {
+public:
+    explicit SharedShortcuts(PortalShortcuts& shortcuts) : shortcuts_(shortcuts) {}
+    bool start(Handler handler) override { return shortcuts_.start(std::move(handler)); }
+    std::string keyName() const override { return shortcuts_.keyName(); }
+
+private:
+    PortalShortcuts& shortcuts_;
+};
+
+std::vector<std::string> keyInstructions(const SessionInfo& session) {
+    std::vector<std::string> lines;
+    if (session.isSway() || session.isHyprland()) {
+        const char* file =
+            session.isHyprland() ? "~/.config/hypr/hyprland.conf" : "~/.config/sway/config";
+        lines.push_back(std::string("Añade estas dos líneas a ") + file +
+                        " y recarga la configuración:");
+        if (session.isHyprland()) {
+            lines.push_back("bind = , Alt_R, exec, vozmo --key press");
+            lines.push_back("bindr = , Alt_R, exec, vozmo --key release");
+        } else {
+            lines.push_back("bindsym --no-repeat Alt_R exec vozmo --key press");
+            lines.push_back("bindsym --release Alt_R exec vozmo --key release");
+        }
+    } else if (session.desktop == "gnome") {
+        lines = gnomeKeyInstructions(runningExecutable());
+    } else if (session.desktop == "kde") {
+        lines.push_back("En Preferencias del sistema › Atajos › Atajos personalizados, añade "
+                        "una orden nueva «vozmo --key toggle» y asígnale una tecla.");
+    } else {
+        lines.push_back("Asigna una tecla en los atajos de tu escritorio a la orden «vozmo "
+                        "--key toggle», o «vozmo --key press» al pulsar y «vozmo --key "
+                        "release» al soltar.");
+    }
+    return lines;
+}
+
+const char* const kNoTyping = "Este escritorio no deja escribir en otras ventanas: el texto "
+                              "quedará copiado y lo pegas tú con Ctrl+V.";
 
 } // namespace
 
@@ -130,46 +208,6 @@ DesktopBackends chooseDesktopBackends(const SessionInfo& session, bool keyComman
     return backends;
 }
 
-std::unique_ptr<Clipboard> makeClipboard(const DesktopBackends& backends) {
-    if (backends.clipboard.chosen == kClipboardDataControl) {
-        auto clipboard = std::make_unique<WaylandClipboard>();
-        if (clipboard->ok()) {
-            return clipboard;
-        }
-    }
-    return std::make_unique<X11Clipboard>();
-}
-
-std::unique_ptr<KeySynth> makeKeySynth(const DesktopBackends& backends) {
-    if (backends.typing.chosen == kTypingPortal) {
-        return makePortalKeySynth();
-    }
-    if (backends.typing.chosen == kTypingVirtualKeyboard) {
-        return std::make_unique<WaylandKeySynth>();
-    }
-    if (backends.session.type == SessionType::wayland) {
-        // XTEST would reach XWayland windows only: better no stroke than one in the wrong place.
-        return std::make_unique<NoKeySynth>();
-    }
-    return std::make_unique<X11KeySynth>();
-}
-
-std::unique_ptr<TargetWindow> makeTargetWindow(const DesktopBackends& backends) {
-    if (backends.target.chosen == kTargetSway) {
-        return std::make_unique<SwayTargetWindow>(backends.session.swaySocket);
-    }
-    if (backends.target.chosen == kTargetHyprland) {
-        return makeHyprlandTargetWindow();
-    }
-    if (backends.target.chosen == kTargetAtspi) {
-        return makeAtspiFocusedApp();
-    }
-    if (backends.session.type == SessionType::wayland) {
-        return std::make_unique<NoTargetWindow>();
-    }
-    return std::make_unique<X11TargetWindow>();
-}
-
 std::vector<std::string> waylandInstructions(const DesktopBackends& backends) {
     const SessionInfo& session = backends.session;
     if (session.type != SessionType::wayland) {
@@ -177,39 +215,145 @@ std::vector<std::string> waylandInstructions(const DesktopBackends& backends) {
     }
     std::vector<std::string> lines;
     if (!backends.keys.ok()) {
-        if (session.isSway() || session.isHyprland()) {
-            const char* file =
-                session.isHyprland() ? "~/.config/hypr/hyprland.conf" : "~/.config/sway/config";
-            lines.push_back(std::string("Añade estas dos líneas a ") + file +
-                            " y recarga la configuración:");
-            if (session.isHyprland()) {
-                lines.push_back("bind = , Alt_R, exec, vozmo --key press");
-                lines.push_back("bindr = , Alt_R, exec, vozmo --key release");
-            } else {
-                lines.push_back("bindsym --no-repeat Alt_R exec vozmo --key press");
-                lines.push_back("bindsym --release Alt_R exec vozmo --key release");
-            }
-        } else if (session.desktop == "gnome") {
-            for (auto& line : gnomeKeyInstructions(runningExecutable())) {
-                lines.push_back(std::move(line));
-            }
-        } else if (session.desktop == "kde") {
-            lines.push_back("En Preferencias del sistema › Atajos › Atajos personalizados, añade "
-                            "una orden nueva «vozmo --key toggle» y asígnale una tecla.");
-        } else {
-            lines.push_back("Asigna una tecla en los atajos de tu escritorio a la orden «vozmo "
-                            "--key toggle», o «vozmo --key press» al pulsar y «vozmo --key "
-                            "release» al soltar.");
-        }
-    }
-    if (session.desktop == "gnome" && backends.typing.chosen == kTypingPortal) {
-        lines.push_back(gnomePasteInstruction());
+        lines = keyInstructions(session);
     }
     if (!backends.typing.ok()) {
-        lines.push_back("Este escritorio no deja escribir en otras ventanas: el texto quedará "
-                        "copiado y lo pegas tú con Ctrl+V.");
+        lines.push_back(kNoTyping);
     }
     return lines;
+}
+
+Desktop::Desktop(const SessionInfo& session) : backends_(chooseDesktopBackends(session, false)) {
+    const bool wayland = session.type == SessionType::wayland;
+    if (backends_.clipboard.chosen == kClipboardDataControl) {
+        auto clipboard = std::make_unique<WaylandClipboard>();
+        if (clipboard->ok()) {
+            clipboard_ = std::move(clipboard);
+        }
+    }
+    if (!clipboard_) {
+        clipboard_ = std::make_unique<X11Clipboard>();
+    }
+
+    if (backends_.typing.chosen == kTypingPortal) {
+        auto portal = std::make_unique<PortalKeySynth>(QDBusConnection::sessionBus());
+        portalTyping_ = portal.get();
+        portal->onChange = [this] { changed(); };
+        typing_ = std::move(portal);
+    } else if (backends_.typing.chosen == kTypingVirtualKeyboard) {
+        typing_ = std::make_unique<WaylandKeySynth>();
+    } else if (wayland) {
+        // XTEST would reach XWayland windows only: better no stroke than one in the wrong place.
+        typing_ = std::make_unique<NoKeySynth>();
+    } else {
+        typing_ = std::make_unique<X11KeySynth>();
+    }
+
+    if (backends_.target.chosen == kTargetSway) {
+        windows_ = std::make_unique<SwayTargetWindow>(session.swaySocket);
+    } else if (backends_.target.chosen == kTargetHyprland) {
+        windows_ = makeHyprlandTargetWindow();
+    } else if (backends_.target.chosen == kTargetAtspi) {
+        windows_ = std::make_unique<AtspiOrUnknownTargetWindow>(makeAtspiFocusedApp());
+    } else if (wayland) {
+        windows_ = std::make_unique<UnknownTargetWindow>();
+    } else {
+        windows_ = std::make_unique<X11TargetWindow>();
+    }
+
+    if (backends_.keys.chosen == kKeysPortal) {
+        shortcuts_ = makePortalShortcuts();
+        shortcuts_->onChange = [this] { changed(); };
+    }
+}
+
+Desktop::~Desktop() = default;
+
+void Desktop::start() {
+    log("Sesión: " + backends_.session.name());
+    log(backends_.keys.describe("Tecla"));
+    log(backends_.clipboard.describe("Portapapeles"));
+    log(backends_.typing.describe("Escritura"));
+    log(backends_.target.describe("Ventana destino"));
+    if (portalTyping_ != nullptr) {
+        portalTyping_->begin();
+    }
+}
+
+std::unique_ptr<KeyEvents> Desktop::makeKeyEvents() {
+    if (shortcuts_) {
+        return std::make_unique<SharedShortcuts>(*shortcuts_);
+    }
+    if (backends_.keys.chosen == kKeysX11) {
+        return vozmo::makeKeyEvents();
+    }
+    return std::make_unique<CommandKeyEvents>();
+}
+
+std::string Desktop::keyName() const {
+    return shortcuts_ ? shortcuts_->trigger() : std::string();
+}
+
+void Desktop::keyCommandArrived() {
+    if (keyCommandSeen_) {
+        return;
+    }
+    keyCommandSeen_ = true;
+    log("Tecla: llega con vozmo --key");
+    changed();
+}
+
+bool Desktop::canListen() const {
+    if (keyCommandSeen_) {
+        return true;
+    }
+    return shortcuts_ ? shortcuts_->bound() : backends_.keys.ok();
+}
+
+bool Desktop::canType() const {
+    return portalTyping_ != nullptr ? portalTyping_->ready() : backends_.typing.ok();
+}
+
+std::vector<std::string> Desktop::instructions() const {
+    const SessionInfo& session = backends_.session;
+    if (session.type == SessionType::x11 && backends_.keys.chosen == kKeysX11 &&
+        Prefs::hotkey() == "ropt" && rightAltIsAltGr()) {
+        return {"En tu distribución de teclado, Alt derecha es AltGr (con ella escribes @ # €): "
+                "no puede ser la tecla de dictado. Elige Fn en el menú de Vozmo."};
+    }
+    if (session.type != SessionType::wayland) {
+        return {};
+    }
+    std::vector<std::string> lines;
+    if (!canListen()) {
+        if (shortcuts_) {
+            lines.push_back("Asigna una tecla a «Dictar» de Vozmo en los atajos de teclado del "
+                            "escritorio (" +
+                            shortcuts_->problem() + ").");
+        } else {
+            lines = keyInstructions(session);
+        }
+    }
+    if (!canType()) {
+        if (portalTyping_ != nullptr && portalTyping_->waiting() && session.desktop == "gnome") {
+            lines.push_back(gnomePasteInstruction());
+        } else if (portalTyping_ != nullptr && portalTyping_->waiting()) {
+            lines.push_back("El escritorio pregunta si Vozmo puede enviar teclas: acéptalo para "
+                            "que el texto se pegue solo.");
+        } else if (portalTyping_ != nullptr && portalTyping_->refused()) {
+            lines.push_back("No se permitió a Vozmo enviar teclas: el texto quedará copiado y lo "
+                            "pegas tú con Ctrl+V (al volver a abrir Vozmo, lo pregunta otra vez).");
+        } else {
+            lines.push_back(kNoTyping);
+        }
+    }
+    return lines;
+}
+
+void Desktop::changed() {
+    if (onChange) {
+        onChange();
+    }
 }
 
 } // namespace vozmo
