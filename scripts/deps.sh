@@ -7,6 +7,12 @@ VOZMO_TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox xdo
  espeak-ng dbus dbus-x11 at-spi2-core python3 curl libgtk-3-bin python3-gi gir1.2-gtk-3.0
  clang-format x11-utils iproute2 util-linux sway wtype wl-clipboard xwayland
  kwin-wayland qtwayland5 xdg-desktop-portal xdg-desktop-portal-kde"
+# GSettings, where GNOME keeps its custom shortcuts.
+VOZMO_BUILD_PACKAGES="$VOZMO_BUILD_PACKAGES libglib2.0-dev"
+# The GNOME session test: the shell with its portals and settings daemon (which runs custom
+# shortcuts), and Python's D-Bus and accessibility bindings that answer the portal's dialog.
+VOZMO_TEST_PACKAGES="$VOZMO_TEST_PACKAGES gnome-shell mutter xdg-desktop-portal-gnome
+ gnome-settings-daemon gir1.2-atspi-2.0 python3-dbus"
 # Making and checking the Debian package; the tests of scripts/install-servers need git.
 VOZMO_PACKAGE_PACKAGES="dpkg-dev file lintian appstream desktop-file-utils librsvg2-bin man-db git"
 # The fuzz build: clang with its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports.

@@ -2,6 +2,7 @@
 
 #include "clipboard_x11.h"
 #include "focused_app_atspi.h"
+#include "gnome_shortcut.h"
 #include "hyprland_target_window.h"
 #include "key_events.h"
 #include "key_synth_x11.h"
@@ -99,9 +100,7 @@ std::vector<std::string> keyInstructions(const SessionInfo& session) {
             lines.push_back("bindsym --release Alt_R exec vozmo --key release");
         }
     } else if (session.desktop == "gnome") {
-        lines.push_back("En Configuración › Teclado › Ver y personalizar atajos › Atajos "
-                        "personalizados, añade uno con la orden «vozmo --key toggle» (pulsa "
-                        "una vez para empezar y otra para terminar).");
+        lines = gnomeKeyInstructions(runningExecutable());
     } else if (session.desktop == "kde") {
         lines.push_back("En Preferencias del sistema › Atajos › Atajos personalizados, añade "
                         "una orden nueva «vozmo --key toggle» y asígnale una tecla.");
@@ -143,6 +142,11 @@ DesktopBackends chooseDesktopBackends(const SessionInfo& session, bool keyComman
                  return swayBindsVozmoKey(session.swaySocket)
                             ? ""
                             : "la configuración de sway no asigna ninguna tecla a vozmo --key";
+             }
+             if (session.desktop == "gnome") {
+                 return findVozmoShortcut(gnomeCustomShortcuts())
+                            ? ""
+                            : "ningún atajo personalizado de GNOME ejecuta vozmo --key";
              }
              return "ningún atajo del escritorio ha enviado vozmo --key todavía";
          }},
@@ -331,7 +335,9 @@ std::vector<std::string> Desktop::instructions() const {
         }
     }
     if (!canType()) {
-        if (portalTyping_ != nullptr && portalTyping_->waiting()) {
+        if (portalTyping_ != nullptr && portalTyping_->waiting() && session.desktop == "gnome") {
+            lines.push_back(gnomePasteInstruction());
+        } else if (portalTyping_ != nullptr && portalTyping_->waiting()) {
             lines.push_back("El escritorio pregunta si Vozmo puede enviar teclas: acéptalo para "
                             "que el texto se pegue solo.");
         } else if (portalTyping_ != nullptr && portalTyping_->refused()) {

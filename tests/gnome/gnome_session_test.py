@@ -1,0 +1,253 @@
+#!/usr/bin/python3
+"""Dictation on GNOME 43 on Wayland, as a user of Debian 12 or Ubuntu 24.04 meets it. Runs inside
+tests/gnome/with-gnome.
+
+GNOME 43 has no global-shortcuts portal: the dictation key is a custom shortcut of GNOME's
+settings running `vozmo --key toggle` (F9 here, fired by GNOME's own settings daemon), and the
+paste goes through the remote desktop portal, whose dialog the test answers through the
+accessibility bus. Two runs of Vozmo:
+- dialog allowed: the text lands in a GTK 3 window on Wayland and the user's clipboard comes back;
+- dialog refused: nothing is typed, the text stays on the clipboard and the panel says so.
+Quitting must leave no server behind.
+"""
+import argparse
+import json
+import os
+import pathlib
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+from gnome_keys import MutterKeys
+import portal_dialog
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--vozmo", required=True)
+parser.add_argument("--standins", required=True, help="the stand-ins' bin folder")
+parser.add_argument("--window", required=True, help="a GTK 3 text window (text_window.py)")
+args = parser.parse_args()
+
+RUNTIME = pathlib.Path(os.environ["VOZMO_GNOME_RUNTIME"])
+EXPECTED = "Esto es una prueba de dictado."
+USER_CLIPBOARD = "contenido del usuario ñ"
+WINDOW_TITLE = "Vozmo Wayland target"
+SHORTCUT = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/vozmo/"
+failures = []
+started = []  # processes of ours, stopped by pid at the end
+
+
+def check(ok, what):
+    print(("ok   " if ok else "FAIL ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def wait_until(predicate, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+def port_open(port):
+    with socket.socket() as s:
+        s.settimeout(0.2)
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+def pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    stat = pathlib.Path(f"/proc/{pid}/stat")
+    return stat.exists() and stat.read_text().split(")")[-1].split()[0] != "Z"
+
+
+def start(argv, **kwargs):
+    proc = subprocess.Popen(argv, **kwargs)
+    started.append(proc)
+    return proc
+
+
+def clipboard():
+    """The clipboard as X11 programs see it (XWayland hands GNOME's clipboard on both ways)."""
+    out = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
+                         timeout=10)
+    return out.stdout.decode("utf-8", "replace") if out.returncode == 0 else None
+
+
+def panel_titles(prefix):
+    """Ids of Vozmo's X11 windows whose title starts with `prefix` (the panel's title says what
+    it shows)."""
+    out = subprocess.run(["xdotool", "search", "--name", "^" + prefix], capture_output=True,
+                         text=True, timeout=10)
+    return out.stdout.split()
+
+
+def gsettings(*argv):
+    subprocess.run(["gsettings", "set", *argv], check=True, timeout=10)
+
+
+def sparse(path, size):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "wb") as f:
+        f.truncate(size)
+
+
+def server_processes():
+    found = []
+    for proc in pathlib.Path("/proc").iterdir():
+        if not proc.name.isdigit():
+            continue
+        try:
+            cmd = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace")
+            env = (proc / "environ").read_bytes()
+        except OSError:
+            continue
+        if "-server" in cmd and str(RUNTIME).encode() in env:
+            found.append(int(proc.name))
+    return found
+
+
+# The account Vozmo runs in: the session's own XDG folders, set up as after a first run.
+config = RUNTIME / "config" / "Vozmo" / "prefs.json"
+config.parent.mkdir(parents=True, exist_ok=True)
+config.write_text(json.dumps({"setupShown": True, "hotkey": "ropt", "language": "es",
+                              "polish": True, "sounds": False}))
+support = RUNTIME / "data" / "Vozmo"
+sparse(support / "models" / "whisper.bin", 800_000_000)
+sparse(support / "models" / "llm.gguf", 2_000_000_000)
+(support / "diccionario.txt").write_text("")
+log_file = support / "logs" / "app.log"
+out_file = RUNTIME / "window.txt"
+speech_dir = pathlib.Path(tempfile.mkdtemp(prefix="vozmo-gnome-speech-"))
+speech = speech_dir / "speech.wav"
+subprocess.run(["espeak-ng", "-v", "es", "-w", str(speech), EXPECTED], check=True)
+vozmo_env = dict(os.environ, PATH=f"{args.standins}:/usr/bin:/bin",
+                 VOZMO_STANDIN_DIR=str(RUNTIME / "standin"))
+(RUNTIME / "standin").mkdir()
+
+
+def window_text():
+    try:
+        return out_file.read_text(encoding="utf-8")
+    except OSError:
+        return ""
+
+
+def run_vozmo(allow, keys):
+    """One run of Vozmo: started, the portal's dialog answered, one dictation by the key.
+    Returns the log's lines of this run."""
+    log_start = log_file.stat().st_size if log_file.exists() else 0
+    vozmo_out = open(RUNTIME / f"vozmo-{'allow' if allow else 'refuse'}.out", "w")
+    vozmo = start([args.vozmo], env=vozmo_env, stdout=vozmo_out, stderr=subprocess.STDOUT)
+    what = "allowed" if allow else "refused"
+    try:
+        socket_file = RUNTIME / f"vozmo-{os.getuid()}.sock"
+        check(wait_until(lambda: socket_file.exists() and port_open(8178), 60),
+              f"[{what}] Vozmo listens and its speech server answers")
+        # The dialog is asked for at start, not in the middle of a dictation.
+        answered = portal_dialog.answer(allow, 30)
+        check(answered == "answered", f"[{what}] the remote desktop dialog is answered ({answered})")
+        time.sleep(1.0)
+        check(wait_until(lambda: portal_dialog.window_active(WINDOW_TITLE), 10),
+              f"[{what}] the GTK window has the focus again")
+
+        # The key as the user set it up in GNOME's settings: a tap starts, a tap ends.
+        before = window_text()
+        keys.tap("F9")
+        time.sleep(0.6)
+        subprocess.run(["paplay", "--device=vsink", str(speech)], timeout=30)
+        time.sleep(0.3)
+        keys.tap("F9")
+        if allow:
+            landed = wait_until(lambda: EXPECTED in window_text(), 60)
+            check(landed, f"[{what}] the text lands in the Wayland window (it holds "
+                          f"{window_text()!r})")
+            came_back = wait_until(lambda: clipboard() == USER_CLIPBOARD, 10)
+            check(came_back, f"[{what}] the user's clipboard comes back (it holds {clipboard()!r})")
+        else:
+            copied = wait_until(lambda: clipboard() == EXPECTED, 60)
+            check(copied, f"[{what}] the text stays on the clipboard (it holds {clipboard()!r})")
+            check(bool(panel_titles("Copiado")), f"[{what}] the panel says it was copied")
+            check(window_text() == before,
+                  f"[{what}] nothing is typed into the window ({window_text()!r})")
+            # A refusal is an answer: asking again at once would put the dialog over the user's
+            # work after every dictation.
+            check(not portal_dialog.dialog_open(), f"[{what}] the dialog is not shown again")
+    finally:
+        vozmo.send_signal(signal.SIGTERM)
+        try:
+            vozmo.wait(timeout=20)
+            check(True, f"[{what}] Vozmo quits on SIGTERM")
+        except subprocess.TimeoutExpired:
+            check(False, f"[{what}] Vozmo quits on SIGTERM")
+            vozmo.kill()
+            vozmo.wait()
+        vozmo_out.close()
+        left = server_processes()
+        check(not left and not port_open(8178) and not port_open(8179),
+              f"[{what}] quitting leaves no server ({left})")
+        for pid in left:
+            os.kill(pid, signal.SIGKILL)
+    log = log_file.read_bytes()[log_start:].decode("utf-8", "replace") if log_file.exists() else ""
+    return log
+
+
+try:
+    # The dictation key exactly as the setup window tells a GNOME 43 user to add it.
+    gsettings("org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings",
+              f"['{SHORTCUT}']")
+    custom = f"org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:{SHORTCUT}"
+    gsettings(custom, "name", "Vozmo")
+    gsettings(custom, "command", f"{args.vozmo} --key toggle")
+    gsettings(custom, "binding", "F9")
+    start(["/usr/libexec/gsd-media-keys"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    start(["/usr/bin/python3", args.window, str(out_file)],
+          env=dict(os.environ, GDK_BACKEND="wayland"), stderr=open(RUNTIME / "window.err", "w"))
+    check(wait_until(lambda: pathlib.Path(str(out_file) + ".ready").exists(), 30),
+          "the GTK window on Wayland has the focus")
+    # The user's clipboard, owned by another program.
+    owner = start(["xclip", "-selection", "clipboard", "-loops", "0", "-quiet"],
+                  stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    owner.stdin.write(USER_CLIPBOARD.encode())
+    owner.stdin.close()
+    check(wait_until(lambda: clipboard() == USER_CLIPBOARD, 10), "the user's clipboard is set")
+
+    keys = MutterKeys()
+    log = run_vozmo(True, keys)
+    check("Tecla: orden vozmo --key" in log,
+          "the GNOME custom shortcut is taken for the key before any key was pressed")
+    check("Escritura: portal RemoteDesktop" in log, "the remote desktop portal types the paste")
+    if failures:
+        print("--- app.log (allowed)\n" + log, flush=True)
+
+    failed_before = len(failures)
+    log = run_vozmo(False, keys)
+    if len(failures) > failed_before:
+        print("--- app.log (refused)\n" + log, flush=True)
+finally:
+    for proc in reversed(started):
+        if proc.poll() is None:
+            proc.terminate()
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+    for f in speech_dir.iterdir():
+        f.unlink()
+    speech_dir.rmdir()
+    if failures:
+        for name in sorted(RUNTIME.glob("*.out")) + [RUNTIME / "window.err"]:
+            if name.exists():
+                print(f"--- {name.name}\n" + name.read_text(errors="replace"), flush=True)
+
+sys.exit(1 if failures else 0)
