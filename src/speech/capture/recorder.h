@@ -43,6 +43,9 @@ public:
     // Ends the capture; answers copies of every sample since start and the peak level.
     // The recording is kept until the next start.
     Recording stop();
+    // Any thread: appends the samples of the recording after the first `from` to `out`, while
+    // it goes on (and after stop(), until the next start).
+    void copySince(std::size_t from, std::vector<float>& out);
 
     // The level of every converted chunk, on the capture thread. Set once before recording.
     std::function<void(float)> onLevel;
