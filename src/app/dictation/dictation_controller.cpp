@@ -41,11 +41,18 @@ int spaceSeparatedWords(const std::string& text) {
 }
 
 Error speechWaitError(SpeechClient::Wait waited) {
-    if (waited == SpeechClient::Wait::portBusy) {
+    switch (waited) {
+    case SpeechClient::Wait::portBusy:
         return {Error::Kind::speechServerPortBusy, std::to_string(WHISPER_PORT)};
-    }
-    if (waited == SpeechClient::Wait::notLaunched) {
+    case SpeechClient::Wait::notLaunched:
         return {Error::Kind::speechServerMissing, {}};
+    case SpeechClient::Wait::gaveUp:
+        return {Error::Kind::speechServerNotReady, "abandonado tras varios fallos"};
+    case SpeechClient::Wait::timedOut:
+        return {Error::Kind::speechServerNotReady, "no estuvo listo a tiempo"};
+    case SpeechClient::Wait::ready:
+    case SpeechClient::Wait::stopped:
+        break;
     }
     return {Error::Kind::transcriptionFailed, {}};
 }
@@ -72,7 +79,7 @@ QString describe(const HUDMode& mode) {
 // Everything a pipeline run needs, copied on the main thread when the recording ends.
 struct DictationController::Job {
     std::int64_t generation = 0;
-    std::vector<float> samples;
+    std::shared_ptr<const std::vector<float>> audio; // leading silence included
     std::string language;
     bool polish = true;
     bool fastTranscription = true;
@@ -114,8 +121,9 @@ void DictationController::play(Sound sound) {
 }
 
 void DictationController::flashError(const Error& error) {
+    // Long enough to read a sentence that says what to do.
     parts_.hud.flash(
-        HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 1.8);
+        HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 4.0);
 }
 
 void DictationController::keyDown() {
@@ -242,6 +250,36 @@ void DictationController::finish() {
         parts_.hud.flash(HUDMode::message(QStringLiteral("No te he oído"), HUDColors::orange), 1.2);
         return;
     }
+    // Whisper cuts off the first word of audio that starts at once. The recorder reserves room
+    // for it, so this moves the samples within their buffer rather than copying them.
+    std::vector<float> audio = std::move(recording.samples);
+    audio.insert(audio.begin(), kLeadingSilence, 0.0f);
+    // Kept, in memory only, until it is delivered or a newer dictation replaces it: a failed
+    // transcription can then be sent again.
+    last_ = std::make_shared<const std::vector<float>>(std::move(audio));
+    lastDuration_ = duration;
+    transcribeLast(released);
+}
+
+bool DictationController::canRetry() const {
+    return state_ == State::idle && last_ != nullptr;
+}
+
+bool DictationController::retryLast() {
+    if (!canRetry()) {
+        return false;
+    }
+    char line[64];
+    std::snprintf(line, sizeof line, "Reintento del último dictado (%.1f s)", lastDuration_);
+    log(line);
+    // Delivered where the user is now, as for a new dictation.
+    target_ = parts_.targets.frontmost();
+    setState(State::processing);
+    transcribeLast(parts_.clock.now());
+    return true;
+}
+
+void DictationController::transcribeLast(Clock::TimePoint released) {
     ++generation_;
     worker_.request_stop();
     SpeechClient& speech = parts_.speech;
@@ -256,12 +294,12 @@ void DictationController::finish() {
     }
     Job job;
     job.generation = generation_;
-    job.samples = std::move(recording.samples);
+    job.audio = last_;
     job.language = Prefs::language();
     job.polish = Prefs::polish();
     job.fastTranscription = Prefs::fastTranscription();
     job.target = target_;
-    job.duration = duration;
+    job.duration = lastDuration_;
     job.released = released;
     parts_.hud.show(speech.ready() ? HUDMode::transcribing() : HUDMode::loading());
     // The previous run was told to stop above; its requests end at once, so this wait is short.
@@ -296,24 +334,19 @@ void DictationController::run(Job job, std::stop_token stop) {
         return;
     }
     if (waited != SpeechClient::Wait::ready) {
-        if (waited == SpeechClient::Wait::portBusy || waited == SpeechClient::Wait::notLaunched) {
-            failWith(speechWaitError(waited));
-        } else {
-            failWith({Error::Kind::transcriptionFailed, {}});
-        }
+        const Error error = speechWaitError(waited);
+        log("Dictado sin transcribir: " + userMessage(error) + " (" + error.detail + ")");
+        failWith(error);
         return;
     }
     whenCurrent(generation,
                 [](DictationController& c) { c.parts_.hud.show(HUDMode::transcribing()); });
 
     const Vocabulary vocabulary = Vocabulary::load();
-    std::vector<float> audio(kLeadingSilence, 0.0f);
-    audio.insert(audio.end(), job.samples.begin(), job.samples.end());
-    job.samples = {};
     const auto t0 = parts_.clock.now();
     Result<std::string> raw = parts_.speech.transcribe(
-        audio, job.language, vocabulary.whisperPrompt(), job.fastTranscription, stop);
-    audio = {};
+        *job.audio, job.language, vocabulary.whisperPrompt(), job.fastTranscription, stop);
+    job.audio.reset();
     if (stop.stop_requested()) {
         return;
     }
@@ -373,6 +406,8 @@ void DictationController::fail(std::int64_t generation, const Error& error) {
 
 void DictationController::deliver(const std::string& text, const std::optional<TargetApp>& target) {
     setState(State::idle);
+    // Transcribed: nothing is left to try again, and the audio need not stay in memory.
+    last_.reset();
     history_.insert(history_.begin(), text);
     if (history_.size() > kHistoryLength) {
         history_.pop_back();

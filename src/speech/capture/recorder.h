@@ -43,6 +43,9 @@ public:
     // Ends the capture; answers copies of every sample since start and the peak level.
     // The recording is kept until the next start.
     Recording stop();
+    // Ends the capture like stop() and hands the recording over without copying it: for the
+    // one consumer of a finished recording. A later stop() or take() answers it empty.
+    Recording take();
 
     // The level of every converted chunk, on the capture thread. Set once before recording.
     std::function<void(float)> onLevel;
@@ -56,6 +59,7 @@ public:
     static float level(std::span<const float> samples);
 
 private:
+    void endCapture();
     // One captured chunk in the session's native format: the capture thread's work.
     void process(std::span<const float> interleaved);
     void append(std::span<const float> converted);
