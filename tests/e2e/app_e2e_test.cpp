@@ -385,6 +385,32 @@ TEST_F(AppE2e, SilentOrShortRecordingIsNotHeard) {
     EXPECT_EQ(target_->text(), "");
 }
 
+// 100 s of dictation on a speech server as slow as the accurate model on 2 cores: its one
+// request takes longer than any fixed limit made for short dictations, and the text still comes.
+TEST_F(AppE2e, ALongDictationOnASlowServerIsPastedWhole) {
+    standins_.configure(StandinKind::Whisper,
+                        {{"text", " Un dictado largo.\n"}, {"window_seconds", 26.1}});
+    ASSERT_NO_FATAL_FAILURE(launch({.polish = false}, false));
+    const auto wav = test::toneWav(home_->root() / "long.wav", 100.0, 0.0);
+    const auto from = hud_->mark();
+    ASSERT_TRUE(desk_.key(kDictationKey, true));
+    ASSERT_TRUE(hud_->waitFor(kListening, from)) << hud_->shownSince(from);
+    ASSERT_TRUE(test::play(wav));
+    ASSERT_TRUE(desk_.key(kDictationKey, false));
+    EXPECT_TRUE(targetShows("Un dictado largo.", 170s)) << hud_->shownSince(from);
+    ASSERT_EQ(inferences().size(), 1u);
+    EXPECT_EQ(inferences()[0]["fields"].value("audio_ctx", ""), "1500");
+    // Four passes of the full window: past the 90 s that used to end the request.
+    double seconds = 0;
+    for (const auto& entry : standins_.records(StandinKind::Whisper)) {
+        if (entry.value("event", "") == "answered") {
+            seconds = entry.value("seconds", 0.0);
+        }
+    }
+    EXPECT_GT(seconds, 100.0);
+    EXPECT_TRUE(app_->logLines("Whisper no respondió").empty()) << app_->log();
+}
+
 // The speech server answers with an error: a message, and nothing typed.
 TEST_F(AppE2e, TranscriptionFailureShowsAnError) {
     standins_.configure(StandinKind::Whisper, {{"status", 500}});

@@ -561,14 +561,15 @@ class StandinHandler(BaseHTTPRequestHandler):
             return
         if self.common_answer(cfg, entry):
             return
-        self.encode(cfg, parsed[0].get("audio_ctx"))
+        self.encode(cfg, parsed[0].get("audio_ctx"), facts)
         found, text = pick_answer(cfg, "text", "texts", self.standin.next_in_list,
                                   parsed[0].get("prompt"))
         self.send_json(200, {"text": text if found else DEFAULT_TRANSCRIPT})
 
-    def encode(self, cfg, audio_ctx):
-        """The encoder's time: proportional to the window, `window_seconds` for the full one.
-        A request without audio_ctx uses the one in force, as whisper-server does."""
+    def encode(self, cfg, audio_ctx, facts):
+        """The encoder's time: proportional to the window, `window_seconds` for the full one,
+        once per 30 s of audio as whisper works through it. A request without audio_ctx uses the
+        one in force, as whisper-server does."""
         owner = self.standin
         if audio_ctx is not None:
             try:
@@ -578,7 +579,9 @@ class StandinHandler(BaseHTTPRequestHandler):
         window = owner.audio_ctx if 0 < owner.audio_ctx <= FULL_WINDOW else FULL_WINDOW
         full = number(cfg.get("window_seconds"))
         if full is not None and full > 0:
-            time.sleep(full * window / FULL_WINDOW)
+            samples = (facts.get("data_size") or 0) // 2
+            passes = max(1, -(-samples // (30 * 16000)))
+            time.sleep(passes * full * window / FULL_WINDOW)
 
     def generate(self, cfg, messages, content):
         """Prompt evaluation beyond the cached prefix and generation of the answer, at the
