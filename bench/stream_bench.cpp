@@ -91,7 +91,8 @@ public:
                        lowerAscii(*text).find(expected) != std::string::npos;
         std::fprintf(stderr, "stream_bench: %.0f s at %.2f s/s: %.2f s, %zu requests, %s\n",
                      seconds, speed, out.releaseToText, out.requests,
-                     out.complete ? "text complete" : ("text differs: " + text.value_or("")).c_str());
+                     out.complete ? "text complete"
+                                  : ("text differs: " + text.value_or("")).c_str());
         settle();
         return out;
     }

@@ -8,7 +8,6 @@
 #include "servers.h"
 #include "speech_window.h"
 #include "transcribe.h"
-#include "wav.h"
 
 #include <QTimer>
 
@@ -35,7 +34,8 @@ Outcome DesktopRecorder::start() {
 }
 
 DictationRecorder::Recording DesktopRecorder::stop() {
-    Recorder::Recording recording = recorder_.stop();
+    // The controller is the recording's one consumer: handed over, not copied.
+    Recorder::Recording recording = recorder_.take();
     return {std::move(recording.samples), recording.peak};
 }
 
@@ -85,20 +85,25 @@ SpeechClient::Wait ServerSpeech::waitUntilReady(std::stop_token stop,
 Result<std::string> ServerSpeech::transcribe(std::span<const float> audio,
                                              const std::string& language, const std::string& prompt,
                                              bool fast, std::stop_token stop) {
-    auto wav = wavData(audio);
-    if (!wav) {
-        return Error{Error::Kind::transcriptionFailed, "audio sin codificar"};
-    }
     const int window = fast ? speechWindowFrames(audio.size()) : 0;
+    // The limit follows the audio's length and the server's measured speed: a long dictation on
+    // a slow machine must not be cut off by a limit made for a short one.
+    const double work = encoderWindowSeconds(audio.size(), window);
+    const double limit = pace_.limitSeconds(work);
     const PolishSpeed::SpeechGuard speaking(servers_->polishSpeed().get());
-    auto raw = vozmo::transcribe(*wav, language, prompt, WHISPER_PORT, window, stop);
+    const auto started = std::chrono::steady_clock::now();
+    auto raw = transcribeSamples(audio, language, prompt, WHISPER_PORT, window, limit, stop);
     if (stop.stop_requested()) {
         return Error{Error::Kind::cancelled, {}};
     }
-    if (!raw) {
-        return Error{Error::Kind::transcriptionFailed, {}};
+    if (raw) {
+        pace_.answered(
+            work,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    } else if (raw.error().kind == Error::Kind::transcriptionTimedOut) {
+        pace_.timedOut(work, limit);
     }
-    return std::move(*raw);
+    return raw;
 }
 
 bool ServerPolish::ready() const {

@@ -2,6 +2,7 @@
 
 #include "app_environment.h"
 #include "dictation_controller.h"
+#include "speech_window.h"
 
 #include <QObject>
 
@@ -57,6 +58,7 @@ public:
 
 private:
     std::shared_ptr<Servers> servers_;
+    SpeechPace pace_;
 };
 
 class ServerPolish final : public PolishClient {

@@ -10,11 +10,13 @@ namespace vozmo {
 // and a detail for the log (never shown as it is, never holding dictated text).
 struct Error {
     enum class Kind {
-        speechServerMissing,  // no whisper-server launched, so nothing can transcribe
-        speechServerPortBusy, // detail: the port another program holds
-        transcriptionFailed,  // the speech server failed or gave an unreadable answer
-        nothingUnderstood,    // the transcript was empty once cleaned
-        noMicrophone,         // no sound server or default source
+        speechServerMissing,   // no whisper-server launched, so nothing can transcribe
+        speechServerPortBusy,  // detail: the port another program holds
+        transcriptionFailed,   // the speech server failed, went away or gave an unreadable answer
+        transcriptionTimedOut, // no answer within the limit set by the audio's length
+        speechServerNotReady,  // launched but not ready in time, or given up after crashes
+        nothingUnderstood,     // the transcript was empty once cleaned
+        noMicrophone,          // no sound server or default source
         microphoneDenied,
         microphoneLost, // the sound server went away while recording; detail: why
         polishFailed,   // the language model gave no usable answer; the plain text is kept

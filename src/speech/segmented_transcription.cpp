@@ -25,6 +25,10 @@ SegmentedTranscription::SegmentedTranscription(Settings settings)
     : settings_(std::move(settings)), segmenter_(settings_.cuts) {}
 
 void SegmentedTranscription::release(std::vector<float> samples) {
+    release(std::make_shared<const std::vector<float>>(std::move(samples)));
+}
+
+void SegmentedTranscription::release(std::shared_ptr<const std::vector<float>> samples) {
     {
         std::lock_guard guard(lock_);
         final_ = std::move(samples);
@@ -110,7 +114,9 @@ std::string SegmentedTranscription::prompt(const std::vector<std::string>& texts
 Result<std::string> SegmentedTranscription::run(const Source& live, const Transcriber& transcribe,
                                                 std::stop_token stop) {
     const Error cancelled{Error::Kind::cancelled, {}};
-    std::vector<float> audio;
+    std::vector<float> recorded; // read while recording
+    std::shared_ptr<const std::vector<float>> whole;
+    std::span<const float> audio;
     bool haveAll = false;
     std::vector<std::size_t> ends; // of the pieces cut and not sent yet, in order
     std::size_t sent = 0;          // the audio before this has been transcribed
@@ -123,16 +129,17 @@ Result<std::string> SegmentedTranscription::run(const Source& live, const Transc
         }
         if (!haveAll) {
             std::unique_lock guard(lock_);
-            if (final_) {
-                audio = std::move(*final_);
-                final_.reset();
+            if (releasedFlag_) {
+                whole = final_ ? std::move(final_) : std::make_shared<const std::vector<float>>();
+                recorded = {};
                 haveAll = true;
             } else {
                 guard.unlock();
                 if (live) {
-                    live(audio.size(), audio);
+                    live(recorded.size(), recorded);
                 }
             }
+            audio = whole ? std::span<const float>(*whole) : std::span<const float>(recorded);
         }
         for (const std::size_t cut : segmenter_.feed(audio)) {
             if (cut > sent) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -49,7 +50,8 @@ public:
 
     explicit SegmentedTranscription(Settings settings);
 
-    // The recording ended: `samples` is the whole of it. Main thread.
+    // The recording ended: `samples` is the whole of it, read and never changed. Main thread.
+    void release(std::shared_ptr<const std::vector<float>> samples);
     void release(std::vector<float> samples);
     bool released() const;
     // Blocks until the release or the stop; true on the release.
@@ -78,8 +80,8 @@ private:
     PauseSegmenter segmenter_;
     mutable std::mutex lock_;
     mutable std::condition_variable_any releasedSignal_;
-    std::optional<std::vector<float>> final_; // guarded by lock_
-    bool releasedFlag_ = false;               // guarded by lock_
+    std::shared_ptr<const std::vector<float>> final_; // guarded by lock_
+    bool releasedFlag_ = false;                       // guarded by lock_
 
     // Least-squares line through (window frames, seconds) of the finished requests.
     double n_ = 0, sumX_ = 0, sumY_ = 0, sumXX_ = 0, sumXY_ = 0;

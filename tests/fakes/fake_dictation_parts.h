@@ -93,7 +93,7 @@ public:
     Result<std::string> transcribe(std::span<const float> audio, const std::string& language,
                                    const std::string&, bool, std::stop_token stop) override {
         std::unique_lock lock(mutex_);
-        requests_.push_back({audio.size(), language});
+        requests_.push_back({audio.size(), language, {audio.begin(), audio.end()}});
         changed_.notify_all();
         if (holdUntilStopped) {
             std::condition_variable_any stopped;
@@ -108,6 +108,7 @@ public:
     struct Request {
         std::size_t samples;
         std::string language;
+        std::vector<float> audio;
     };
     std::vector<Request> requests() const {
         std::lock_guard lock(mutex_);

@@ -43,11 +43,18 @@ int spaceSeparatedWords(const std::string& text) {
 }
 
 Error speechWaitError(SpeechClient::Wait waited) {
-    if (waited == SpeechClient::Wait::portBusy) {
+    switch (waited) {
+    case SpeechClient::Wait::portBusy:
         return {Error::Kind::speechServerPortBusy, std::to_string(WHISPER_PORT)};
-    }
-    if (waited == SpeechClient::Wait::notLaunched) {
+    case SpeechClient::Wait::notLaunched:
         return {Error::Kind::speechServerMissing, {}};
+    case SpeechClient::Wait::gaveUp:
+        return {Error::Kind::speechServerNotReady, "abandonado tras varios fallos"};
+    case SpeechClient::Wait::timedOut:
+        return {Error::Kind::speechServerNotReady, "no estuvo listo a tiempo"};
+    case SpeechClient::Wait::ready:
+    case SpeechClient::Wait::stopped:
+        break;
     }
     return {Error::Kind::transcriptionFailed, {}};
 }
@@ -119,8 +126,9 @@ void DictationController::play(Sound sound) {
 }
 
 void DictationController::flashError(const Error& error) {
+    // Long enough to read a sentence that says what to do.
     parts_.hud.flash(
-        HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 1.8);
+        HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 4.0);
 }
 
 void DictationController::keyDown() {
@@ -275,6 +283,33 @@ void DictationController::finish() {
         parts_.hud.flash(HUDMode::message(QStringLiteral("No te he oído"), HUDColors::orange), 1.2);
         return;
     }
+    // Kept, in memory only, until it is delivered or a newer dictation replaces it: a failed
+    // transcription can then be sent again. The pieces' first one gets the leading silence.
+    last_ = std::make_shared<const std::vector<float>>(std::move(recording.samples));
+    lastDuration_ = duration;
+    transcribeLast(released);
+}
+
+bool DictationController::canRetry() const {
+    return state_ == State::idle && last_ != nullptr;
+}
+
+bool DictationController::retryLast() {
+    if (!canRetry()) {
+        return false;
+    }
+    char line[64];
+    std::snprintf(line, sizeof line, "Reintento del último dictado (%.1f s)", lastDuration_);
+    log(line);
+    // Delivered where the user is now, as for a new dictation.
+    target_ = parts_.targets.frontmost();
+    setState(State::processing);
+    startTranscription();
+    transcribeLast(parts_.clock.now());
+    return true;
+}
+
+void DictationController::transcribeLast(Clock::TimePoint released) {
     SpeechClient& speech = parts_.speech;
     // Waiting makes sense only for a server that is on its way up.
     if (!speech.ready() && (!speech.launched() || speech.portBusy())) {
@@ -289,10 +324,10 @@ void DictationController::finish() {
     // Filled in before the release, which the worker waits for before it reads them.
     job_->polish = Prefs::polish();
     job_->target = target_;
-    job_->duration = duration;
+    job_->duration = lastDuration_;
     job_->released = released;
     parts_.hud.show(speech.ready() ? HUDMode::transcribing() : HUDMode::loading());
-    pieces_->release(std::move(recording.samples));
+    pieces_->release(last_);
 }
 
 void DictationController::whenCurrent(std::int64_t generation,
@@ -323,11 +358,9 @@ void DictationController::run(std::int64_t generation, SegmentedTranscription& p
         if (!pieces.waitForRelease(stop)) {
             return;
         }
-        if (waited == SpeechClient::Wait::portBusy || waited == SpeechClient::Wait::notLaunched) {
-            failWith(speechWaitError(waited));
-        } else {
-            failWith({Error::Kind::transcriptionFailed, {}});
-        }
+        const Error error = speechWaitError(waited);
+        log("Dictado sin transcribir: " + userMessage(error) + " (" + error.detail + ")");
+        failWith(error);
         return;
     }
     if (pieces.released()) {
@@ -415,6 +448,8 @@ void DictationController::fail(std::int64_t generation, const Error& error) {
 
 void DictationController::deliver(const std::string& text, const std::optional<TargetApp>& target) {
     setState(State::idle);
+    // Transcribed: nothing is left to try again, and the audio need not stay in memory.
+    last_.reset();
     history_.insert(history_.begin(), text);
     if (history_.size() > kHistoryLength) {
         history_.pop_back();

@@ -40,6 +40,7 @@ public:
     virtual void openSettings() = 0;
     // Error::noMicrophone, its detail for the log.
     virtual Outcome start() = 0;
+    // Ends the recording and hands it over.
     virtual Recording stop() = 0;
     // Any thread, while recording: appends the samples recorded after the first `from` to
     // `out`. A recorder that adds nothing has its dictation transcribed whole at the release.
@@ -186,6 +187,13 @@ public:
     // Quit: stops the work in flight and waits for it; nothing is delivered afterwards.
     void shutdown();
 
+    // The last recording sent for transcription and not delivered (it failed, or Escape ended
+    // it) can be sent again now.
+    bool canRetry() const;
+    // Sends it again, for the window that has the focus now; false when there is none to send
+    // or a dictation is under way.
+    bool retryLast();
+
     // The next press of the dictation key goes to `claim` instead (the setup window waiting for
     // the Fn key); an empty one withdraws it.
     void claimNextPress(std::function<void()> claim);
@@ -204,6 +212,8 @@ private:
     // recording in pieces while it goes on.
     void startTranscription();
     void stopTranscription();
+    // Hands last_, the recording ended at `released`, to the dictation's worker.
+    void transcribeLast(Clock::TimePoint released);
     void setState(State state);
     void play(Sound sound);
     void flashError(const Error& error);
@@ -219,6 +229,10 @@ private:
     std::optional<TargetApp> target_;
     std::int64_t generation_ = 0;
     std::vector<std::string> history_;
+    // The recording of the latest dictation, leading silence included, until it is delivered;
+    // shared with the worker while it transcribes. Memory only: it is never written anywhere.
+    std::shared_ptr<const std::vector<float>> last_;
+    double lastDuration_ = 0;
     std::function<void()> pressClaim_;
     // A paste lifts a dictation key that is still held and presses it again; that press is
     // ours, not the user's, and must not start a recording.

@@ -46,10 +46,13 @@ struct StatusMenuInputs {
     bool keyMonitorOk = true; // the X server offers what the key monitor needs
     bool pasteOk = true;      // the X server offers what pasting needs
     bool loginItemEnabled = false;
+    // The last dictation failed (or was cancelled) and its recording can be sent again.
+    bool canRetry = false;
 };
 
 enum class MenuAction {
     none,
+    retryLast,
     copyHistory,
     togglePolish,
     toggleFastTranscription,
@@ -100,9 +103,11 @@ public:
     std::function<std::vector<std::string>()> history;
     std::function<bool()> keyMonitorOk;
     std::function<bool()> pasteOk;
+    std::function<bool()> canRetry;
 
     std::function<void(const HUDMode& mode, double seconds)> onFlash;
     std::function<void()> onShowSetup;
+    std::function<void()> onRetry;
     // Empty: the application quits through QCoreApplication::quit().
     std::function<void()> onQuit;
     // How files and folders are opened (tests); empty: opener(), which falls back from

@@ -90,7 +90,9 @@ HttpResponse http(const HttpRequest& request) {
     // notice it only at its next progress call, up to a second later.
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
-        return {};
+        HttpResponse response;
+        response.failure = "no se pudo preparar la petición";
+        return response;
     }
     CURLM* m = multi.get();
     std::stop_callback wake(request.stop, [m] { curl_multi_wakeup(m); });
@@ -128,14 +130,22 @@ HttpResponse http(const HttpRequest& request) {
         return response;
     }
     if (result != CURLE_OK) {
-        return {};
+        HttpResponse response;
+        response.timedOut = result == CURLE_OPERATION_TIMEDOUT;
+        response.failure = curl_easy_strerror(result);
+        return response;
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status == 0) {
-        return {};
+        HttpResponse response;
+        response.failure = "sin código de estado";
+        return response;
     }
-    return {static_cast<int>(status), std::move(body)};
+    HttpResponse response;
+    response.status = static_cast<int>(status);
+    response.body = std::move(body);
+    return response;
 }
 
 } // namespace vozmo

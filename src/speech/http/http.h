@@ -23,7 +23,9 @@ struct HttpRequest {
 struct HttpResponse {
     int status = 0;
     std::optional<std::string> body;
-    bool stopped = false; // the request's stop token ended it
+    bool stopped = false;  // the request's stop token ended it
+    bool timedOut = false; // the request's own time limit ended it
+    std::string failure;   // why no answer came, for the log (the HTTP library's words)
 };
 
 // Sets up the HTTP library, which http() otherwise does on first use. Its TLS library registers a
