@@ -1,4 +1,4 @@
-#include "app_delegate.h"
+#include "app.h"
 #include "app_environment.h"
 #include "command_line.h"
 #include "config.h"
@@ -37,46 +37,65 @@ int runSelfTestMode(int argc, char** argv) {
 }
 
 int runApplicationMode(int argc, char** argv) {
-    // Qt would abort (status 134) without a display; say why and leave like any failed start.
-    if (!vozmo::graphicalSessionReachable()) {
-        std::fputs("No hay pantalla: Vozmo necesita una sesión gráfica (X11 o Wayland)\n", stderr);
+    // Qt would abort (status 134) without a display it can use; say why and what to do, and
+    // leave like any failed start.
+    if (const std::string problem = vozmo::windowsProblem(); !problem.empty()) {
+        std::fputs(problem.c_str(), stderr);
         return 1;
     }
+    // The lock comes first, before anything is built: two launches at the same instant (the
+    // session's autostart and a click in the menu) must not both become the instance.
+    vozmo::SingleInstance instance;
+    const bool first = instance.claim();
     vozmo::preferXWaylandForWindows();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("Vozmo");
     QApplication::setDesktopFileName("vozmo");
+
+    if (!first) {
+        // A second instance would sweep away the first one's servers: hand over and leave. The
+        // first may still be starting, hence the long wait for its answer.
+        if (instance.askRunningInstance(std::chrono::seconds(20))) {
+            std::fputs("Vozmo ya está en marcha; abro su ventana\n", stdout);
+            return 0;
+        }
+        std::fputs("Vozmo ya está en marcha, pero no responde. Ciérralo (o termina su proceso) y "
+                   "ábrelo otra vez.\n",
+                   stderr);
+        return 1;
+    }
+    // Listening before the app is built lets a launch that comes meanwhile wait for the answer
+    // instead of finding nobody.
+    if (std::string error; !instance.listen(&error)) {
+        std::fputs(("Vozmo no puede abrir su canal para otras órdenes (" + error +
+                    "); revisa la carpeta XDG_RUNTIME_DIR.\n")
+                       .c_str(),
+                   stderr);
+        return 1;
+    }
     // Without its X server nothing can be shown or pasted: stop the servers and leave at once.
     vozmo::onDisplayLost([] { vozmo::Servers::stopAll(std::chrono::seconds(3)); });
-
-    // A second instance would sweep away the first one's servers: hand over and leave.
-    vozmo::SingleInstance instance;
-    if (instance.askRunningInstance()) {
-        std::fputs("Vozmo ya está en marcha; abro su ventana\n", stdout);
-        return 0;
-    }
 
     int status = 0;
     {
         vozmo::AppEnvironment environment = vozmo::linuxEnvironment();
         auto keyArrived = environment.keyCommandArrived;
-        vozmo::AppDelegate delegate(std::move(environment));
-        instance.listen([&delegate] { delegate.showSetup(); });
-        instance.onKey([&delegate, keyArrived](const std::string& action) {
+        vozmo::App tray(std::move(environment));
+        instance.onShowSetup([&tray] { tray.showSetup(); });
+        instance.onKey([&tray, keyArrived](const std::string& action) {
             if (keyArrived) {
                 keyArrived();
             }
-            vozmo::applyKeyAction(delegate, action);
+            vozmo::applyKeyAction(tray, action);
         });
         // Every way to quit (the menu, SIGTERM, SIGINT, SIGHUP) ends the loop the same way.
         vozmo::installQuitSignals([] { QCoreApplication::quit(); });
-        QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                         [&delegate] { delegate.shutdown(); });
-        QTimer::singleShot(0, &delegate, [&delegate] { delegate.start(); });
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &tray, [&tray] { tray.shutdown(); });
+        QTimer::singleShot(0, &tray, [&tray] { tray.start(); });
         status = app.exec();
         // The dictation in flight and the servers stop before the window objects go.
-        delegate.shutdown();
+        tray.shutdown();
     }
     return status;
 }

@@ -1,15 +1,20 @@
 #pragma once
 
+#include <string>
+
 namespace vozmo {
 
-// Whether a window can be shown at all: a Wayland compositor's socket or an X server that
-// accepts a connection, or a Qt platform chosen that needs neither. Asked before the
-// application object exists, since Qt aborts the process when it finds no display.
-bool graphicalSessionReachable();
+// Why Vozmo's windows cannot open in this session: a Spanish message, ready to print before
+// leaving with status 1; empty when they can. It opens (and closes again) the X connection the
+// windows will use, with the session's DISPLAY and XAUTHORITY, since on Wayland they go through
+// XWayland: there the panel can place itself at the bottom centre and keep out of the focus,
+// which a Wayland window cannot ask for. A Qt platform the user chose is respected. Asked
+// before the application object exists, since Qt aborts the process when its platform finds no
+// display.
+std::string windowsProblem();
 
 // On Wayland with XWayland, has Qt draw Vozmo's windows through XWayland (unless the user chose
-// a platform): there the panel can place itself at the bottom centre and keep out of the focus,
-// which a Wayland window cannot ask for. Call before the application object exists.
+// a platform). Call before the application object exists.
 void preferXWaylandForWindows();
 
 } // namespace vozmo

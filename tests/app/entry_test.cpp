@@ -6,8 +6,15 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <optional>
 #include <thread>
 
 namespace vozmo {
@@ -55,7 +62,7 @@ struct RunningFirst {
         for (int i = 0; i < 200; ++i) {
             std::this_thread::sleep_for(50ms);
             for (const auto& entry : std::filesystem::directory_iterator(runtime)) {
-                if (entry.path().filename().string().rfind("vozmo-", 0) == 0) {
+                if (entry.path().extension() == ".sock") {
                     return true;
                 }
             }
@@ -102,6 +109,64 @@ TEST(Entry, WithoutADisplayItSaysSoAndExitsOne) {
         EXPECT_EQ(run.out, "No hay pantalla: Vozmo necesita una sesión gráfica (X11 o Wayland)\n")
             << prefix;
     }
+}
+
+// An X server that is there but refuses Vozmo (no XAUTHORITY) is named as such, on X11 and
+// as XWayland; and the options that need no window work without any display.
+TEST(Entry, AnXServerThatRefusesTheConnectionIsNamedAndExitsOne) {
+    if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/xauth", X_OK) != 0) {
+        GTEST_SKIP() << "needs Xvfb and xauth";
+    }
+    test::TempHome home;
+    // A server with access control: only holders of this cookie may connect.
+    const auto cookies = home.path() / "cookies";
+    test::ChildProcess xauth({"/usr/bin/xauth", "-f", cookies.string(), "add", ":0", ".",
+                              "0123456789abcdef0123456789abcdef"},
+                             {}, home.path() / "xauth.log");
+    const auto added = xauth.wait(10s);
+    ASSERT_TRUE(added && WIFEXITED(*added) && WEXITSTATUS(*added) == 0);
+    const auto displayFile = home.path() / "display";
+    test::ChildProcess xvfb({"/bin/sh", "-c",
+                             "exec Xvfb -displayfd 3 -auth " + cookies.string() +
+                                 " -nolisten tcp 3>" + displayFile.string()},
+                            {}, home.path() / "xvfb.log");
+    std::string display;
+    for (int i = 0; i < 200 && display.empty(); ++i) {
+        std::this_thread::sleep_for(50ms);
+        std::ifstream in(displayFile);
+        std::getline(in, display);
+    }
+    ASSERT_FALSE(display.empty()) << test::readFile(home.path() / "xvfb.log");
+    display = ":" + display;
+
+    // A Wayland compositor's socket beside it, for the XWayland case.
+    const auto wayland = home.path() / "wayland-0";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, wayland.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    const std::string refused = " XAUTHORITY=/nonexistent DISPLAY=" + display;
+    auto x11 = runVozmo("", "env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY" + refused, true);
+    EXPECT_EQ(x11.status, 1);
+    EXPECT_NE(x11.out.find("El servidor X de DISPLAY=" + display + " no acepta la conexión"),
+              std::string::npos)
+        << x11.out;
+    EXPECT_NE(x11.out.find("XAUTHORITY"), std::string::npos) << x11.out;
+
+    auto xwayland = runVozmo(
+        "", "env -u QT_QPA_PLATFORM" + refused + " WAYLAND_DISPLAY=" + wayland.string(), true);
+    EXPECT_EQ(xwayland.status, 1);
+    EXPECT_NE(xwayland.out.find("Vozmo necesita XWayland"), std::string::npos) << xwayland.out;
+    EXPECT_NE(xwayland.out.find("su servidor X (DISPLAY=" + display + ") no acepta la conexión"),
+              std::string::npos)
+        << xwayland.out;
+    ::close(listener);
+    xvfb.stop();
+
+    // Nothing of the account was set up before leaving.
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "data" / "Vozmo"));
 }
 
 TEST(Entry, AKeyCommandWithoutARunningInstanceSaysSoAndExitsOne) {
@@ -156,6 +221,51 @@ TEST(Entry, AKeyCommandReachesTheRunningInstance) {
         EXPECT_EQ(test::readFile(out), "") << action;
     }
     first.stop();
+}
+
+// Two launches at the same instant (autostart and a click in the menu): one instance, and the
+// other hands over to it and ends; the instance's socket stays, so it is still reachable.
+TEST(Entry, TwoLaunchesAtTheSameInstantLeaveOneInstance) {
+    if (std::getenv("DISPLAY") == nullptr) {
+        GTEST_SKIP() << "runs on the test desktop";
+    }
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        test::TempHome home;
+        const auto runtime = RunningFirst::privateFolder(home.path() / "runtime");
+        const std::map<std::string, std::string> env{{"XDG_RUNTIME_DIR", runtime.string()},
+                                                     {"PATH", "/nonexistent"}};
+        std::vector<std::unique_ptr<test::ChildProcess>> launches;
+        for (int i = 0; i < 2; ++i) {
+            launches.push_back(std::make_unique<test::ChildProcess>(
+                std::vector<std::string>{VOZMO_EXE}, env,
+                home.path() / ("launch" + std::to_string(i) + ".out")));
+        }
+        // The one that hands over ends once the instance has answered.
+        std::optional<int> ended;
+        for (int i = 0; i < 600 && !ended; ++i) {
+            for (int j = 0; j < 2 && !ended; ++j) {
+                if (launches[j]->wait(25ms)) {
+                    ended = j;
+                }
+            }
+        }
+        ASSERT_TRUE(ended) << "neither launch ended";
+        const auto& second = *launches[*ended];
+        auto& first = *launches[1 - *ended];
+        ASSERT_TRUE(WIFEXITED(*second.status())) << "wait status " << *second.status();
+        EXPECT_EQ(WEXITSTATUS(*second.status()), 0);
+        EXPECT_EQ(test::readFile(home.path() / ("launch" + std::to_string(*ended) + ".out")),
+                  "Vozmo ya está en marcha; abro su ventana\n");
+        EXPECT_FALSE(first.wait(1s)) << "the other launch ended too";
+
+        test::ChildProcess key({VOZMO_EXE, "--key", "cancel"}, env, home.path() / "key.out");
+        auto status = key.wait(20s);
+        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+            << "the instance is no longer reachable: " << test::readFile(home.path() / "key.out");
+        auto stopped = first.stop();
+        EXPECT_TRUE(stopped && WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0);
+    }
 }
 
 } // namespace

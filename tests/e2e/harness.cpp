@@ -126,7 +126,7 @@ AppHome::AppHome(const Options& options) {
                             {"hotkey", "ropt"},
                             {"language", options.language},
                             {"polish", options.polish},
-                            {"sounds", false}};
+                            {"sounds", options.sounds}};
     writeText(prefsFile(), prefs.dump());
     sparseFile(support() / "models" / "whisper.bin", 800000000);
     sparseFile(support() / "models" / "llm.gguf", 2000000000);

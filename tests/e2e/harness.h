@@ -51,6 +51,7 @@ public:
         std::string language = "es";
         bool polish = true;
         std::string dictionary = "guasap => WhatsApp\n";
+        bool sounds = false;
     };
     explicit AppHome(const Options& options);
     AppHome() : AppHome(Options{}) {}

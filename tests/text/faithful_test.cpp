@@ -136,6 +136,36 @@ const std::vector<Case> kFaithful = {
      "1. Desayunamos.\n2. Vamos al museo.\n3. Comemos."},
     {"la reunión es a las cinco de la tarde en la sala dos",
      "La reunión es a las 5 de la tarde en la sala 2."},
+    // Homophones that speech recognition confuses, repaired.
+    {"haber si nos vemos mañana", "A ver si nos vemos mañana."},
+    {"tendría que a ver venido antes", "Tendría que haber venido antes."},
+    {"te hecho de menos", "Te echo de menos."},
+    {"espero que lo halla terminado", "Espero que lo haya terminado."},
+    {"la vaya del jardín está rota", "La valla del jardín está rota."},
+    {"ayer tubo una reunión con Ana", "Ayer tuvo una reunión con Ana."},
+    {"ya a llegado el paquete", "Ya ha llegado el paquete."},
+    {"hay está el libro", "Ahí está el libro."},
+    {"no se porque no vino", "No sé por qué no vino."},
+    // A self-correction that restates the first choice.
+    {"quedamos el jueves no el viernes perdón el jueves", "Quedamos el jueves."},
+    {"quedamos a las cinco no a las seis perdón a las cinco", "Quedamos a las 5."},
+    {"dile a Ana no a Luis perdón a Ana que venga", "Dile a Ana que venga."},
+    // Times written the 24-hour way.
+    {"a las cinco de la tarde", "A las 17:00."},
+    {"la cena es a las nueve de la noche", "La cena es a las 21:00."},
+    {"salimos a las cinco y media de la mañana", "Salimos a las 5:30."},
+    {"comemos a la una de la tarde", "Comemos a las 13:00."},
+    {"el tren sale a las diez y cuarto de la noche", "El tren sale a las 22:15."},
+    {"el tren sale a las ocho de la tarde", "El tren sale a las 20."},
+    {"llego a las doce del mediodía", "Llego a las 12:00."},
+    // The same words in another order.
+    {"mañana te llamo sin falta", "Sin falta, te llamo mañana."},
+    {"te llamo mañana", "Mañana te llamo."},
+    {"vamos al cine con Ana esta tarde", "Con Ana vamos al cine esta tarde."},
+    {"dale el libro a Juan", "Dale a Juan el libro."},
+    {"el lunes no puedo ir", "No puedo ir el lunes."},
+    {"necesito el informe para el viernes sin falta",
+     "Sin falta, necesito el informe para el viernes."},
     // A longer dictation with a bit of everything.
     {"bueno pues te cuento cómo va lo de la mudanza eh el camión llega el viernes a las ocho no "
      "perdón a las nueve y tenemos que tener todo embalado antes punto y aparte yo me encargo de "
@@ -253,6 +283,33 @@ const std::vector<Case> kBad = {
     {"me dices lo que piensas del plan", "¿A qué te refieres?", "corto"},
     // A self-correction may only take what it corrects.
     {"mañana no puedo ir a la cena perdón a la comida", "Mañana a la comida.", "negacion"},
+    // A homophone swapped for another word, or with another change.
+    {"ya lo he echo", "Ya lo he dicho.", "anade"},
+    {"ayer tubo una reunión con Ana", "Ayer tiene una reunión con Ana.", "anade"},
+    {"te hecho de menos", "No te echo de menos.", "negacion"},
+    {"haber si nos vemos mañana", "A ver si nos vemos el lunes.", "fecha"},
+    {"hay está el libro", "Ahí no está el libro.", "negacion"},
+    // A restated self-correction that keeps the wrong half, or a repair said only once.
+    {"quedamos el jueves no el viernes perdón el jueves", "Quedamos el viernes.", "fecha"},
+    {"quedamos a las cinco no a las seis perdón a las cinco", "Quedamos a las seis.", "cifras"},
+    {"dile a Ana no a Luis perdón a Ana que venga", "Dile a Luis que venga.", "nombre"},
+    {"quedamos el jueves no el viernes perdón el sábado", "Quedamos el jueves.", "negacion"},
+    // A changed hour, or a 24-hour time that leaves the part of the day unsaid.
+    {"la reunión es a las cinco de la tarde", "La reunión es a las 18:00.", "cifras"},
+    {"la reunión es a las cinco de la tarde", "La reunión es a las 5:00.", "cifras"},
+    {"la cena es a las nueve de la noche", "La cena es a las 9:00.", "cifras"},
+    {"salimos a las cinco y media de la mañana", "Salimos a las 17:30.", "cifras"},
+    {"el tren sale a las diez y cuarto de la noche", "El tren sale a las 22:30.", "cifras"},
+    {"el tren sale a las ocho de la mañana", "El tren sale a las 8.", "fecha"},
+    // Reordered words that change who does what, which figure or day goes where, or a
+    // negation's reach.
+    {"el perro mordió al gato", "El gato mordió al perro.", "anade"},
+    {"Juan llama a Pedro", "Pedro llama a Juan.", "nombre"},
+    {"compra cinco cajas de diez", "Compra 10 cajas de 5.", "cifras"},
+    {"el jueves llega Ana y el viernes Luis", "El viernes llega Ana y el jueves Luis.", "fecha"},
+    {"no vino Juan vino Pedro", "Vino Juan, no vino Pedro.", "negacion"},
+    {"mañana te llamo sin falta", "Sin falta, te llamo el lunes.", "fecha"},
+    {"pon el vaso en la mesa", "Pon la mesa en el vaso.", "anade"},
 };
 
 // The prompt's examples first: a guard that refused them would refuse the model doing as told.

@@ -21,6 +21,7 @@ struct Word {
     bool filler = false;        // part of a hesitation or of spoken layout ("punto y aparte")
     std::uint16_t lexical = 0;  // the word lists it is on, for the comparison
     std::int8_t number = -1;    // which number word it is, for the comparison
+    std::uint8_t homophone = 0; // its group of words that sound alike ("tubo", "tuvo"); 0: none
 };
 using Words = std::vector<Word>;
 
