@@ -302,7 +302,7 @@ bool DictationController::retryLast() {
     std::snprintf(line, sizeof line, "Reintento del último dictado (%.1f s)", lastDuration_);
     log(line);
     // Delivered where the user is now, as for a new dictation.
-    target_ = parts_.targets.frontmost();
+    target_ = parts_.targets.focused();
     setState(State::processing);
     startTranscription();
     transcribeLast(parts_.clock.now());
