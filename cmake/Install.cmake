@@ -66,6 +66,7 @@ endif()
 add_custom_target(vozmo_data ALL DEPENDS ${compressed} ${icons})
 
 install(TARGETS vozmo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(TARGETS vozmo_program RUNTIME DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/vozmo")
 install(FILES "${data}/vozmo.desktop" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install(FILES "${data}/icons/vozmo.svg"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")

@@ -130,6 +130,8 @@ void App::start() {
     menu_->keyName = [this] { return keyName(); };
     menu_->onFlash = [this](const HUDMode& mode, double seconds) { flash(mode, seconds); };
     menu_->onShowSetup = [this] { showSetup(); };
+    menu_->canRetry = [this] { return controller_->canRetry(); };
+    menu_->onRetry = [this] { controller_->retryLast(); };
     icon_ = std::make_unique<StatusIcon>();
     icon_->install(menu_->menu());
     updateIcon();

@@ -9,7 +9,6 @@
 #include "servers.h"
 #include "speech_window.h"
 #include "transcribe.h"
-#include "wav.h"
 
 #include <QTimer>
 
@@ -26,8 +25,13 @@ Outcome DesktopRecorder::start() {
 }
 
 DictationRecorder::Recording DesktopRecorder::stop() {
-    Recorder::Recording recording = recorder_.stop();
+    // The controller is the recording's one consumer: handed over, not copied.
+    Recorder::Recording recording = recorder_.take();
     return {std::move(recording.samples), recording.peak};
+}
+
+void DesktopRecorder::copySince(std::size_t from, std::vector<float>& out) {
+    recorder_.copySince(from, out);
 }
 
 bool DesktopKeys::dictationKeyHeld() const {
@@ -58,11 +62,11 @@ SpeechClient::Wait ServerSpeech::waitUntilReady(std::stop_token stop,
 Result<std::string> ServerSpeech::transcribe(std::span<const float> audio,
                                              const std::string& language, const std::string& prompt,
                                              bool fast, std::stop_token stop) {
-    auto wav = wavData(audio);
-    if (!wav) {
-        return Error{Error::Kind::transcriptionFailed, "audio sin codificar"};
-    }
     const int window = fast ? speechWindowFrames(audio.size()) : 0;
+    // The limit follows the audio's length and the server's measured speed: a long dictation on
+    // a slow machine must not be cut off by a limit made for a short one.
+    const double work = encoderWindowSeconds(audio.size(), window);
+    const double limit = pace_.limitSeconds(work);
     const PolishSpeed::SpeechGuard speaking(servers_->polishSpeed().get());
     // whisper-server takes no key: what listens on its port must be the process we launched,
     // before the speech goes out and when the answer is in.
@@ -70,18 +74,23 @@ Result<std::string> ServerSpeech::transcribe(std::span<const float> audio,
         log("Whisper: el puerto no lo tiene el servidor de Vozmo; no se envía el audio");
         return Error{Error::Kind::transcriptionFailed, "servidor ajeno"};
     }
-    auto raw = vozmo::transcribe(*wav, language, prompt, WHISPER_PORT, window, stop);
+    const auto started = std::chrono::steady_clock::now();
+    auto raw = transcribeSamples(audio, language, prompt, WHISPER_PORT, window, limit, stop);
     if (stop.stop_requested()) {
         return Error{Error::Kind::cancelled, {}};
     }
-    if (!raw) {
-        return Error{Error::Kind::transcriptionFailed, {}};
+    if (raw) {
+        pace_.answered(
+            work,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    } else if (raw.error().kind == Error::Kind::transcriptionTimedOut) {
+        pace_.timedOut(work, limit);
     }
-    if (!servers_->whisperIsOurs()) {
+    if (raw && !servers_->whisperIsOurs()) {
         log("Whisper: la respuesta no vino del servidor de Vozmo; se descarta");
         return Error{Error::Kind::transcriptionFailed, "servidor ajeno"};
     }
-    return std::move(*raw);
+    return raw;
 }
 
 bool ServerPolish::ready() const {

@@ -2,6 +2,7 @@
 
 #include "app_environment.h"
 #include "dictation_controller.h"
+#include "speech_window.h"
 
 #include <QObject>
 
@@ -24,6 +25,7 @@ public:
     DesktopRecorder(Recorder& recorder, const AppEnvironment& env);
     Outcome start() override;
     Recording stop() override;
+    void copySince(std::size_t from, std::vector<float>& out) override;
 
 private:
     Recorder& recorder_;
@@ -54,6 +56,7 @@ public:
 
 private:
     std::shared_ptr<Servers> servers_;
+    SpeechPace pace_;
 };
 
 class ServerPolish final : public PolishClient {

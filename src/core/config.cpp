@@ -51,6 +51,11 @@ std::filesystem::path configHome() {
 }
 
 std::filesystem::path runningExecutableDir() {
+    // Started by the `vozmo` command, which lives elsewhere: the servers beside it and the login
+    // entry that starts it are found from there.
+    if (const auto launcher = envPath("VOZMO_LAUNCHER"); launcher.is_absolute()) {
+        return launcher.parent_path();
+    }
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::filesystem::path() : exe.parent_path();

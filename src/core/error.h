@@ -10,14 +10,16 @@ namespace vozmo {
 // and a detail for the log (never shown as it is, never holding dictated text).
 struct Error {
     enum class Kind {
-        speechServerMissing,  // no whisper-server launched, so nothing can transcribe
-        speechServerPortBusy, // detail: the port another program holds
-        transcriptionFailed,  // the speech server failed or gave an unreadable answer
-        nothingUnderstood,    // the transcript was empty once cleaned
-        noMicrophone,         // no sound server or default source
-        microphoneLost,       // the sound server went away while recording; detail: why
-        polishFailed,         // the language model gave no usable answer; the plain text is kept
-        pasteFailed,          // the paste stroke could not be sent
+        speechServerMissing,   // no whisper-server launched, so nothing can transcribe
+        speechServerPortBusy,  // detail: the port another program holds
+        transcriptionFailed,   // the speech server failed, went away or gave an unreadable answer
+        transcriptionTimedOut, // no answer within the limit set by the audio's length
+        speechServerNotReady,  // launched but not ready in time, or given up after crashes
+        nothingUnderstood,     // the transcript was empty once cleaned
+        noMicrophone,          // no sound server or default source
+        microphoneLost,        // the sound server went away while recording; detail: why
+        polishFailed,          // the language model gave no usable answer; the plain text is kept
+        pasteFailed,           // the paste stroke could not be sent
         cancelled, // a stop request ended the work; the user asked for it, so nothing is shown
         polishServerPortBusy, // detail: the port another program holds
         processNotStarted,    // a program could not be started; detail: why

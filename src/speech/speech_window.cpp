@@ -29,3 +29,49 @@ int speechWindowFrames(std::size_t samples) {
 }
 
 } // namespace vozmo
+
+namespace vozmo {
+
+namespace {
+
+constexpr std::size_t kSamplesPerPass = 30 * 16000;
+constexpr double kFramesPerSecond = 50.0;
+constexpr double kLimitFactor = 3.0;
+constexpr double kLimitSlack = 15.0;
+constexpr double kShortestLimit = 60.0;
+
+} // namespace
+
+double encoderWindowSeconds(std::size_t samples, int windowFrames) {
+    const std::size_t passes =
+        std::max<std::size_t>(1, (samples + kSamplesPerPass - 1) / kSamplesPerPass);
+    const int frames =
+        windowFrames > 0 ? std::min(windowFrames, kFullSpeechWindow) : kFullSpeechWindow;
+    return static_cast<double>(passes) * frames / kFramesPerSecond;
+}
+
+double SpeechPace::secondsPerWindowSecond() const {
+    std::lock_guard guard(lock_);
+    return pace_;
+}
+
+void SpeechPace::answered(double windowSeconds, double elapsedSeconds) {
+    if (windowSeconds > 0 && elapsedSeconds > 0) {
+        std::lock_guard guard(lock_);
+        pace_ = elapsedSeconds / windowSeconds;
+    }
+}
+
+void SpeechPace::timedOut(double windowSeconds, double limitSeconds) {
+    if (windowSeconds > 0 && limitSeconds > 0) {
+        std::lock_guard guard(lock_);
+        pace_ = std::max(pace_, limitSeconds / windowSeconds);
+    }
+}
+
+double SpeechPace::limitSeconds(double windowSeconds) const {
+    const double expected = secondsPerWindowSecond() * windowSeconds;
+    return std::max(kShortestLimit, kLimitFactor * expected + kLimitSlack);
+}
+
+} // namespace vozmo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 
 namespace vozmo {
 
@@ -11,5 +12,34 @@ namespace vozmo {
 int speechWindowFrames(std::size_t samples);
 
 inline constexpr int kFullSpeechWindow = 1500;
+// The most audio the smallest window holds beside its margin: 6.4 s.
+inline constexpr std::size_t kSmallestWindowSamples = 320 * (384 - 64);
+
+} // namespace vozmo
+
+namespace vozmo {
+
+// Seconds of encoder window a request costs: whisper encodes the audio 30 s at a time, each pass
+// over the whole window, so a long recording pays the full window once per 30 s.
+double encoderWindowSeconds(std::size_t samples, int windowFrames);
+
+// How fast the speech server has been, and so how long a request may take before it is given up.
+// Any thread.
+class SpeechPace {
+public:
+    // Seconds the server took per second of encoder window in its last answer; before any, a
+    // pace somewhat slower than the accurate model on a 2-core processor.
+    double secondsPerWindowSecond() const;
+    void answered(double windowSeconds, double elapsedSeconds);
+    // No answer within `limitSeconds`: the server is at least that slow.
+    void timedOut(double windowSeconds, double limitSeconds);
+    // The time limit of a request of `windowSeconds`: a wide margin over the expected time, as
+    // the machine may be busier than when it was measured, and never under a minute.
+    double limitSeconds(double windowSeconds) const;
+
+private:
+    mutable std::mutex lock_;
+    double pace_ = 1.0;
+};
 
 } // namespace vozmo

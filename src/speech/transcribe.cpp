@@ -3,6 +3,7 @@
 #include "http.h"
 #include "log.h"
 #include "speech_window.h"
+#include "wav.h"
 
 #include <nlohmann/json.hpp>
 #include <unicode/unistr.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <random>
 
@@ -82,12 +84,13 @@ std::string newBoundary() {
     return boundary;
 }
 
-std::string multipartBody(const std::string& boundary, const std::string& wav,
-                          const std::string& language, const std::string& prompt,
-                          int audioContext) {
-    static constexpr std::size_t fixedBytes = 512;
-    std::string body;
-    body.reserve(wav.size() + language.size() + prompt.size() + 6 * boundary.size() + fixedBytes);
+namespace {
+
+constexpr std::size_t kFixedBytes = 512;
+
+// Everything before the file's bytes.
+void appendHead(std::string& body, const std::string& boundary, const std::string& language,
+                const std::string& prompt, int audioContext) {
     appendField(body, boundary, "response_format", "json");
     appendField(body, boundary, "temperature", "0.0");
     appendField(body, boundary, "language", language);
@@ -103,31 +106,107 @@ std::string multipartBody(const std::string& boundary, const std::string& wav,
     body += boundary;
     body += "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n"
             "Content-Type: audio/wav\r\n\r\n";
-    body += wav;
+}
+
+void appendTail(std::string& body, const std::string& boundary) {
     body += "\r\n--";
     body += boundary;
     body += "--\r\n";
+}
+
+std::size_t bodyBytes(std::size_t file, const std::string& boundary, const std::string& language,
+                      const std::string& prompt) {
+    return file + language.size() + prompt.size() + 7 * boundary.size() + kFixedBytes;
+}
+
+} // namespace
+
+std::string multipartBody(const std::string& boundary, const std::string& wav,
+                          const std::string& language, const std::string& prompt,
+                          int audioContext) {
+    std::string body;
+    body.reserve(bodyBytes(wav.size(), boundary, language, prompt));
+    appendHead(body, boundary, language, prompt, audioContext);
+    body += wav;
+    appendTail(body, boundary);
     return body;
 }
+
+std::optional<std::string> multipartBody(const std::string& boundary,
+                                         std::span<const float> samples,
+                                         const std::string& language, const std::string& prompt,
+                                         int audioContext) {
+    const auto wavSize = wavBytes(samples.size());
+    if (!wavSize) {
+        return std::nullopt;
+    }
+    std::string body;
+    body.reserve(bodyBytes(*wavSize, boundary, language, prompt));
+    appendHead(body, boundary, language, prompt, audioContext);
+    const std::size_t at = body.size();
+    body.resize(at + *wavSize);
+    writeWav(body.data() + at, samples);
+    appendTail(body, boundary);
+    return body;
+}
+
+namespace {
+
+Result<std::string> exchange(std::string body, const std::string& boundary, int port,
+                             double timeoutSeconds, std::stop_token stop) {
+    HttpRequest request;
+    request.method = "POST";
+    request.url = "http://127.0.0.1:" + std::to_string(port) + "/inference";
+    request.headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + boundary);
+    request.body = std::move(body);
+    request.timeoutSeconds = timeoutSeconds;
+    request.stop = std::move(stop);
+
+    const HttpResponse response = http(request);
+    if (response.stopped) {
+        return Error{Error::Kind::cancelled, {}};
+    }
+    if (auto transcript = readTranscript(response.status, response.body)) {
+        return std::move(*transcript);
+    }
+    if (response.failure == HttpResponse::Failure::timedOut) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%.0f s", timeoutSeconds);
+        log(std::string("Whisper no respondió en el límite de ") + limit);
+        return Error{Error::Kind::transcriptionTimedOut, limit};
+    }
+    if (response.status == 0) {
+        const std::string why = failureText(response.failure);
+        log("Whisper no respondió: " + why);
+        return Error{Error::Kind::transcriptionFailed, "sin respuesta: " + why};
+    }
+    log("Whisper respondió " + std::to_string(response.status));
+    return Error{Error::Kind::transcriptionFailed, "estado " + std::to_string(response.status)};
+}
+
+} // namespace
 
 std::optional<std::string> transcribe(const std::string& wav, const std::string& language,
                                       const std::string& prompt, int port, int audioContext,
                                       std::stop_token stop) {
     const std::string boundary = newBoundary();
-    HttpRequest request;
-    request.method = "POST";
-    request.url = "http://127.0.0.1:" + std::to_string(port) + "/inference";
-    request.headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + boundary);
-    request.body = multipartBody(boundary, wav, language, prompt, audioContext);
-    request.timeoutSeconds = kTimeoutSeconds;
-    request.stop = std::move(stop);
-
-    const HttpResponse response = http(request);
-    auto transcript = readTranscript(response.status, response.body);
-    if (!transcript && !response.stopped) {
-        log("Whisper respondió " + std::to_string(response.status));
+    auto transcript = exchange(multipartBody(boundary, wav, language, prompt, audioContext),
+                               boundary, port, kTimeoutSeconds, std::move(stop));
+    if (!transcript) {
+        return std::nullopt;
     }
-    return transcript;
+    return std::move(*transcript);
+}
+
+Result<std::string> transcribeSamples(std::span<const float> samples, const std::string& language,
+                                      const std::string& prompt, int port, int audioContext,
+                                      double timeoutSeconds, std::stop_token stop) {
+    const std::string boundary = newBoundary();
+    auto body = multipartBody(boundary, samples, language, prompt, audioContext);
+    if (!body) {
+        return Error{Error::Kind::transcriptionFailed, "audio demasiado largo para un WAV"};
+    }
+    return exchange(std::move(*body), boundary, port, timeoutSeconds, std::move(stop));
 }
 
 } // namespace vozmo

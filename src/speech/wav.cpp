@@ -32,16 +32,16 @@ std::int16_t toPcm(float s) {
 
 } // namespace
 
-std::optional<std::string> wavData(std::span<const float> samples) {
-    const std::uint64_t n = samples.size();
+std::optional<std::size_t> wavBytes(std::size_t samples) {
     constexpr std::uint64_t largest = std::numeric_limits<std::uint32_t>::max();
-    if (n > (largest - 36) / 2) {
+    if (static_cast<std::uint64_t>(samples) > (largest - 36) / 2) {
         return std::nullopt; // the sizes would wrap in their 32-bit fields
     }
-    const auto dataBytes = static_cast<std::uint32_t>(2 * n);
+    return kHeaderBytes + 2 * samples;
+}
 
-    std::string bytes(kHeaderBytes + dataBytes, '\0');
-    char* out = bytes.data();
+void writeWav(char* out, std::span<const float> samples) {
+    const auto dataBytes = static_cast<std::uint32_t>(2 * samples.size());
     std::memcpy(out + 0, "RIFF", 4);
     put32(out + 4, 36 + dataBytes);
     std::memcpy(out + 8, "WAVE", 4);
@@ -76,6 +76,15 @@ std::optional<std::string> wavData(std::span<const float> samples) {
             put16(pcm + 2 * i, static_cast<std::uint16_t>(toPcm(in[i])));
         }
     }
+}
+
+std::optional<std::string> wavData(std::span<const float> samples) {
+    const auto size = wavBytes(samples.size());
+    if (!size) {
+        return std::nullopt;
+    }
+    std::string bytes(*size, '\0');
+    writeWav(bytes.data(), samples);
     return bytes;
 }
 

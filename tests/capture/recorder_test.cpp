@@ -122,6 +122,26 @@ TEST(Recorder, StopKeepsTheRecordingUntilTheNextStart) {
     EXPECT_EQ(f.recorder.stop().samples.size(), 100u);
 }
 
+// take() hands the recording over once, with room left for the controller's leading silence, and
+// the next recording starts from a buffer of its own.
+TEST(Recorder, TakeHandsTheRecordingOverOnce) {
+    Fixture f;
+    ASSERT_FALSE(f.recorder.start());
+    f.source.current->deliver(constant(100, 0.5f));
+    auto taken = f.recorder.take();
+    EXPECT_EQ(taken.samples, constant(100, 0.5f));
+    EXPECT_FLOAT_EQ(taken.peak, 0.5f);
+    EXPECT_GE(taken.samples.capacity(), 100u + 4800u);
+    EXPECT_TRUE(f.recorder.stop().samples.empty());
+    EXPECT_TRUE(f.recorder.take().samples.empty());
+    EXPECT_FLOAT_EQ(f.recorder.stop().peak, 0.0f);
+
+    ASSERT_FALSE(f.recorder.start());
+    f.source.current->deliver(constant(50, 0.25f));
+    EXPECT_EQ(f.recorder.take().samples, constant(50, 0.25f));
+    EXPECT_EQ(taken.samples.size(), 100u) << "the first recording is not touched by the second";
+}
+
 TEST(Recorder, FailedStartsReportTheirKindAndLeaveNothingBehind) {
     struct Case {
         const char* name;

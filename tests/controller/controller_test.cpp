@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace vozmo {
 namespace {
 
@@ -153,7 +155,8 @@ TEST_F(ControllerTest, RefusalsBeforeRecording) {
     fakes.recorder.startError = "no hay fuente de sonido";
     controller->keyDown();
     EXPECT_EQ(controller->state(), State::idle);
-    EXPECT_EQ(fakes.hud.last(), "No hay micrófono disponible");
+    EXPECT_EQ(fakes.hud.last(),
+              "No hay micrófono disponible: conecta uno o elige otro en los ajustes de sonido");
     EXPECT_NE(appLog().find("Error de micrófono: no hay fuente de sonido"), std::string::npos);
 
     fakes.speech.isAvailable = false;
@@ -171,30 +174,30 @@ TEST_F(ControllerTest, SpeechFailuresEndTheDictationWithTheirMessage) {
         bool ready, launched, portBusy, gaveUp;
         Wait wait;
         Result<std::string> answer;
-        const char* message;
-        bool sent;
+        std::string message;
+        std::size_t requests; // a failed request is sent once more
     };
     const std::string fine = " Hola.\n";
     const Error failed{Error::Kind::transcriptionFailed, {}};
+    const std::string failedMessage = userMessage(failed);
+    const std::string notReady = userMessage({Error::Kind::speechServerNotReady, {}});
+    const std::string missing = userMessage({Error::Kind::speechServerMissing, {}});
     const Case cases[] = {
         // Decided at once, without waiting for a server that will not come.
-        {"never launched", false, false, false, false, Wait::ready, fine, "Falta whisper-server",
-         false},
+        {"never launched", false, false, false, false, Wait::ready, fine, missing, 0},
         {"port held by another program", false, true, true, false, Wait::ready, fine,
-         "El puerto 8178 está ocupado por otro programa", false},
-        {"given up", false, false, false, true, Wait::ready, fine, "Error al transcribir", false},
+         "El puerto 8178 está ocupado por otro programa", 0},
+        {"given up", false, false, false, true, Wait::ready, fine, notReady, 0},
         // Decided while waiting for a server on its way up.
-        {"gone while waited for", false, true, false, false, Wait::notLaunched, fine,
-         "Falta whisper-server", false},
+        {"gone while waited for", false, true, false, false, Wait::notLaunched, fine, missing, 0},
         {"port taken while waited for", false, true, false, false, Wait::portBusy, fine,
-         "El puerto 8178 está ocupado por otro programa", false},
-        {"never ready", false, true, false, false, Wait::timedOut, fine, "Error al transcribir",
-         false},
+         "El puerto 8178 está ocupado por otro programa", 0},
+        {"never ready", false, true, false, false, Wait::timedOut, fine, notReady, 0},
+        {"given up while waited for", false, true, false, false, Wait::gaveUp, fine, notReady, 0},
         // Decided by the answer.
-        {"failed transcription", true, true, false, false, Wait::ready, failed,
-         "Error al transcribir", true},
+        {"failed transcription", true, true, false, false, Wait::ready, failed, failedMessage, 2},
         {"nothing understood", true, true, false, false, Wait::ready, std::string(" \n"),
-         "No he entendido nada", true},
+         "No he entendido nada: habla más cerca del micrófono y vuelve a dictar", 1},
     };
     for (const auto& c : cases) {
         fakes.sounds.played.clear();
@@ -207,14 +210,129 @@ TEST_F(ControllerTest, SpeechFailuresEndTheDictationWithTheirMessage) {
         const std::size_t before = fakes.speech.requests().size();
         dictate();
         EXPECT_EQ(controller->state(), State::idle) << c.name;
-        EXPECT_EQ(fakes.hud.last(), c.message) << c.name;
+        EXPECT_EQ(fakes.hud.last().toStdString(), c.message) << c.name;
         EXPECT_EQ(fakes.sounds.played,
                   (std::vector<Sound>{Sound::start, Sound::stop, Sound::error}))
             << c.name;
-        EXPECT_EQ(fakes.speech.requests().size(), before + (c.sent ? 1 : 0)) << c.name;
+        EXPECT_EQ(fakes.speech.requests().size(), before + c.requests) << c.name;
         EXPECT_TRUE(fakes.typist.pasted.empty()) << c.name;
     }
-    EXPECT_NE(appLog().find("Dictado sin transcribir: Falta whisper-server"), std::string::npos);
+    EXPECT_NE(appLog().find("Dictado sin transcribir: " + missing), std::string::npos);
+}
+
+// Whatever ends a dictation before its text arrives, its recording stays in memory and
+// "Reintentar el último dictado" sends the same audio again, then pastes the text where the user
+// is now.
+TEST_F(ControllerTest, AFailedDictationIsKeptAndSentAgainOnRetry) {
+    using Wait = SpeechClient::Wait;
+    struct Case {
+        const char* name;
+        std::function<void(test::FakeSpeech&)> breakServer;
+        Error::Kind shown;
+        std::size_t sent; // requests of the first attempt (a failed one goes twice)
+    };
+    const Case cases[] = {
+        {"transcription timed out",
+         [](auto& s) {
+             s.answer = Error{Error::Kind::transcriptionTimedOut, "330 s"};
+         },
+         Error::Kind::transcriptionTimedOut, 2},
+        {"server died during the request",
+         [](auto& s) {
+             s.answer = Error{Error::Kind::transcriptionFailed, "sin respuesta: Recv failure"};
+         },
+         Error::Kind::transcriptionFailed, 2},
+        {"server gone before the key",
+         [](auto& s) {
+             s.isReady = false;
+             s.isLaunched = false;
+         },
+         Error::Kind::speechServerMissing, 0},
+        {"server never ready",
+         [](auto& s) {
+             s.isReady = false;
+             s.waitAnswer = Wait::timedOut;
+         },
+         Error::Kind::speechServerNotReady, 0},
+        {"Escape while transcribing", [](auto& s) { s.holdUntilStopped = true; },
+         Error::Kind::cancelled, 1},
+    };
+    auto mend = [&] {
+        auto& s = fakes.speech;
+        s.isReady = s.isLaunched = true;
+        s.waitAnswer = Wait::ready;
+        s.holdUntilStopped = false;
+        s.answer = std::string(" Lo que dije.\n");
+    };
+    float marker = 0.1f;
+    for (const auto& c : cases) {
+        mend();
+        fakes.typist.pasted.clear();
+        const std::size_t before = fakes.speech.requests().size();
+        c.breakServer(fakes.speech);
+        // Every case its own recording, so that the retry is seen to send this one.
+        marker += 0.1f;
+        record(speech(2.0, marker));
+        if (c.shown == Error::Kind::cancelled) {
+            ASSERT_TRUE(fakes.speech.waitForRequests(before + 1)) << c.name;
+            controller->cancel(false);
+        }
+        ASSERT_TRUE(settle()) << c.name;
+        EXPECT_EQ(fakes.hud.last().toStdString(), userMessage({c.shown, {}})) << c.name;
+        EXPECT_TRUE(fakes.typist.pasted.empty()) << c.name;
+        EXPECT_EQ(fakes.speech.requests().size(), before + c.sent) << c.name;
+        ASSERT_TRUE(controller->canRetry()) << c.name;
+
+        mend();
+        const std::size_t retried = fakes.speech.requests().size();
+        fakes.targets.front = TargetApp{5151, "Firefox", 88};
+        ASSERT_TRUE(controller->retryLast()) << c.name;
+        EXPECT_EQ(controller->state(), State::processing) << c.name;
+        EXPECT_FALSE(controller->canRetry()) << "not while it runs: " << c.name;
+        ASSERT_TRUE(settle()) << c.name;
+        const auto requests = fakes.speech.requests();
+        ASSERT_EQ(requests.size(), retried + 1) << c.name;
+        const auto& sent = requests.back().audio;
+        ASSERT_EQ(sent.size(), 4800u + 32000u) << c.name;
+        EXPECT_EQ(sent[4799], 0.0f) << c.name;
+        EXPECT_EQ(sent[4800], marker) << c.name;
+        EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{"Lo que dije."}) << c.name;
+        // Delivered: nothing is left to retry.
+        EXPECT_FALSE(controller->canRetry()) << c.name;
+        EXPECT_FALSE(controller->retryLast()) << c.name;
+        fakes.targets.front = TargetApp{4242, "Gedit", 77};
+    }
+    EXPECT_NE(appLog().find("Reintento del último dictado (2.0 s)"), std::string::npos);
+}
+
+// The kept recording is the latest one sent: one not heard keeps the older, a delivered one drops
+// it, and a press while a retry runs does nothing.
+TEST_F(ControllerTest, TheKeptRecordingIsTheLatestSent) {
+    EXPECT_FALSE(controller->canRetry());
+    EXPECT_FALSE(controller->retryLast());
+    fakes.speech.answer = Error{Error::Kind::transcriptionFailed, {}};
+    dictate(speech(1.0, 0.3f));
+    ASSERT_TRUE(controller->canRetry());
+
+    dictate({std::vector<float>(1000, 0.5f), 0.5f}); // too short: not sent, not kept
+    EXPECT_EQ(fakes.hud.last(), "No te he oído");
+    EXPECT_TRUE(controller->canRetry());
+
+    dictate(speech(1.5, 0.4f)); // fails too, and replaces the first
+    fakes.speech.answer = std::string(" Hola.\n");
+    fakes.speech.holdUntilStopped = true;
+    ASSERT_TRUE(controller->retryLast());
+    controller->keyDown(); // a press while the retry runs starts nothing
+    EXPECT_EQ(controller->state(), State::processing);
+    EXPECT_FALSE(controller->retryLast());
+    ASSERT_TRUE(fakes.speech.waitForRequests(3));
+    EXPECT_EQ(fakes.speech.requests()[2].samples, 4800u + 24000u);
+    controller->cancel(true);
+    fakes.speech.holdUntilStopped = false;
+
+    dictate(speech(1.0, 0.2f)); // delivered
+    EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{"Hola."});
+    EXPECT_FALSE(controller->canRetry());
 }
 
 TEST_F(ControllerTest, PolishIsKeptOnlyWhenItPassesTheCheck) {
@@ -288,6 +406,55 @@ TEST_F(ControllerTest, WorkInFlightIsStopped) {
     EXPECT_EQ(fakes.typist.pasted.size(), 1u);
 }
 
+// Sound in blocks of `block` seconds with pauses of 0.8 s between them.
+std::vector<float> spokenBlocks(int blocks, double block) {
+    std::vector<float> audio;
+    for (int i = 0; i < blocks; ++i) {
+        audio.insert(audio.end(), static_cast<std::size_t>(block * 16000), 0.5f);
+        audio.insert(audio.end(), static_cast<std::size_t>(0.8 * 16000), 0.0f);
+    }
+    return audio;
+}
+
+TEST_F(ControllerTest, PiecesGoOutWhileTheKeyIsHeldAndEscapeStopsThem) {
+    const std::vector<float> audio = spokenBlocks(5, 4.0);
+    fakes.speech.holdUntilStopped = true;
+    controller->keyDown();
+    fakes.recorder.live(audio);
+    ASSERT_TRUE(fakes.speech.waitForRequests(1));
+    EXPECT_EQ(controller->state(), State::recording);
+    EXPECT_EQ(fakes.hud.last(), "Escuchando");
+    controller->cancel(false);
+    ASSERT_TRUE(fakes.speech.waitForStopped(1));
+    fakes.main.runPending();
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_TRUE(fakes.typist.pasted.empty());
+
+    // The next one: pieces while recording, the rest at the release, every text once, in order.
+    fakes.speech.holdUntilStopped = false;
+    const std::size_t before = fakes.speech.requests().size();
+    controller->keyDown();
+    fakes.recorder.live(audio);
+    // What is there at once goes together; the last stretch waits for the release.
+    ASSERT_TRUE(fakes.speech.waitForRequests(before + 1));
+    EXPECT_EQ(controller->state(), State::recording);
+    fakes.clock.advance(1s);
+    fakes.recorder.next = {audio, 0.5f};
+    controller->keyUp();
+    ASSERT_TRUE(settle());
+    const auto requests = fakes.speech.requests();
+    EXPECT_EQ(requests.size(), before + 2);
+    std::size_t sent = 0;
+    std::string expected;
+    for (std::size_t i = before; i < requests.size(); ++i) {
+        sent += requests[i].samples;
+        expected += std::string(expected.empty() ? "" : " ") + "Hola, ¿qué tal estás?";
+    }
+    // All the audio, once, and the silence put before the first piece.
+    EXPECT_EQ(sent, audio.size() + 4800);
+    EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{expected});
+}
+
 TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
     struct Case {
         const char* name;
@@ -351,7 +518,7 @@ TEST_F(ControllerTest, StaleFailuresChangeNothing) {
     EXPECT_TRUE(fakes.hud.titles.empty());
     controller->fail(0, failed);
     EXPECT_EQ(fakes.sounds.played, std::vector<Sound>{Sound::error});
-    EXPECT_EQ(fakes.hud.last(), "Error al transcribir");
+    EXPECT_EQ(fakes.hud.last().toStdString(), userMessage(failed));
 }
 
 // Pasting lifts a dictation key still held and presses it again: that press is not the user's.

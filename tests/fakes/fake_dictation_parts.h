@@ -8,7 +8,9 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The dictation controller's parts without a desktop: each records what it was asked to do
@@ -29,6 +31,10 @@ public:
             return Error{Error::Kind::noMicrophone, *startError};
         }
         recording = true;
+        {
+            std::lock_guard guard(liveLock_);
+            live_.clear();
+        }
         return Done{};
     }
     Recording stop() override {
@@ -36,6 +42,22 @@ public:
         recording = false;
         return std::exchange(next, {});
     }
+    // The samples "recorded so far" that the controller's worker reads while recording; the
+    // test appends to them (live()) and gives the same samples, and more, in `next`.
+    void copySince(std::size_t from, std::vector<float>& out) override {
+        std::lock_guard guard(liveLock_);
+        if (from < live_.size()) {
+            out.insert(out.end(), live_.begin() + static_cast<std::ptrdiff_t>(from), live_.end());
+        }
+    }
+    void live(std::span<const float> samples) {
+        std::lock_guard guard(liveLock_);
+        live_.insert(live_.end(), samples.begin(), samples.end());
+    }
+
+private:
+    std::mutex liveLock_;
+    std::vector<float> live_;
 };
 
 class FakeKeys final : public KeySource {
@@ -67,7 +89,7 @@ public:
     Result<std::string> transcribe(std::span<const float> audio, const std::string& language,
                                    const std::string&, bool, std::stop_token stop) override {
         std::unique_lock lock(mutex_);
-        requests_.push_back({audio.size(), language});
+        requests_.push_back({audio.size(), language, {audio.begin(), audio.end()}});
         changed_.notify_all();
         if (holdUntilStopped) {
             std::condition_variable_any stopped;
@@ -82,6 +104,7 @@ public:
     struct Request {
         std::size_t samples;
         std::string language;
+        std::vector<float> audio;
     };
     std::vector<Request> requests() const {
         std::lock_guard lock(mutex_);

@@ -265,7 +265,9 @@ TEST_F(AppFaults, SpeechServerKilledMidTranscription) {
 
     const auto from = hud_->mark();
     ASSERT_NO_FATAL_FAILURE(holdAndPlay());
-    EXPECT_TRUE(hud_->waitFor("Error al transcribir", from, 30s)) << hud_->shownSince(from);
+    EXPECT_TRUE(hud_->waitFor(
+        "No se pudo transcribir: usa «Reintentar el último dictado» en el menú", from, 30s))
+        << hud_->shownSince(from);
     EXPECT_TRUE(app_->waitForLog("whisper se cerró inesperadamente", logFrom, 10s));
     standins_.configure(StandinKind::Whisper, {{"text", kSpoken}});
     EXPECT_TRUE(app_->waitForLog("whisper listo en", logFrom, 60s)) << app_->log();

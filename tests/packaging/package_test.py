@@ -58,6 +58,7 @@ class DebianPackage(unittest.TestCase):
                  if not line.startswith("d")}
         expected = {
             "/usr/bin/vozmo",
+            "/usr/libexec/vozmo/vozmo",
             "/usr/share/applications/vozmo.desktop",
             "/usr/share/icons/hicolor/scalable/apps/vozmo.svg",
             f"/usr/share/metainfo/{APPSTREAM_ID}.metainfo.xml",
@@ -72,7 +73,8 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(files, expected)
         for line in out.stdout.splitlines():
             self.assertIn("root/root", line)
-        for program in ("/usr/bin/vozmo", "/usr/bin/vozmo-install-servers"):
+        for program in ("/usr/bin/vozmo", "/usr/libexec/vozmo/vozmo",
+                        "/usr/bin/vozmo-install-servers"):
             self.assertTrue(os.access(self.root + program, os.X_OK), program)
 
     def test_icons_have_their_sizes(self):
@@ -151,9 +153,10 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(out.returncode, 0, out.stderr)
         self.assertEqual(out.stdout, f"vozmo {VERSION}\n")
         # Stripped: debugging symbols do not ship.
-        symbols = run(["file", f"{self.root}/usr/bin/vozmo"])
-        self.assertIn("stripped", symbols.stdout)
-        self.assertNotIn("not stripped", symbols.stdout)
+        for program in ("/usr/bin/vozmo", "/usr/libexec/vozmo/vozmo"):
+            symbols = run(["file", f"{self.root}{program}"])
+            self.assertIn("stripped", symbols.stdout)
+            self.assertNotIn("not stripped", symbols.stdout)
 
 
 if __name__ == "__main__":

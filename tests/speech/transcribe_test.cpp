@@ -82,6 +82,56 @@ TEST(SpeechWindow, FollowsTheAudioWithinTheEncodersLimits) {
     EXPECT_EQ(speechWindowFrames(static_cast<std::size_t>(-1)), 1500);
 }
 
+// The body written around the samples in one buffer is byte for byte the one around their WAV.
+TEST(MultipartBody, WrittenAroundTheSamplesInPlace) {
+    for (const std::size_t samples : {std::size_t{0}, std::size_t{1}, std::size_t{16000 * 3 + 7}}) {
+        std::vector<float> audio(samples);
+        for (std::size_t i = 0; i < samples; ++i) {
+            audio[i] = static_cast<float>(i % 97) / 48.0f - 1.0f;
+        }
+        const auto body = multipartBody("Vozmo1", audio, "es", "Jira", 448);
+        ASSERT_TRUE(body) << samples;
+        EXPECT_EQ(*body, multipartBody("Vozmo1", *wavData(audio), "es", "Jira", 448)) << samples;
+    }
+}
+
+// The encoder's work and the time a request may take: the window once per 30 s of audio, and a
+// limit three times the measured pace (with a minute at least).
+TEST(SpeechPace, TheLimitFollowsTheAudioAndTheMeasuredSpeed) {
+    const struct {
+        double seconds;
+        int window;
+        double work; // seconds of window encoded
+    } work[] = {
+        {5.3, 384, 7.68},   {5.3, 0, 30.0},      {29.9, 1500, 30.0},
+        {30.1, 1500, 60.0}, {93.3, 1500, 120.0}, {100.3, 0, 120.0},
+    };
+    for (const auto& c : work) {
+        EXPECT_DOUBLE_EQ(
+            encoderWindowSeconds(static_cast<std::size_t>(c.seconds * 16000), c.window), c.work)
+            << c.seconds << " s";
+    }
+
+    SpeechPace pace;
+    EXPECT_DOUBLE_EQ(pace.limitSeconds(7.68), 60.0);
+    EXPECT_DOUBLE_EQ(pace.limitSeconds(120.0), 3 * 120.0 + 15);
+    // The accurate model on 2 cores: 6.7 s for a 5 s dictation. A 93 s one then takes about
+    // 105 s, past the old fixed 90 s, and gets room for it.
+    pace.answered(7.68, 6.7);
+    EXPECT_NEAR(pace.secondsPerWindowSecond(), 0.87, 0.01);
+    EXPECT_GT(pace.limitSeconds(120.0), 2.5 * 105);
+    // The fast model: short dictations keep the one-minute floor.
+    pace.answered(7.68, 0.9);
+    EXPECT_DOUBLE_EQ(pace.limitSeconds(7.68), 60.0);
+    // A request given up teaches that the server is at least that slow.
+    pace.timedOut(120.0, 60.0);
+    EXPECT_DOUBLE_EQ(pace.secondsPerWindowSecond(), 0.5);
+    EXPECT_DOUBLE_EQ(pace.limitSeconds(120.0), 3 * 60.0 + 15);
+    pace.answered(0, 5); // nothing to learn from
+    pace.timedOut(0, 5);
+    EXPECT_DOUBLE_EQ(pace.secondsPerWindowSecond(), 0.5);
+}
+
 // "Vozmo" + 8-4-4-4-12 upper-case hexadecimal digits, version 4 and the RFC 4122 variant.
 bool isBoundary(const std::string& b) {
     if (b.size() != 41 || b.rfind("Vozmo", 0) != 0 || b[5 + 14] != '4' ||
@@ -287,18 +337,49 @@ TEST_F(TranscribeTest, ConcurrentRequestsEachGetTheirAnswer) {
     EXPECT_EQ(boundaries.size(), words.size());
 }
 
-TEST(TranscribeUnreachable, NoServerGivesAbsentAndStatusZero) {
+TEST(TranscribeUnreachable, NoServerGivesAbsentAndSaysWhy) {
     test::TempHome home;
     ensureSupport();
     const int port = test::freePort(); // nothing listens there
     EXPECT_FALSE(transcribe(speechWav(), "es", "", port));
-    EXPECT_NE(appLog().find("] Whisper respondió 0\n"), std::string::npos);
+    EXPECT_NE(appLog().find("] Whisper no respondió: "), std::string::npos);
 }
 
-TEST_F(TranscribeTest, ServerDyingMidRequestGivesStatusZero) {
+// The samples' own request: its time limit, and a failure that says what happened.
+TEST_F(TranscribeTest, SamplesRequestsSayWhyTheyFailed) {
+    const std::vector<float> audio(16000, 0.25f);
+    answerWith({{"text", " Hola.\n"}, {"delay", 2.5}});
+    const auto late = transcribeSamples(audio, "es", "", whisper.port(), 384, 1.0, {});
+    ASSERT_FALSE(late);
+    EXPECT_EQ(late.error(), (Error{Error::Kind::transcriptionTimedOut, "1 s"}));
+    EXPECT_NE(appLog().find("] Whisper no respondió en el límite de 1 s\n"), std::string::npos);
+    EXPECT_EQ(transcribeSamples(audio, "es", "", whisper.port(), 384, 20.0, {}).value(), " Hola.\n");
+    ASSERT_EQ(inferences().size(), 2u);
+    EXPECT_EQ(inferences()[1]["wav"]["data_size"], 32000);
+
+    answerWith({{"status", 500}});
+    const auto refused = transcribeSamples(audio, "es", "", whisper.port(), 384, 5.0, {});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), (Error{Error::Kind::transcriptionFailed, "estado 500"}));
+
+    std::stop_source stop;
+    stop.request_stop();
+    const auto cancelled =
+        transcribeSamples(audio, "es", "", whisper.port(), 384, 5.0, stop.get_token());
+    ASSERT_FALSE(cancelled);
+    EXPECT_EQ(cancelled.error().kind, Error::Kind::cancelled);
+
+    answerWith({{"exit_during_request", 1}});
+    const auto gone = transcribeSamples(audio, "es", "", whisper.port(), 384, 5.0, {});
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().kind, Error::Kind::transcriptionFailed);
+    EXPECT_EQ(gone.error().detail.rfind("sin respuesta: ", 0), 0u) << gone.error().detail;
+}
+
+TEST_F(TranscribeTest, ServerDyingMidRequestGivesAbsentAndSaysWhy) {
     answerWith({{"exit_during_request", 1}});
     EXPECT_FALSE(transcribe(speechWav(), "es", "", whisper.port()));
-    EXPECT_NE(appLog().find("] Whisper respondió 0\n"), std::string::npos);
+    EXPECT_NE(appLog().find("] Whisper no respondió: "), std::string::npos);
 }
 
 } // namespace

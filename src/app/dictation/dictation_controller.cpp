@@ -7,6 +7,8 @@
 #include "paste.h"
 #include "polisher.h"
 #include "prefs.h"
+#include "segmented_transcription.h"
+#include "speech_window.h"
 #include "vocabulary.h"
 
 #include <cstdio>
@@ -41,11 +43,18 @@ int spaceSeparatedWords(const std::string& text) {
 }
 
 Error speechWaitError(SpeechClient::Wait waited) {
-    if (waited == SpeechClient::Wait::portBusy) {
+    switch (waited) {
+    case SpeechClient::Wait::portBusy:
         return {Error::Kind::speechServerPortBusy, std::to_string(WHISPER_PORT)};
-    }
-    if (waited == SpeechClient::Wait::notLaunched) {
+    case SpeechClient::Wait::notLaunched:
         return {Error::Kind::speechServerMissing, {}};
+    case SpeechClient::Wait::gaveUp:
+        return {Error::Kind::speechServerNotReady, "abandonado tras varios fallos"};
+    case SpeechClient::Wait::timedOut:
+        return {Error::Kind::speechServerNotReady, "no estuvo listo a tiempo"};
+    case SpeechClient::Wait::ready:
+    case SpeechClient::Wait::stopped:
+        break;
     }
     return {Error::Kind::transcriptionFailed, {}};
 }
@@ -69,10 +78,9 @@ QString describe(const HUDMode& mode) {
     return {};
 }
 
-// Everything a pipeline run needs, copied on the main thread when the recording ends.
+// Everything a pipeline run needs, copied on the main thread: the transcription settings when
+// the recording starts, the rest when it ends.
 struct DictationController::Job {
-    std::int64_t generation = 0;
-    std::vector<float> samples;
     std::string language;
     bool polish = true;
     bool fastTranscription = true;
@@ -90,12 +98,16 @@ DictationController::~DictationController() {
 }
 
 void DictationController::shutdown() {
-    ++generation_;
-    worker_.request_stop();
+    stopTranscription();
     if (worker_.joinable()) {
         worker_.join();
     }
     parts_.clock.clearAlarm();
+}
+
+void DictationController::stopTranscription() {
+    ++generation_;
+    worker_.request_stop();
 }
 
 void DictationController::claimNextPress(std::function<void()> claim) {
@@ -114,8 +126,9 @@ void DictationController::play(Sound sound) {
 }
 
 void DictationController::flashError(const Error& error) {
+    // Long enough to read a sentence that says what to do.
     parts_.hud.flash(
-        HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 1.8);
+        HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 4.0);
 }
 
 void DictationController::keyDown() {
@@ -168,10 +181,9 @@ void DictationController::cancel(bool silent) {
         parts_.clock.clearAlarm();
         parts_.recorder.stop();
     }
-    ++generation_;
     // The upload or the transcription in flight ends now: the speech server serves one request
     // at a time, and the next dictation must not queue behind this one.
-    worker_.request_stop();
+    stopTranscription();
     setState(State::idle);
     if (silent) {
         parts_.hud.hide(0);
@@ -190,6 +202,7 @@ void DictationController::recordingLost(const std::string& why) {
     }
     parts_.clock.clearAlarm();
     parts_.recorder.stop();
+    stopTranscription();
     setState(State::idle);
     log("Error de micrófono: " + why);
     parts_.hud.flash(
@@ -213,10 +226,37 @@ void DictationController::startRecording() {
     }
     locked_ = false;
     downAt_ = parts_.clock.now();
+    startTranscription();
     setState(State::recording);
     play(Sound::start);
     parts_.hud.show(HUDMode::listening(false));
     parts_.clock.setAlarm(kRecordingLimit, [this] { finish(); });
+}
+
+void DictationController::startTranscription() {
+    // A new dictation ends every request of the one before; they end at once, so this wait is
+    // short.
+    stopTranscription();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    job_ = std::make_unique<Job>();
+    job_->language = Prefs::language();
+    job_->fastTranscription = Prefs::fastTranscription();
+    const Vocabulary vocabulary = Vocabulary::load();
+    SegmentedTranscription::Settings settings;
+    settings.prompt = vocabulary.whisperPrompt();
+    settings.leadingSilence = kLeadingSilence;
+    // Split, a recording that fits the smallest window would pay for it twice.
+    settings.holdSamples = kSmallestWindowSamples - kLeadingSilence;
+    if (job_->fastTranscription) {
+        settings.window = [](std::size_t samples) { return speechWindowFrames(samples); };
+    } else {
+        settings.window = [](std::size_t) { return kFullSpeechWindow; };
+    }
+    pieces_ = std::make_unique<SegmentedTranscription>(std::move(settings));
+    worker_ = std::jthread([this, generation = generation_, &pieces = *pieces_, &job = *job_](
+                               std::stop_token stop) { run(generation, pieces, job, stop); });
 }
 
 void DictationController::finish() {
@@ -230,15 +270,42 @@ void DictationController::finish() {
     play(Sound::stop);
     const double duration = static_cast<double>(recording.samples.size()) / kSampleRate;
     if (duration < kShortestRecording || recording.peak < kQuietestPeak) {
+        stopTranscription();
         setState(State::idle);
         parts_.hud.flash(HUDMode::message(QStringLiteral("No te he oído"), HUDColors::orange), 1.2);
         return;
     }
-    ++generation_;
-    worker_.request_stop();
+    // Kept, in memory only, until it is delivered or a newer dictation replaces it: a failed
+    // transcription can then be sent again. The pieces' first one gets the leading silence.
+    last_ = std::make_shared<const std::vector<float>>(std::move(recording.samples));
+    lastDuration_ = duration;
+    transcribeLast(released);
+}
+
+bool DictationController::canRetry() const {
+    return state_ == State::idle && last_ != nullptr;
+}
+
+bool DictationController::retryLast() {
+    if (!canRetry()) {
+        return false;
+    }
+    char line[64];
+    std::snprintf(line, sizeof line, "Reintento del último dictado (%.1f s)", lastDuration_);
+    log(line);
+    // Delivered where the user is now, as for a new dictation.
+    target_ = parts_.targets.focused();
+    setState(State::processing);
+    startTranscription();
+    transcribeLast(parts_.clock.now());
+    return true;
+}
+
+void DictationController::transcribeLast(Clock::TimePoint released) {
     SpeechClient& speech = parts_.speech;
     // Waiting makes sense only for a server that is on its way up.
     if (!speech.ready() && (!speech.launched() || speech.portBusy())) {
+        stopTranscription();
         const Error error = speech.portBusy() ? speechWaitError(SpeechClient::Wait::portBusy)
                             : speech.gaveUp() ? speechWaitError(SpeechClient::Wait::gaveUp)
                                               : speechWaitError(SpeechClient::Wait::notLaunched);
@@ -246,22 +313,13 @@ void DictationController::finish() {
         fail(generation_, error);
         return;
     }
-    Job job;
-    job.generation = generation_;
-    job.samples = std::move(recording.samples);
-    job.language = Prefs::language();
-    job.polish = Prefs::polish();
-    job.fastTranscription = Prefs::fastTranscription();
-    job.target = target_;
-    job.duration = duration;
-    job.released = released;
+    // Filled in before the release, which the worker waits for before it reads them.
+    job_->polish = Prefs::polish();
+    job_->target = target_;
+    job_->duration = lastDuration_;
+    job_->released = released;
     parts_.hud.show(speech.ready() ? HUDMode::transcribing() : HUDMode::loading());
-    // The previous run was told to stop above; its requests end at once, so this wait is short.
-    if (worker_.joinable()) {
-        worker_.join();
-    }
-    worker_ = std::jthread(
-        [this, job = std::move(job)](std::stop_token stop) mutable { run(std::move(job), stop); });
+    pieces_->release(last_);
 }
 
 void DictationController::whenCurrent(std::int64_t generation,
@@ -275,9 +333,10 @@ void DictationController::whenCurrent(std::int64_t generation,
     });
 }
 
-// On the worker: touches only the thread-safe parts and posts its outcome.
-void DictationController::run(Job job, std::stop_token stop) {
-    const std::int64_t generation = job.generation;
+// On the worker: touches only the thread-safe parts and posts its outcome, and nothing before
+// the release.
+void DictationController::run(std::int64_t generation, SegmentedTranscription& pieces,
+                              const Job& job, std::stop_token stop) {
     auto failWith = [this, generation](Error error) {
         whenCurrent(generation, [generation, error = std::move(error)](DictationController& c) {
             c.fail(generation, error);
@@ -288,24 +347,34 @@ void DictationController::run(Job job, std::stop_token stop) {
         return;
     }
     if (waited != SpeechClient::Wait::ready) {
-        if (waited == SpeechClient::Wait::portBusy || waited == SpeechClient::Wait::notLaunched) {
-            failWith(speechWaitError(waited));
-        } else {
-            failWith({Error::Kind::transcriptionFailed, {}});
+        if (!pieces.waitForRelease(stop)) {
+            return;
         }
+        const Error error = speechWaitError(waited);
+        log("Dictado sin transcribir: " + userMessage(error) + " (" + error.detail + ")");
+        failWith(error);
         return;
     }
-    whenCurrent(generation,
-                [](DictationController& c) { c.parts_.hud.show(HUDMode::transcribing()); });
+    if (pieces.released()) {
+        // The server came up after the release: the panel said it was loading.
+        whenCurrent(generation,
+                    [](DictationController& c) { c.parts_.hud.show(HUDMode::transcribing()); });
+    }
 
-    const Vocabulary vocabulary = Vocabulary::load();
-    std::vector<float> audio(kLeadingSilence, 0.0f);
-    audio.insert(audio.end(), job.samples.begin(), job.samples.end());
-    job.samples = {};
-    const auto t0 = parts_.clock.now();
-    Result<std::string> raw = parts_.speech.transcribe(
-        audio, job.language, vocabulary.whisperPrompt(), job.fastTranscription, stop);
-    audio = {};
+    const Result<std::string> raw = pieces.run(
+        [this](std::size_t from, std::vector<float>& out) { parts_.recorder.copySince(from, out); },
+        [this, &job](std::span<const float> audio, const std::string& prompt,
+                     std::stop_token requestStop) -> Result<std::string> {
+            auto text = parts_.speech.transcribe(audio, job.language, prompt, job.fastTranscription,
+                                                 requestStop);
+            if (!text) {
+                return text;
+            }
+            // Each piece on its own: a phrase the model makes up over a quiet piece is found
+            // only in a short text.
+            return cleanWhisper(*text);
+        },
+        stop);
     if (stop.stop_requested()) {
         return;
     }
@@ -313,8 +382,14 @@ void DictationController::run(Job job, std::stop_token stop) {
         failWith(raw.error());
         return;
     }
+    // Past the release, the job's remaining fields are there.
+    const Vocabulary vocabulary = Vocabulary::load();
     std::string text = vocabulary.apply(cleanWhisper(*raw));
-    const double whisperTime = secondsBetween(t0, parts_.clock.now());
+    const double whisperTime = std::max(0.0, secondsBetween(job.released, parts_.clock.now()));
+    if (pieces.requests() > 1) {
+        log("Dictado en " + std::to_string(pieces.requests()) + " peticiones, " +
+            std::to_string(pieces.requestsBeforeRelease()) + " durante la grabación");
+    }
     if (text.empty()) {
         failWith({Error::Kind::nothingUnderstood, {}});
         return;
@@ -369,6 +444,8 @@ void DictationController::fail(std::int64_t generation, const Error& error) {
 
 void DictationController::deliver(const std::string& text, const std::optional<TargetApp>& target) {
     setState(State::idle);
+    // Transcribed: nothing is left to try again, and the audio need not stay in memory.
+    last_.reset();
     history_.insert(history_.begin(), text);
     if (history_.size() > kHistoryLength) {
         history_.pop_back();

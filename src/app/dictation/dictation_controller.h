@@ -10,6 +10,7 @@
 #include "target_window.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,8 @@
 #include <vector>
 
 namespace vozmo {
+
+class SegmentedTranscription;
 
 // The parts the dictation controller talks to. The application wires the desktop's, the tests
 // fakes that record what they were asked. Unless said otherwise, members are called on the main
@@ -36,7 +39,14 @@ public:
     virtual ~DictationRecorder() = default;
     // Error::noMicrophone, its detail for the log.
     virtual Outcome start() = 0;
+    // Ends the recording and hands it over.
     virtual Recording stop() = 0;
+    // Any thread, while recording: appends the samples recorded after the first `from` to
+    // `out`. A recorder that adds nothing has its dictation transcribed whole at the release.
+    virtual void copySince(std::size_t from, std::vector<float>& out) {
+        (void)from;
+        (void)out;
+    }
 };
 
 // The dictation key as the key monitor last saw it.
@@ -176,6 +186,13 @@ public:
     // Quit: stops the work in flight and waits for it; nothing is delivered afterwards.
     void shutdown();
 
+    // The last recording sent for transcription and not delivered (it failed, or Escape ended
+    // it) can be sent again now.
+    bool canRetry() const;
+    // Sends it again, for the window that has the focus now; false when there is none to send
+    // or a dictation is under way.
+    bool retryLast();
+
     // The next press of the dictation key goes to `claim` instead (the setup window waiting for
     // the Fn key); an empty one withdraws it.
     void claimNextPress(std::function<void()> claim);
@@ -190,10 +207,17 @@ public:
 private:
     struct Job;
     void startRecording();
+    // Stops the previous dictation's worker and starts this one's, which transcribes the
+    // recording in pieces while it goes on.
+    void startTranscription();
+    void stopTranscription();
+    // Hands last_, the recording ended at `released`, to the dictation's worker.
+    void transcribeLast(Clock::TimePoint released);
     void setState(State state);
     void play(Sound sound);
     void flashError(const Error& error);
-    void run(Job job, std::stop_token stop);
+    void run(std::int64_t generation, SegmentedTranscription& pieces, const Job& job,
+             std::stop_token stop);
     // Runs `action` on the main thread if `generation` is still the current dictation then.
     void whenCurrent(std::int64_t generation, std::function<void(DictationController&)> action);
 
@@ -204,12 +228,20 @@ private:
     std::optional<TargetApp> target_;
     std::int64_t generation_ = 0;
     std::vector<std::string> history_;
+    // The recording of the latest dictation, leading silence included, until it is delivered;
+    // shared with the worker while it transcribes. Memory only: it is never written anywhere.
+    std::shared_ptr<const std::vector<float>> last_;
+    double lastDuration_ = 0;
     std::function<void()> pressClaim_;
     // A paste lifts a dictation key that is still held and presses it again; that press is
     // ours, not the user's, and must not start a recording.
     std::optional<Clock::TimePoint> ignorePressUntil_;
     // Posted work checks this before touching the controller, which may be gone by then.
     std::shared_ptr<DictationController*> self_;
+    // The dictation's settings and its recording, handed to the worker: the job is filled in
+    // before the release, which the worker waits for before it reads the job.
+    std::unique_ptr<Job> job_;
+    std::unique_ptr<SegmentedTranscription> pieces_;
     // Last: joined before anything it uses goes away.
     std::jthread worker_;
 };

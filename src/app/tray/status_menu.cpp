@@ -128,6 +128,9 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     }
     items.push_back(separator());
 
+    if (in.canRetry) {
+        items.push_back(action("Reintentar el último dictado", MenuAction::retryLast));
+    }
     std::vector<MenuItem> recent;
     if (in.history.empty()) {
         recent.push_back(disabled("Vacío"));
@@ -205,6 +208,7 @@ StatusMenuInputs StatusMenu::inputs() const {
     in.keyMonitorOk = !keyMonitorOk || keyMonitorOk();
     in.pasteOk = !pasteOk || pasteOk();
     in.loginItemEnabled = loginItem_ && loginItem_->enabled();
+    in.canRetry = canRetry && canRetry();
     return in;
 }
 
@@ -264,6 +268,11 @@ void StatusMenu::flash(const HUDMode& mode, double seconds) {
 void StatusMenu::perform(const MenuItem& item) {
     switch (item.action) {
     case MenuAction::none:
+        break;
+    case MenuAction::retryLast:
+        if (onRetry) {
+            onRetry();
+        }
         break;
     case MenuAction::copyHistory:
         if (QClipboard* clipboard = QGuiApplication::clipboard()) {

@@ -47,10 +47,13 @@ struct StatusMenuInputs {
     bool keyMonitorOk = true; // the X server offers what the key monitor needs
     bool pasteOk = true;      // the X server offers what pasting needs
     bool loginItemEnabled = false;
+    // The last dictation failed (or was cancelled) and its recording can be sent again.
+    bool canRetry = false;
 };
 
 enum class MenuAction {
     none,
+    retryLast,
     copyHistory,
     togglePolish,
     toggleFastTranscription,
@@ -104,9 +107,11 @@ public:
     // The dictation key as the desktop names it, where the desktop assigns it ("F8"); the
     // preference's name when empty or "".
     std::function<std::string()> keyName;
+    std::function<bool()> canRetry;
 
     std::function<void(const HUDMode& mode, double seconds)> onFlash;
     std::function<void()> onShowSetup;
+    std::function<void()> onRetry;
     // Empty: the application quits through QCoreApplication::quit().
     std::function<void()> onQuit;
     // How files and folders are opened (tests); empty: opener(), which falls back from

@@ -71,15 +71,35 @@ std::optional<Recorder::StartError> Recorder::start() {
     return std::nullopt;
 }
 
-Recorder::Recording Recorder::stop() {
+void Recorder::endCapture() {
     // Releasing the session lets the sound server suspend the microphone.
     if (input_) {
         input_->stop();
         input_.reset();
     }
     converter_.reset();
+}
+
+Recorder::Recording Recorder::stop() {
+    endCapture();
     std::lock_guard guard(lock_);
     return Recording{samples_, peak_};
+}
+
+void Recorder::copySince(std::size_t from, std::vector<float>& out) {
+    std::lock_guard guard(lock_);
+    if (from < samples_.size()) {
+        out.insert(out.end(), samples_.begin() + static_cast<std::ptrdiff_t>(from), samples_.end());
+    }
+}
+
+Recorder::Recording Recorder::take() {
+    endCapture();
+    std::lock_guard guard(lock_);
+    Recording recording{std::move(samples_), peak_};
+    samples_ = {};
+    peak_ = 0.0f;
+    return recording;
 }
 
 float Recorder::level(std::span<const float> samples) {

@@ -43,6 +43,12 @@ public:
     // Ends the capture; answers copies of every sample since start and the peak level.
     // The recording is kept until the next start.
     Recording stop();
+    // Ends the capture like stop() and hands the recording over without copying it: for the
+    // one consumer of a finished recording. A later stop() or take() answers it empty.
+    Recording take();
+    // Any thread: appends the samples of the recording after the first `from` to `out`, while
+    // it goes on (and after stop(), until the next start or take()).
+    void copySince(std::size_t from, std::vector<float>& out);
 
     // The level of every converted chunk, on the capture thread. Set once before recording.
     std::function<void(float)> onLevel;
@@ -56,6 +62,7 @@ public:
     static float level(std::span<const float> samples);
 
 private:
+    void endCapture();
     // One captured chunk in the session's native format: the capture thread's work.
     void process(std::span<const float> interleaved);
     void append(std::span<const float> converted);

@@ -33,6 +33,29 @@ struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
+} // namespace
+
+const char* failureText(HttpResponse::Failure failure) {
+    using Failure = HttpResponse::Failure;
+    switch (failure) {
+    case Failure::refused:
+        return "conexión rechazada";
+    case Failure::timedOut:
+        return "tiempo agotado";
+    case Failure::tooLarge:
+        return "respuesta demasiado grande";
+    case Failure::broken:
+        return "intercambio cortado";
+    case Failure::stopped:
+        return "detenida";
+    case Failure::none:
+        break;
+    }
+    return "sin código de estado";
+}
+
+namespace {
+
 HttpResponse failed(HttpResponse::Failure failure) {
     HttpResponse response;
     response.failure = failure;

@@ -36,6 +36,9 @@ struct HttpResponse {
     Failure failure = Failure::none;
 };
 
+// Why no answer came, in a few words for the log.
+const char* failureText(HttpResponse::Failure failure);
+
 // Sets up the HTTP library, which http() otherwise does on first use. Its TLS library registers a
 // clean-up with atexit; a component that ends its requests from an exit handler of its own calls
 // this first, so that clean-up runs after that handler (handlers run in reverse order).
