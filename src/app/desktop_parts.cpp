@@ -39,6 +39,10 @@ DictationRecorder::Recording DesktopRecorder::stop() {
     return {std::move(recording.samples), recording.peak};
 }
 
+void DesktopRecorder::copySince(std::size_t from, std::vector<float>& out) {
+    recorder_.copySince(from, out);
+}
+
 bool DesktopKeys::dictationKeyHeld() const {
     return hotkey_.isDown;
 }

@@ -27,6 +27,7 @@ public:
     void openSettings() override;
     Outcome start() override;
     Recording stop() override;
+    void copySince(std::size_t from, std::vector<float>& out) override;
 
 private:
     Recorder& recorder_;

@@ -12,6 +12,8 @@ namespace vozmo {
 int speechWindowFrames(std::size_t samples);
 
 inline constexpr int kFullSpeechWindow = 1500;
+// The most audio the smallest window holds beside its margin: 6.4 s.
+inline constexpr std::size_t kSmallestWindowSamples = 320 * (384 - 64);
 
 } // namespace vozmo
 

@@ -184,7 +184,7 @@ TEST_F(ControllerTest, SpeechFailuresEndTheDictationWithTheirMessage) {
         Wait wait;
         Result<std::string> answer;
         std::string message;
-        bool sent;
+        std::size_t requests; // a failed request is sent once more
     };
     const std::string fine = " Hola.\n";
     const Error failed{Error::Kind::transcriptionFailed, {}};
@@ -193,23 +193,20 @@ TEST_F(ControllerTest, SpeechFailuresEndTheDictationWithTheirMessage) {
     const std::string missing = userMessage({Error::Kind::speechServerMissing, {}});
     const Case cases[] = {
         // Decided at once, without waiting for a server that will not come.
-        {"never launched", false, false, false, false, Wait::ready, fine, missing, false},
+        {"never launched", false, false, false, false, Wait::ready, fine, missing, 0},
         {"port held by another program", false, true, true, false, Wait::ready, fine,
-         "El puerto 8178 está ocupado por otro programa", false},
-        {"given up", false, false, false, true, Wait::ready, fine, notReady, false},
+         "El puerto 8178 está ocupado por otro programa", 0},
+        {"given up", false, false, false, true, Wait::ready, fine, notReady, 0},
         // Decided while waiting for a server on its way up.
-        {"gone while waited for", false, true, false, false, Wait::notLaunched, fine, missing,
-         false},
+        {"gone while waited for", false, true, false, false, Wait::notLaunched, fine, missing, 0},
         {"port taken while waited for", false, true, false, false, Wait::portBusy, fine,
-         "El puerto 8178 está ocupado por otro programa", false},
-        {"never ready", false, true, false, false, Wait::timedOut, fine, notReady, false},
-        {"given up while waited for", false, true, false, false, Wait::gaveUp, fine, notReady,
-         false},
+         "El puerto 8178 está ocupado por otro programa", 0},
+        {"never ready", false, true, false, false, Wait::timedOut, fine, notReady, 0},
+        {"given up while waited for", false, true, false, false, Wait::gaveUp, fine, notReady, 0},
         // Decided by the answer.
-        {"failed transcription", true, true, false, false, Wait::ready, failed, failedMessage,
-         true},
+        {"failed transcription", true, true, false, false, Wait::ready, failed, failedMessage, 2},
         {"nothing understood", true, true, false, false, Wait::ready, std::string(" \n"),
-         "No he entendido nada: habla más cerca del micrófono y vuelve a dictar", true},
+         "No he entendido nada: habla más cerca del micrófono y vuelve a dictar", 1},
     };
     for (const auto& c : cases) {
         fakes.sounds.played.clear();
@@ -226,7 +223,7 @@ TEST_F(ControllerTest, SpeechFailuresEndTheDictationWithTheirMessage) {
         EXPECT_EQ(fakes.sounds.played,
                   (std::vector<Sound>{Sound::start, Sound::stop, Sound::error}))
             << c.name;
-        EXPECT_EQ(fakes.speech.requests().size(), before + (c.sent ? 1 : 0)) << c.name;
+        EXPECT_EQ(fakes.speech.requests().size(), before + c.requests) << c.name;
         EXPECT_TRUE(fakes.typist.pasted.empty()) << c.name;
     }
     EXPECT_NE(appLog().find("Dictado sin transcribir: " + missing), std::string::npos);
@@ -241,33 +238,33 @@ TEST_F(ControllerTest, AFailedDictationIsKeptAndSentAgainOnRetry) {
         const char* name;
         std::function<void(test::FakeSpeech&)> breakServer;
         Error::Kind shown;
-        bool sent; // the first attempt reached the server
+        std::size_t requests; // the first attempt's; a failed one is sent once more
     };
     const Case cases[] = {
         {"transcription timed out",
          [](auto& s) {
              s.answer = Error{Error::Kind::transcriptionTimedOut, "330 s"};
          },
-         Error::Kind::transcriptionTimedOut, true},
+         Error::Kind::transcriptionTimedOut, 2},
         {"server died during the request",
          [](auto& s) {
              s.answer = Error{Error::Kind::transcriptionFailed, "sin respuesta: Recv failure"};
          },
-         Error::Kind::transcriptionFailed, true},
+         Error::Kind::transcriptionFailed, 2},
         {"server gone before the key",
          [](auto& s) {
              s.isReady = false;
              s.isLaunched = false;
          },
-         Error::Kind::speechServerMissing, false},
+         Error::Kind::speechServerMissing, 0},
         {"server never ready",
          [](auto& s) {
              s.isReady = false;
              s.waitAnswer = Wait::timedOut;
          },
-         Error::Kind::speechServerNotReady, false},
+         Error::Kind::speechServerNotReady, 0},
         {"Escape while transcribing", [](auto& s) { s.holdUntilStopped = true; },
-         Error::Kind::cancelled, true},
+         Error::Kind::cancelled, 1},
     };
     auto mend = [&] {
         auto& s = fakes.speech;
@@ -292,7 +289,7 @@ TEST_F(ControllerTest, AFailedDictationIsKeptAndSentAgainOnRetry) {
         ASSERT_TRUE(settle()) << c.name;
         EXPECT_EQ(fakes.hud.last().toStdString(), userMessage({c.shown, {}})) << c.name;
         EXPECT_TRUE(fakes.typist.pasted.empty()) << c.name;
-        EXPECT_EQ(fakes.speech.requests().size(), before + (c.sent ? 1 : 0)) << c.name;
+        EXPECT_EQ(fakes.speech.requests().size(), before + c.requests) << c.name;
         ASSERT_TRUE(controller->canRetry()) << c.name;
 
         mend();
@@ -415,6 +412,55 @@ TEST_F(ControllerTest, WorkInFlightIsStopped) {
     EXPECT_EQ(fakes.speech.stoppedRequests(), 2);
     fakes.main.runPending(); // whatever was posted finds the controller gone
     EXPECT_EQ(fakes.typist.pasted.size(), 1u);
+}
+
+// Sound in blocks of `block` seconds with pauses of 0.8 s between them.
+std::vector<float> spokenBlocks(int blocks, double block) {
+    std::vector<float> audio;
+    for (int i = 0; i < blocks; ++i) {
+        audio.insert(audio.end(), static_cast<std::size_t>(block * 16000), 0.5f);
+        audio.insert(audio.end(), static_cast<std::size_t>(0.8 * 16000), 0.0f);
+    }
+    return audio;
+}
+
+TEST_F(ControllerTest, PiecesGoOutWhileTheKeyIsHeldAndEscapeStopsThem) {
+    const std::vector<float> audio = spokenBlocks(5, 4.0);
+    fakes.speech.holdUntilStopped = true;
+    controller->keyDown();
+    fakes.recorder.live(audio);
+    ASSERT_TRUE(fakes.speech.waitForRequests(1));
+    EXPECT_EQ(controller->state(), State::recording);
+    EXPECT_EQ(fakes.hud.last(), "Escuchando");
+    controller->cancel(false);
+    ASSERT_TRUE(fakes.speech.waitForStopped(1));
+    fakes.main.runPending();
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_TRUE(fakes.typist.pasted.empty());
+
+    // The next one: pieces while recording, the rest at the release, every text once, in order.
+    fakes.speech.holdUntilStopped = false;
+    const std::size_t before = fakes.speech.requests().size();
+    controller->keyDown();
+    fakes.recorder.live(audio);
+    // What is there at once goes together; the last stretch waits for the release.
+    ASSERT_TRUE(fakes.speech.waitForRequests(before + 1));
+    EXPECT_EQ(controller->state(), State::recording);
+    fakes.clock.advance(1s);
+    fakes.recorder.next = {audio, 0.5f};
+    controller->keyUp();
+    ASSERT_TRUE(settle());
+    const auto requests = fakes.speech.requests();
+    EXPECT_EQ(requests.size(), before + 2);
+    std::size_t sent = 0;
+    std::string expected;
+    for (std::size_t i = before; i < requests.size(); ++i) {
+        sent += requests[i].samples;
+        expected += std::string(expected.empty() ? "" : " ") + "Hola, ¿qué tal estás?";
+    }
+    // All the audio, once, and the silence put before the first piece.
+    EXPECT_EQ(sent, audio.size() + 4800);
+    EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{expected});
 }
 
 TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {

@@ -8,7 +8,9 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The dictation controller's parts without a desktop: each records what it was asked to do
@@ -33,6 +35,10 @@ public:
             return Error{Error::Kind::noMicrophone, *startError};
         }
         recording = true;
+        {
+            std::lock_guard guard(liveLock_);
+            live_.clear();
+        }
         return Done{};
     }
     Recording stop() override {
@@ -40,6 +46,22 @@ public:
         recording = false;
         return std::exchange(next, {});
     }
+    // The samples "recorded so far" that the controller's worker reads while recording; the
+    // test appends to them (live()) and gives the same samples, and more, in `next`.
+    void copySince(std::size_t from, std::vector<float>& out) override {
+        std::lock_guard guard(liveLock_);
+        if (from < live_.size()) {
+            out.insert(out.end(), live_.begin() + static_cast<std::ptrdiff_t>(from), live_.end());
+        }
+    }
+    void live(std::span<const float> samples) {
+        std::lock_guard guard(liveLock_);
+        live_.insert(live_.end(), samples.begin(), samples.end());
+    }
+
+private:
+    std::mutex liveLock_;
+    std::vector<float> live_;
 };
 
 class FakeKeys final : public KeySource {

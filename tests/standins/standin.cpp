@@ -12,11 +12,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -373,6 +375,69 @@ bool Standin::waitFor(bool needLoaded, std::chrono::milliseconds timeout) {
 
 std::string Standin::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> toneWordNames() {
+    return {"cero", "uno",   "dos",  "tres", "cuatro", "cinco", "seis",    "siete",
+            "ocho", "nueve", "diez", "once", "doce",   "trece", "catorce", "quince"};
+}
+
+std::vector<float> toneWordAudio(const std::vector<TonePhrase>& phrases, double wordSeconds,
+                                 double gapSeconds, double amplitude) {
+    constexpr double rate = 16000.0;
+    std::vector<float> audio;
+    auto silence = [&](double seconds) {
+        audio.insert(audio.end(), static_cast<std::size_t>(seconds * rate), 0.0f);
+    };
+    for (const TonePhrase& phrase : phrases) {
+        for (std::size_t i = 0; i < phrase.words.size(); ++i) {
+            if (i > 0) {
+                silence(gapSeconds);
+            }
+            const double pitch = 400.0 + 150.0 * phrase.words[i];
+            const auto count = static_cast<std::size_t>(wordSeconds * rate);
+            for (std::size_t k = 0; k < count; ++k) {
+                audio.push_back(
+                    static_cast<float>(amplitude * std::sin(2.0 * M_PI * pitch * k / rate)));
+            }
+        }
+        silence(phrase.pauseAfter);
+    }
+    return audio;
+}
+
+std::string toneTranscript(const std::vector<TonePhrase>& phrases) {
+    const auto names = toneWordNames();
+    std::string text;
+    for (const TonePhrase& phrase : phrases) {
+        for (const int word : phrase.words) {
+            if (!text.empty()) {
+                text += ' ';
+            }
+            text += names.at(static_cast<std::size_t>(word));
+        }
+    }
+    return text;
+}
+
+std::vector<TonePhrase> tonePhrases(double seconds, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> wordCount(3, 8);
+    std::uniform_int_distribution<int> word(0, 15);
+    std::uniform_real_distribution<double> pause(0.4, 1.2);
+    std::vector<TonePhrase> phrases;
+    double length = 0;
+    while (length < seconds) {
+        TonePhrase phrase;
+        const int count = wordCount(random);
+        for (int i = 0; i < count; ++i) {
+            phrase.words.push_back(word(random));
+        }
+        phrase.pauseAfter = pause(random);
+        length += count * 0.3 + (count - 1) * 0.06 + phrase.pauseAfter;
+        phrases.push_back(std::move(phrase));
+    }
+    return phrases;
 }
 
 } // namespace vozmo::test

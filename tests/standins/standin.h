@@ -129,4 +129,20 @@ private:
     ChildProcess process_;
 };
 
+// Audio that the stand-in whisper-server, given `tone_words`, transcribes exactly: word n is a
+// tone of 400 + 150 * n Hz. A dictation of phrases: words of `wordSeconds` joined by gaps of
+// `gapSeconds` (too short to be a pause), phrases joined by pauses of `pauseSeconds`.
+struct TonePhrase {
+    std::vector<int> words;
+    double pauseAfter = 0.6; // seconds of silence after the phrase
+};
+std::vector<float> toneWordAudio(const std::vector<TonePhrase>& phrases, double wordSeconds = 0.3,
+                                 double gapSeconds = 0.06, double amplitude = 0.3);
+// The words to configure as `tone_words`, and the transcript of a list of phrases.
+std::vector<std::string> toneWordNames();
+std::string toneTranscript(const std::vector<TonePhrase>& phrases);
+// A dictation of about `seconds`, in phrases of 3 to 8 words with pauses of 0.4 to 1.2 s, the
+// same for the same seed.
+std::vector<TonePhrase> tonePhrases(double seconds, unsigned seed);
+
 } // namespace vozmo::test

@@ -9,6 +9,7 @@ folder (one JSON object per line). README.md beside this file lists every key.
 
 import base64
 import json
+import math
 import os
 import signal
 import socket
@@ -16,7 +17,15 @@ import struct
 import sys
 import threading
 import time
+import warnings
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+try:
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        import audioop  # C speed for the tone words; gone from Python 3.13 on
+except ImportError:
+    audioop = None
 
 KINDS = {
     "whisper": {
@@ -67,6 +76,13 @@ def valid_numbers(argv):
 
 
 FULL_WINDOW = 1500  # whisper-server's encoder window: 30 s at 50 frames per second
+WINDOW_SECONDS = 30.0
+
+# Tone words: the n-th word of `tone_words` is a tone of TONE_BASE + n * TONE_STEP Hz.
+TONE_BASE = 400.0
+TONE_STEP = 150.0
+TONE_FRAME = 320  # 20 ms at 16 kHz
+TONE_LEVEL = 300  # RMS in 16-bit units (-40 dBFS): quieter frames are gaps
 CHARACTERS_PER_TOKEN = 3.5
 
 
@@ -358,6 +374,45 @@ def acceptable_wav(facts):
             and facts["data_present"] >= facts["data_size"])
 
 
+def frame_facts(frame):
+    """(RMS, zero crossings) of 16-bit little-endian mono samples."""
+    if audioop is not None:
+        return audioop.rms(frame, 2), audioop.cross(frame, 2)
+    values = struct.unpack("<%dh" % (len(frame) // 2), frame)
+    rms = math.sqrt(sum(v * v for v in values) / max(1, len(values)))
+    crossings = sum(1 for a, b in zip(values, values[1:]) if (a < 0) != (b < 0))
+    return rms, crossings
+
+
+def tone_transcript(pcm, words):
+    """The words whose tones the audio holds, in order: a run of loud 20 ms frames is one word,
+    named by the pitch most of its frames have. A tone cut in two is heard as two words, and a
+    part of the audio sent twice or never shows up as a word too many or too few."""
+    heard = []
+    run = []
+
+    def close_run():
+        if len(run) >= 2:  # 40 ms: shorter is a click, not a word
+            counts = {}
+            for index in run:
+                counts[index] = counts.get(index, 0) + 1
+            heard.append(max(counts, key=counts.get))
+        run.clear()
+
+    seconds_per_frame = TONE_FRAME / 16000.0
+    for start in range(0, len(pcm) - 2 * TONE_FRAME + 1, 2 * TONE_FRAME):
+        rms, crossings = frame_facts(pcm[start:start + 2 * TONE_FRAME])
+        if rms < TONE_LEVEL:
+            close_run()
+            continue
+        pitch = crossings / 2.0 / seconds_per_frame
+        index = int(round((pitch - TONE_BASE) / TONE_STEP))
+        if 0 <= index < len(words):
+            run.append(index)
+    close_run()
+    return "".join(" " + words[i] for i in heard) + ("\n" if heard else "")
+
+
 def pick_answer(cfg, key, list_key, index, match_text):
     """The configured answer as (found, value): the first rule whose "match" occurs in
     match_text, else the next entry of the list (index(list) says which; its last entry
@@ -561,15 +616,22 @@ class StandinHandler(BaseHTTPRequestHandler):
             return
         if self.common_answer(cfg, entry):
             return
-        self.encode(cfg, parsed[0].get("audio_ctx"), facts)
-        found, text = pick_answer(cfg, "text", "texts", self.standin.next_in_list,
-                                  parsed[0].get("prompt"))
+        began = time.monotonic()
+        data = parsed[1]["data"][facts["data_offset"]:facts["data_offset"] + facts["data_size"]]
+        words = cfg.get("tone_words")
+        if isinstance(words, list) and words:
+            found, text = True, tone_transcript(data, [str(w) for w in words])
+        else:
+            found, text = pick_answer(cfg, "text", "texts", self.standin.next_in_list,
+                                      parsed[0].get("prompt"))
+        audio_seconds = len(data) / 2 / 16000.0
+        self.encode(cfg, parsed[0].get("audio_ctx"), audio_seconds, time.monotonic() - began)
         self.send_json(200, {"text": text if found else DEFAULT_TRANSCRIPT})
 
-    def encode(self, cfg, audio_ctx, facts):
+    def encode(self, cfg, audio_ctx, audio_seconds, spent):
         """The encoder's time: proportional to the window, `window_seconds` for the full one,
-        once per 30 s of audio as whisper works through it. A request without audio_ctx uses the
-        one in force, as whisper-server does."""
+        once for every 30 s of audio; `spent` seconds of it have passed already. A request
+        without audio_ctx uses the one in force, as whisper-server does."""
         owner = self.standin
         if audio_ctx is not None:
             try:
@@ -579,9 +641,8 @@ class StandinHandler(BaseHTTPRequestHandler):
         window = owner.audio_ctx if 0 < owner.audio_ctx <= FULL_WINDOW else FULL_WINDOW
         full = number(cfg.get("window_seconds"))
         if full is not None and full > 0:
-            samples = (facts.get("data_size") or 0) // 2
-            passes = max(1, -(-samples // (30 * 16000)))
-            time.sleep(passes * full * window / FULL_WINDOW)
+            windows = max(1, math.ceil(audio_seconds / WINDOW_SECONDS - 1e-9))
+            time.sleep(max(0.0, windows * full * window / FULL_WINDOW - spent))
 
     def generate(self, cfg, messages, content):
         """Prompt evaluation beyond the cached prefix and generation of the answer, at the

@@ -7,6 +7,8 @@
 #include "paste.h"
 #include "polisher.h"
 #include "prefs.h"
+#include "segmented_transcription.h"
+#include "speech_window.h"
 #include "vocabulary.h"
 
 #include <cstdio>
@@ -76,10 +78,10 @@ QString describe(const HUDMode& mode) {
     return {};
 }
 
-// Everything a pipeline run needs, copied on the main thread when the recording ends.
+// Everything a pipeline run needs, copied on the main thread: the transcription settings when
+// the recording starts, the rest when it ends.
 struct DictationController::Job {
-    std::int64_t generation = 0;
-    std::shared_ptr<const std::vector<float>> audio; // leading silence included
+    bool live = true; // read from the recorder while it records; a retry is not
     std::string language;
     bool polish = true;
     bool fastTranscription = true;
@@ -97,12 +99,16 @@ DictationController::~DictationController() {
 }
 
 void DictationController::shutdown() {
-    ++generation_;
-    worker_.request_stop();
+    stopTranscription();
     if (worker_.joinable()) {
         worker_.join();
     }
     parts_.clock.clearAlarm();
+}
+
+void DictationController::stopTranscription() {
+    ++generation_;
+    worker_.request_stop();
 }
 
 void DictationController::claimNextPress(std::function<void()> claim) {
@@ -121,7 +127,6 @@ void DictationController::play(Sound sound) {
 }
 
 void DictationController::flashError(const Error& error) {
-    // Long enough to read a sentence that says what to do.
     parts_.hud.flash(
         HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 4.0);
 }
@@ -176,10 +181,9 @@ void DictationController::cancel(bool silent) {
         parts_.clock.clearAlarm();
         parts_.recorder.stop();
     }
-    ++generation_;
     // The upload or the transcription in flight ends now: the speech server serves one request
     // at a time, and the next dictation must not queue behind this one.
-    worker_.request_stop();
+    stopTranscription();
     setState(State::idle);
     if (silent) {
         parts_.hud.hide(0);
@@ -198,6 +202,7 @@ void DictationController::recordingLost(const std::string& why) {
     }
     parts_.clock.clearAlarm();
     parts_.recorder.stop();
+    stopTranscription();
     setState(State::idle);
     log("Error de micrófono: " + why);
     parts_.hud.flash(
@@ -229,10 +234,38 @@ void DictationController::startRecording() {
     }
     locked_ = false;
     downAt_ = parts_.clock.now();
+    startTranscription();
     setState(State::recording);
     play(Sound::start);
     parts_.hud.show(HUDMode::listening(false));
     parts_.clock.setAlarm(kRecordingLimit, [this] { finish(); });
+}
+
+void DictationController::startTranscription(bool live) {
+    // A new dictation ends every request of the one before; they end at once, so this wait is
+    // short.
+    stopTranscription();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    job_ = std::make_unique<Job>();
+    job_->live = live;
+    job_->language = Prefs::language();
+    job_->fastTranscription = Prefs::fastTranscription();
+    const Vocabulary vocabulary = Vocabulary::load();
+    SegmentedTranscription::Settings settings;
+    settings.prompt = vocabulary.whisperPrompt();
+    settings.leadingSilence = kLeadingSilence;
+    // Split, a recording that fits the smallest window would pay for it twice.
+    settings.holdSamples = kSmallestWindowSamples - kLeadingSilence;
+    if (job_->fastTranscription) {
+        settings.window = [](std::size_t samples) { return speechWindowFrames(samples); };
+    } else {
+        settings.window = [](std::size_t) { return kFullSpeechWindow; };
+    }
+    pieces_ = std::make_unique<SegmentedTranscription>(std::move(settings));
+    worker_ = std::jthread([this, generation = generation_, &pieces = *pieces_, &job = *job_](
+                               std::stop_token stop) { run(generation, pieces, job, stop); });
 }
 
 void DictationController::finish() {
@@ -246,19 +279,16 @@ void DictationController::finish() {
     play(Sound::stop);
     const double duration = static_cast<double>(recording.samples.size()) / kSampleRate;
     if (duration < kShortestRecording || recording.peak < kQuietestPeak) {
+        stopTranscription();
         setState(State::idle);
         parts_.hud.flash(HUDMode::message(QStringLiteral("No te he oído"), HUDColors::orange), 1.2);
         return;
     }
-    // Whisper cuts off the first word of audio that starts at once. The recorder reserves room
-    // for it, so this moves the samples within their buffer rather than copying them.
-    std::vector<float> audio = std::move(recording.samples);
-    audio.insert(audio.begin(), kLeadingSilence, 0.0f);
     // Kept, in memory only, until it is delivered or a newer dictation replaces it: a failed
     // transcription can then be sent again.
-    last_ = std::make_shared<const std::vector<float>>(std::move(audio));
+    last_ = std::make_shared<const std::vector<float>>(recording.samples);
     lastDuration_ = duration;
-    transcribeLast(released);
+    release(std::move(recording.samples), released);
 }
 
 bool DictationController::canRetry() const {
@@ -274,17 +304,17 @@ bool DictationController::retryLast() {
     log(line);
     // Delivered where the user is now, as for a new dictation.
     target_ = parts_.targets.frontmost();
+    startTranscription(false);
     setState(State::processing);
-    transcribeLast(parts_.clock.now());
+    release(*last_, parts_.clock.now());
     return true;
 }
 
-void DictationController::transcribeLast(Clock::TimePoint released) {
-    ++generation_;
-    worker_.request_stop();
+void DictationController::release(std::vector<float> samples, Clock::TimePoint released) {
     SpeechClient& speech = parts_.speech;
     // Waiting makes sense only for a server that is on its way up.
     if (!speech.ready() && (!speech.launched() || speech.portBusy())) {
+        stopTranscription();
         const Error error = speech.portBusy() ? speechWaitError(SpeechClient::Wait::portBusy)
                             : speech.gaveUp() ? speechWaitError(SpeechClient::Wait::gaveUp)
                                               : speechWaitError(SpeechClient::Wait::notLaunched);
@@ -292,22 +322,13 @@ void DictationController::transcribeLast(Clock::TimePoint released) {
         fail(generation_, error);
         return;
     }
-    Job job;
-    job.generation = generation_;
-    job.audio = last_;
-    job.language = Prefs::language();
-    job.polish = Prefs::polish();
-    job.fastTranscription = Prefs::fastTranscription();
-    job.target = target_;
-    job.duration = lastDuration_;
-    job.released = released;
+    // Filled in before the release, which the worker waits for before it reads them.
+    job_->polish = Prefs::polish();
+    job_->target = target_;
+    job_->duration = lastDuration_;
+    job_->released = released;
     parts_.hud.show(speech.ready() ? HUDMode::transcribing() : HUDMode::loading());
-    // The previous run was told to stop above; its requests end at once, so this wait is short.
-    if (worker_.joinable()) {
-        worker_.join();
-    }
-    worker_ = std::jthread(
-        [this, job = std::move(job)](std::stop_token stop) mutable { run(std::move(job), stop); });
+    pieces_->release(std::move(samples));
 }
 
 void DictationController::whenCurrent(std::int64_t generation,
@@ -321,9 +342,10 @@ void DictationController::whenCurrent(std::int64_t generation,
     });
 }
 
-// On the worker: touches only the thread-safe parts and posts its outcome.
-void DictationController::run(Job job, std::stop_token stop) {
-    const std::int64_t generation = job.generation;
+// On the worker: touches only the thread-safe parts and posts its outcome, and nothing before
+// the release.
+void DictationController::run(std::int64_t generation, SegmentedTranscription& pieces,
+                              const Job& job, std::stop_token stop) {
     auto failWith = [this, generation](Error error) {
         whenCurrent(generation, [generation, error = std::move(error)](DictationController& c) {
             c.fail(generation, error);
@@ -334,19 +356,39 @@ void DictationController::run(Job job, std::stop_token stop) {
         return;
     }
     if (waited != SpeechClient::Wait::ready) {
+        if (!pieces.waitForRelease(stop)) {
+            return;
+        }
         const Error error = speechWaitError(waited);
         log("Dictado sin transcribir: " + userMessage(error) + " (" + error.detail + ")");
         failWith(error);
         return;
     }
-    whenCurrent(generation,
-                [](DictationController& c) { c.parts_.hud.show(HUDMode::transcribing()); });
+    if (pieces.released()) {
+        // The server came up after the release: the panel said it was loading.
+        whenCurrent(generation,
+                    [](DictationController& c) { c.parts_.hud.show(HUDMode::transcribing()); });
+    }
 
-    const Vocabulary vocabulary = Vocabulary::load();
-    const auto t0 = parts_.clock.now();
-    Result<std::string> raw = parts_.speech.transcribe(
-        *job.audio, job.language, vocabulary.whisperPrompt(), job.fastTranscription, stop);
-    job.audio.reset();
+    const Result<std::string> raw = pieces.run(
+        [this, &job](std::size_t from, std::vector<float>& out) {
+            // A retry has its whole recording at the release; the recorder holds another one.
+            if (job.live) {
+                parts_.recorder.copySince(from, out);
+            }
+        },
+        [this, &job](std::span<const float> audio, const std::string& prompt,
+                     std::stop_token requestStop) -> Result<std::string> {
+            auto text = parts_.speech.transcribe(audio, job.language, prompt, job.fastTranscription,
+                                                 requestStop);
+            if (!text) {
+                return text;
+            }
+            // Each piece on its own: a phrase the model makes up over a quiet piece is found
+            // only in a short text.
+            return cleanWhisper(*text);
+        },
+        stop);
     if (stop.stop_requested()) {
         return;
     }
@@ -354,8 +396,14 @@ void DictationController::run(Job job, std::stop_token stop) {
         failWith(raw.error());
         return;
     }
+    // Past the release, the job's remaining fields are there.
+    const Vocabulary vocabulary = Vocabulary::load();
     std::string text = vocabulary.apply(cleanWhisper(*raw));
-    const double whisperTime = secondsBetween(t0, parts_.clock.now());
+    const double whisperTime = std::max(0.0, secondsBetween(job.released, parts_.clock.now()));
+    if (pieces.requests() > 1) {
+        log("Dictado en " + std::to_string(pieces.requests()) + " peticiones, " +
+            std::to_string(pieces.requestsBeforeRelease()) + " durante la grabación");
+    }
     if (text.empty()) {
         failWith({Error::Kind::nothingUnderstood, {}});
         return;

@@ -9,6 +9,7 @@
 #include "target_window.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +22,8 @@
 #include <vector>
 
 namespace vozmo {
+
+class SegmentedTranscription;
 
 // The parts the dictation controller talks to. The application wires the desktop's, the tests
 // fakes that record what they were asked. Unless said otherwise, members are called on the main
@@ -39,6 +42,12 @@ public:
     virtual Outcome start() = 0;
     // Ends the recording and hands it over.
     virtual Recording stop() = 0;
+    // Any thread, while recording: appends the samples recorded after the first `from` to
+    // `out`. A recorder that adds nothing has its dictation transcribed whole at the release.
+    virtual void copySince(std::size_t from, std::vector<float>& out) {
+        (void)from;
+        (void)out;
+    }
 };
 
 // The dictation key as the key monitor last saw it.
@@ -199,12 +208,17 @@ public:
 private:
     struct Job;
     void startRecording();
-    // Starts the pipeline for last_, the recording ended at `released`.
-    void transcribeLast(Clock::TimePoint released);
+    // Stops the previous dictation's worker and starts this one's, which transcribes the
+    // recording in pieces while it goes on.
+    void startTranscription(bool live = true);
+    // Hands the whole recording, which ended at `released`, to the transcription under way.
+    void release(std::vector<float> samples, Clock::TimePoint released);
+    void stopTranscription();
     void setState(State state);
     void play(Sound sound);
     void flashError(const Error& error);
-    void run(Job job, std::stop_token stop);
+    void run(std::int64_t generation, SegmentedTranscription& pieces, const Job& job,
+             std::stop_token stop);
     // Runs `action` on the main thread if `generation` is still the current dictation then.
     void whenCurrent(std::int64_t generation, std::function<void(DictationController&)> action);
 
@@ -215,8 +229,8 @@ private:
     std::optional<TargetApp> target_;
     std::int64_t generation_ = 0;
     std::vector<std::string> history_;
-    // The recording of the latest dictation, leading silence included, until it is delivered;
-    // shared with the worker while it transcribes. Memory only: it is never written anywhere.
+    // The recording of the latest dictation until it is delivered. Memory only: it is never
+    // written anywhere.
     std::shared_ptr<const std::vector<float>> last_;
     double lastDuration_ = 0;
     std::function<void()> pressClaim_;
@@ -225,6 +239,10 @@ private:
     std::optional<Clock::TimePoint> ignorePressUntil_;
     // Posted work checks this before touching the controller, which may be gone by then.
     std::shared_ptr<DictationController*> self_;
+    // The dictation's settings and its recording, handed to the worker: the job is filled in
+    // before the release, which the worker waits for before it reads the job.
+    std::unique_ptr<Job> job_;
+    std::unique_ptr<SegmentedTranscription> pieces_;
     // Last: joined before anything it uses goes away.
     std::jthread worker_;
 };

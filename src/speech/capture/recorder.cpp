@@ -95,6 +95,13 @@ Recorder::Recording Recorder::take() {
     return recording;
 }
 
+void Recorder::copySince(std::size_t from, std::vector<float>& out) {
+    std::lock_guard guard(lock_);
+    if (from < samples_.size()) {
+        out.insert(out.end(), samples_.begin() + static_cast<std::ptrdiff_t>(from), samples_.end());
+    }
+}
+
 float Recorder::level(std::span<const float> samples) {
     if (samples.empty()) {
         return 0.0f;

@@ -46,6 +46,9 @@ public:
     // Ends the capture like stop() and hands the recording over without copying it: for the
     // one consumer of a finished recording. A later stop() or take() answers it empty.
     Recording take();
+    // Any thread: appends the samples of the recording after the first `from` to `out`, while
+    // it goes on (and after stop(), until the next start).
+    void copySince(std::size_t from, std::vector<float>& out);
 
     // The level of every converted chunk, on the capture thread. Set once before recording.
     std::function<void(float)> onLevel;
