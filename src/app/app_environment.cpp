@@ -68,15 +68,15 @@ AppEnvironment waylandEnvironment() {
     auto desk = std::make_shared<WaylandDesk>();
     desk->choose();
 
-    env.accessibilityTrusted = [desk] {
+    env.canListenAndType = [desk] {
         desk->choose();
         return desk->ready();
     };
-    env.frontmostApp = [desk]() -> std::optional<TargetApp> {
+    env.focusedApp = [desk]() -> std::optional<TargetApp> {
         if (!desk->backends.target.ok()) {
             return unknownApp();
         }
-        return desk->windows->frontmost();
+        return desk->windows->focused();
     };
     env.makeKeyEvents = [desk]() -> std::unique_ptr<KeyEvents> {
         // Asked once the log's folder exists, when the key is installed at start.
@@ -116,8 +116,8 @@ AppEnvironment linuxEnvironment() {
         return waylandEnvironment();
     }
     AppEnvironment env = commonEnvironment();
-    env.accessibilityTrusted = [] { return keyMonitorAvailable() && pasteAvailable(); };
-    env.frontmostApp = [] { return vozmo::frontmostApp(); };
+    env.canListenAndType = [] { return keyMonitorAvailable() && pasteAvailable(); };
+    env.focusedApp = [] { return vozmo::focusedApp(); };
     env.makeKeyEvents = [] { return vozmo::makeKeyEvents(); };
     return env;
 }

@@ -19,10 +19,10 @@ namespace vozmo {
 // with fakes. linuxEnvironment() gives the real desktop.
 struct AppEnvironment {
     // The Linux meaning of Accessibility trust: keys can be observed and synthesised.
-    std::function<bool()> accessibilityTrusted;
+    std::function<bool()> canListenAndType;
     std::function<MicrophoneStatus()> microphoneStatus;
     std::function<void()> openMicrophoneSettings;
-    std::function<std::optional<TargetApp>()> frontmostApp;
+    std::function<std::optional<TargetApp>()> focusedApp;
     std::function<TargetApp()> ownIdentity;
     std::function<bool()> needsLeadingSpace;
     std::function<Outcome(const std::string& text)> paste;

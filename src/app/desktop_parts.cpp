@@ -129,7 +129,7 @@ bool DesktopTypist::trusted() {
     // Asking opens connections to the display server, which costs milliseconds on every
     // dictation; and what it offers does not go away while it runs, so a yes is kept.
     if (!trusted_) {
-        trusted_ = env_.accessibilityTrusted && env_.accessibilityTrusted();
+        trusted_ = env_.canListenAndType && env_.canListenAndType();
     }
     return trusted_;
 }
@@ -151,8 +151,8 @@ void DesktopTypist::copy(const std::string& text) {
     }
 }
 
-std::optional<TargetApp> DesktopTargets::frontmost() {
-    return env_.frontmostApp ? env_.frontmostApp() : std::nullopt;
+std::optional<TargetApp> DesktopTargets::focused() {
+    return env_.focusedApp ? env_.focusedApp() : std::nullopt;
 }
 
 TargetApp DesktopTargets::own() {

@@ -89,7 +89,7 @@ private:
 class DesktopTargets final : public TargetFinder {
 public:
     explicit DesktopTargets(const AppEnvironment& env) : env_(env) {}
-    std::optional<TargetApp> frontmost() override;
+    std::optional<TargetApp> focused() override;
     TargetApp own() override;
 
 private:

@@ -1,6 +1,6 @@
 #include "key_command.h"
 
-#include "app_delegate.h"
+#include "app.h"
 #include "command_line.h"
 #include "single_instance.h"
 
@@ -24,18 +24,18 @@ int runKeyCommand(const std::string& action) {
     return 0;
 }
 
-void applyKeyAction(AppDelegate& delegate, const std::string& action) {
+void applyKeyAction(App& app, const std::string& action) {
     if (action == "press") {
-        delegate.keyDown();
+        app.keyDown();
     } else if (action == "release") {
-        delegate.keyUp();
+        app.keyUp();
     } else if (action == "toggle") {
         // A tap: from idle it starts a dictation that the short hold leaves hands-free; during a
         // hands-free dictation the press ends it.
-        delegate.keyDown();
-        delegate.keyUp();
+        app.keyDown();
+        app.keyUp();
     } else if (action == "cancel") {
-        delegate.cancel(false);
+        app.cancel(false);
     }
 }
 

@@ -4,7 +4,7 @@
 
 namespace vozmo {
 
-class AppDelegate;
+class App;
 
 // `vozmo --key ACTION`: hands the action to the running instance and returns the process's
 // exit status (0 taken, 1 with a message on standard error when no instance runs).
@@ -13,6 +13,6 @@ int runKeyCommand(const std::string& action);
 // What the running instance does with an action from a desktop shortcut: "press"/"release" are
 // the dictation key going down and up, "toggle" a tap (starts a hands-free dictation or ends
 // one), "cancel" is Escape. Main thread only.
-void applyKeyAction(AppDelegate& delegate, const std::string& action);
+void applyKeyAction(App& app, const std::string& action);
 
 } // namespace vozmo

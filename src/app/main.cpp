@@ -1,4 +1,4 @@
-#include "app_delegate.h"
+#include "app.h"
 #include "app_environment.h"
 #include "command_line.h"
 #include "config.h"
@@ -61,22 +61,21 @@ int runApplicationMode(int argc, char** argv) {
     {
         vozmo::AppEnvironment environment = vozmo::linuxEnvironment();
         auto keyArrived = environment.keyCommandArrived;
-        vozmo::AppDelegate delegate(std::move(environment));
-        instance.listen([&delegate] { delegate.showSetup(); });
-        instance.onKey([&delegate, keyArrived](const std::string& action) {
+        vozmo::App tray(std::move(environment));
+        instance.listen([&tray] { tray.showSetup(); });
+        instance.onKey([&tray, keyArrived](const std::string& action) {
             if (keyArrived) {
                 keyArrived();
             }
-            vozmo::applyKeyAction(delegate, action);
+            vozmo::applyKeyAction(tray, action);
         });
         // Every way to quit (the menu, SIGTERM, SIGINT, SIGHUP) ends the loop the same way.
         vozmo::installQuitSignals([] { QCoreApplication::quit(); });
-        QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                         [&delegate] { delegate.shutdown(); });
-        QTimer::singleShot(0, &delegate, [&delegate] { delegate.start(); });
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &tray, [&tray] { tray.shutdown(); });
+        QTimer::singleShot(0, &tray, [&tray] { tray.start(); });
         status = app.exec();
         // The dictation in flight and the servers stop before the window objects go.
-        delegate.shutdown();
+        tray.shutdown();
     }
     return status;
 }

@@ -49,7 +49,7 @@ void setSounds(bool value) {
     store().setObject("sounds", value);
 }
 std::string hotkey() {
-    return readString("hotkey", "fn");
+    return readString("hotkey", kHotkeyFn);
 }
 void setHotkey(const std::string& value) {
     store().setObject("hotkey", value);
@@ -76,7 +76,7 @@ void setRemoteDesktopToken(const std::string& value) {
 }
 
 std::string hotkeyName() {
-    return hotkey() == "ropt" ? "Alt derecha" : "Fn";
+    return hotkey() == kHotkeyRightAlt ? "Alt derecha" : "Fn";
 }
 
 void togglePolish() {

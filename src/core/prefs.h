@@ -12,7 +12,11 @@ bool polish();
 void setPolish(bool value);
 bool sounds();
 void setSounds(bool value);
-std::string hotkey(); // "fn" or "ropt"
+// The dictation key, as stored in prefs.json since the first version: kHotkeyFn or
+// kHotkeyRightAlt.
+inline constexpr const char* kHotkeyFn = "fn";
+inline constexpr const char* kHotkeyRightAlt = "ropt";
+std::string hotkey();
 void setHotkey(const std::string& value);
 std::string language(); // "es" or "auto"
 void setLanguage(const std::string& value);

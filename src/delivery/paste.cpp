@@ -98,7 +98,7 @@ Outcome Paster::paste(const std::string& text) {
     }
     clipboard_.setText(text);
     pending.mark = clipboard_.changeCount();
-    if (!keys_.send(pasteStroke(windows_.frontmost()))) {
+    if (!keys_.send(pasteStroke(windows_.focused()))) {
         log("No se pudo enviar la pulsación de pegar");
         // Putting the saved content back would leave the dictation nowhere.
         pending_.reset();

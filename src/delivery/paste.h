@@ -64,7 +64,7 @@ private:
     std::optional<Pending> pending_;
 };
 
-// Pastes `text` into the frontmost window with the desktop's clipboard and keyboard. The
+// Pastes `text` into the focused window with the desktop's clipboard and keyboard. The
 // state between calls lives in an object owned by the application object; needs a
 // QGuiApplication. Main thread only.
 Outcome paste(const std::string& text);

@@ -19,12 +19,12 @@ struct TargetApp {
 class TargetWindow {
 public:
     virtual ~TargetWindow() = default;
-    virtual std::optional<TargetApp> frontmost() = 0;
+    virtual std::optional<TargetApp> focused() = 0;
 };
 
 // The application whose window is active now (EWMH _NET_ACTIVE_WINDOW); absent when no window
 // is active or there is no display.
-std::optional<TargetApp> frontmostApp();
+std::optional<TargetApp> focusedApp();
 
 // This process as a TargetApp: our pid and the class name Qt gives our windows.
 TargetApp ownIdentity();

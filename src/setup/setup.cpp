@@ -27,7 +27,7 @@ Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloade
     axOK_ = keyAccessOk();
     readKeyAccess();
     readSoundServer();
-    fnOK_ = fnConfigured() || Prefs::hotkey() == "ropt";
+    fnOK_ = fnConfigured() || Prefs::hotkey() == Prefs::kHotkeyRightAlt;
     whisperServerFound_ = programFound("whisper-server");
     llmServerFound_ = programFound("llama-server");
     timer_.setInterval(1000);
@@ -239,7 +239,7 @@ void Setup::useRightAlt() {
     if (fnCheck_ == FnCheck::Watching) {
         stopWatchingFn();
     }
-    Prefs::setHotkey("ropt");
+    Prefs::setHotkey(Prefs::kHotkeyRightAlt);
     assign(fnCheck_, FnCheck::Idle);
     assign(fnOK_, true);
 }

@@ -482,7 +482,7 @@ TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
         {"focus moved to a terminal", true, false, editor, terminal,
          "Copiado: pega con Ctrl+Mayús+V"},
         {"no target", true, false, std::nullopt, editor, "Copiado: pega con Ctrl+V"},
-        {"nothing frontmost", true, false, editor, std::nullopt, "Copiado: pega con Ctrl+V"},
+        {"nothing focused", true, false, editor, std::nullopt, "Copiado: pega con Ctrl+V"},
         {"our own window", true, false, us, us, "Copiado: pega con Ctrl+V"},
         {"no key access", false, false, editor, editor, "Copiado · falta permiso"},
         {"the paste stroke failed", true, true, editor, editor, "Copiado: pega con Ctrl+V"},

@@ -131,7 +131,7 @@ TEST(DesktopLeadingSpaceQt, FindsTheFocusedFieldWithoutCollectionQueries) {
         test::Child target(VOZMO_QT_TEXT_TARGET, {c.text, c.caret});
         ASSERT_TRUE(target.expect("ready", 20s));
         ASSERT_TRUE(test::pumpUntil([&] {
-            auto front = frontmostApp();
+            auto front = focusedApp();
             return front && front->pid == static_cast<pid_t>(target.pid());
         }));
         // Qt registers its tree on the bus a moment after the window shows.

@@ -14,7 +14,7 @@ std::unique_ptr<Child> startTarget(const std::string& wmClass, const QStringList
         QStringList{VOZMO_TARGET_WINDOW, "--wm-class", QString::fromStdString(wmClass)} + options);
     EXPECT_TRUE(target->expect("ready", 20s)) << "the target window never got the focus";
     bool front = pumpUntil([&] {
-        auto app = frontmostApp();
+        auto app = focusedApp();
         return app && app->pid == static_cast<pid_t>(target->pid());
     });
     EXPECT_TRUE(front) << "the target window is not the active window";

@@ -15,12 +15,12 @@ namespace {
 TEST(TargetWindow, FrontmostIsTheActiveWindowsProcessAndClass) {
     auto target = test::startTarget("VozmoChat");
     ASSERT_TRUE(target);
-    auto front = frontmostApp();
+    auto front = focusedApp();
     ASSERT_TRUE(front);
     EXPECT_EQ(front->pid, static_cast<pid_t>(target->pid()));
     EXPECT_EQ(front->appId, "VozmoChat");
     EXPECT_NE(front->window, 0u);
-    EXPECT_TRUE(sameApp(*front, *frontmostApp()));
+    EXPECT_TRUE(sameApp(*front, *focusedApp()));
     EXPECT_FALSE(sameApp(ownIdentity(), *front));
 }
 

@@ -186,7 +186,7 @@ class FakeTargets final : public TargetFinder {
 public:
     std::optional<TargetApp> front = TargetApp{4242, "Gedit", 77};
     TargetApp self{1, "Vozmo", 0};
-    std::optional<TargetApp> frontmost() override { return front; }
+    std::optional<TargetApp> focused() override { return front; }
     TargetApp own() override { return self; }
 };
 

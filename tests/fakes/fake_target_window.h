@@ -8,7 +8,7 @@ namespace vozmo::test {
 class FakeTargetWindow : public TargetWindow {
 public:
     std::optional<TargetApp> front;
-    std::optional<TargetApp> frontmost() override { return front; }
+    std::optional<TargetApp> focused() override { return front; }
 };
 
 } // namespace vozmo::test

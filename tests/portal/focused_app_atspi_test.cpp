@@ -20,7 +20,7 @@ TEST(AtspiFocusedApp, FollowsTheActiveApplication) {
     auto activeIs = [&](const test::ChildProcess& window, const std::string& name) {
         return QTest::qWaitFor(
             [&] {
-                const auto app = finder.frontmost();
+                const auto app = finder.focused();
                 return app && app->pid == window.pid() && app->appId == name;
             },
             20000);
@@ -31,11 +31,11 @@ TEST(AtspiFocusedApp, FollowsTheActiveApplication) {
     {
         test::ChildProcess second({FOCUS_WINDOW, "vozmo-ventana-dos"}, {}, home.path() / "dos.out");
         ASSERT_TRUE(activeIs(second, "vozmo-ventana-dos"));
-        EXPECT_EQ(finder.frontmost()->window, 0u);
+        EXPECT_EQ(finder.focused()->window, 0u);
     }
     EXPECT_TRUE(activeIs(first, "vozmo-ventana-uno"));
     first.stop();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !finder.frontmost(); }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !finder.focused(); }, 20000));
 }
 
 } // namespace

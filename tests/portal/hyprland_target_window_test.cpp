@@ -100,24 +100,24 @@ TEST_F(HyprlandSocketTest, AsksTheCompositorForTheActiveWindow) {
     EXPECT_EQ(hyprlandProblem(), "");
     EXPECT_EQ(hyprlandSocket(), socket_);
     HyprlandTargetWindow target;
-    EXPECT_EQ(target.frontmost(), (TargetApp{321, "foot", 0xbeef}));
+    EXPECT_EQ(target.focused(), (TargetApp{321, "foot", 0xbeef}));
     EXPECT_EQ(test::readFile(record_), "j/activewindow\n");
 
     // A compositor that never answers costs a moment, not a hang.
     configure({{"hang", true}});
-    EXPECT_EQ(target.frontmost(), std::nullopt);
+    EXPECT_EQ(target.focused(), std::nullopt);
 }
 
 // Versions before 0.40 keep the socket under /tmp/hypr.
 TEST_F(HyprlandSocketTest, FindsTheOlderSocketPlace) {
     startCompositor("/tmp", {{"answer", R"({"class":"kitty","pid":12})"}});
     EXPECT_EQ(hyprlandSocket(), socket_);
-    EXPECT_EQ(HyprlandTargetWindow().frontmost(), (TargetApp{12, "kitty", 0}));
+    EXPECT_EQ(HyprlandTargetWindow().focused(), (TargetApp{12, "kitty", 0}));
 }
 
 TEST_F(HyprlandSocketTest, SaysWhyNot) {
     EXPECT_NE(hyprlandProblem().find(".socket.sock"), std::string::npos) << hyprlandProblem();
-    EXPECT_EQ(HyprlandTargetWindow().frontmost(), std::nullopt);
+    EXPECT_EQ(HyprlandTargetWindow().focused(), std::nullopt);
     ::unsetenv("HYPRLAND_INSTANCE_SIGNATURE");
     EXPECT_NE(hyprlandProblem().find("HYPRLAND_INSTANCE_SIGNATURE"), std::string::npos);
 }

@@ -224,7 +224,7 @@ void DictationController::startRecording() {
         parts_.recorder.openSettings();
         return;
     }
-    target_ = parts_.targets.frontmost();
+    target_ = parts_.targets.focused();
     if (const Outcome started = parts_.recorder.start(); !started) {
         log("Error de micrófono: " + started.error().detail);
         parts_.hud.flash(HUDMode::message(QString::fromStdString(userMessage(started.error())),
@@ -462,7 +462,7 @@ void DictationController::deliver(const std::string& text, const std::optional<T
     }
     Typist& typist = parts_.typist;
     const bool trusted = typist.trusted();
-    const auto now = parts_.targets.frontmost();
+    const auto now = parts_.targets.focused();
     const TargetApp own = parts_.targets.own();
     const bool targetIsUs = target && (target->pid == own.pid || target->appId == own.appId);
     if (trusted && target && now && sameApp(*target, *now) && !targetIsUs) {

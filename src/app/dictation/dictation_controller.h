@@ -104,7 +104,7 @@ public:
 class TargetFinder {
 public:
     virtual ~TargetFinder() = default;
-    virtual std::optional<TargetApp> frontmost() = 0;
+    virtual std::optional<TargetApp> focused() = 0;
     virtual TargetApp own() = 0;
 };
 

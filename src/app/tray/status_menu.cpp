@@ -147,9 +147,10 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     items.push_back(checkable("Pulido con IA", MenuAction::togglePolish, in.polish));
     items.push_back(checkable("Transcripción rápida", MenuAction::toggleFastTranscription,
                               in.fastTranscription));
-    items.push_back(
-        submenu("Tecla", {checkable("Fn", MenuAction::setFn, in.hotkey == "fn"),
-                          checkable("Alt derecha", MenuAction::setROpt, in.hotkey == "ropt")}));
+    items.push_back(submenu(
+        "Tecla",
+        {checkable("Fn", MenuAction::setFn, in.hotkey == Prefs::kHotkeyFn),
+         checkable("Alt derecha", MenuAction::setROpt, in.hotkey == Prefs::kHotkeyRightAlt)}));
     items.push_back(submenu("Idioma", {checkable("Español", MenuAction::setES, in.language == "es"),
                                        checkable("Detectar automáticamente", MenuAction::setAuto,
                                                  in.language == "auto")}));
@@ -286,10 +287,10 @@ void StatusMenu::perform(const MenuItem& item) {
         Prefs::toggleSounds();
         break;
     case MenuAction::setFn:
-        Prefs::setHotkey("fn");
+        Prefs::setHotkey(Prefs::kHotkeyFn);
         break;
     case MenuAction::setROpt:
-        Prefs::setHotkey("ropt");
+        Prefs::setHotkey(Prefs::kHotkeyRightAlt);
         break;
     case MenuAction::setES:
         Prefs::setLanguage("es");

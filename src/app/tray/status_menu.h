@@ -3,6 +3,7 @@
 #include "hud_mode.h"
 #include "login_item.h"
 #include "opener.h"
+#include "prefs.h"
 
 #include <QObject>
 #include <QPointer>
@@ -40,7 +41,7 @@ struct StatusMenuInputs {
     bool polish = true;
     bool fastTranscription = true;
     bool sounds = true;
-    std::string hotkey = "fn";
+    std::string hotkey = Prefs::kHotkeyFn;
     std::string hotkeyName = "Fn";
     std::string language = "es";
     bool keyMonitorOk = true; // the X server offers what the key monitor needs

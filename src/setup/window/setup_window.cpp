@@ -318,7 +318,7 @@ void SetupWindow::updateFromSetup() {
     updateMicRow();
     updateAccessRow();
     updateFnRow();
-    const bool rightAlt = Prefs::hotkey() == "ropt";
+    const bool rightAlt = Prefs::hotkey() == Prefs::kHotkeyRightAlt;
     hint_->setText(QString("Mantén %1, habla y suelta. Toque corto: manos libres.")
                        .arg(rightAlt ? "Alt derecha" : "Fn"));
     start_->setEnabled(setup_.ready());
@@ -468,7 +468,7 @@ void SetupWindow::updateAccessRow() {
 
 void SetupWindow::updateFnRow() {
     const bool done = setup_.fnOK();
-    const bool rightAlt = Prefs::hotkey() == "ropt";
+    const bool rightAlt = Prefs::hotkey() == Prefs::kHotkeyRightAlt;
     const Setup::FnCheck check = setup_.fnCheck();
     QString title = "Tecla Fn (recomendado)";
     QString detail;

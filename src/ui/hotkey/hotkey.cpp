@@ -45,7 +45,7 @@ void Hotkey::handle(const KeyEvent& event) {
     }
 
     // Read at every modifier event, so a changed preference needs no reinstall.
-    const Key dictationKey = Prefs::hotkey() == "ropt" ? Key::rightAlt : Key::fn;
+    const Key dictationKey = Prefs::hotkey() == Prefs::kHotkeyRightAlt ? Key::rightAlt : Key::fn;
     if (event.key != dictationKey) {
         if (isDown) {
             call(onOtherKey);

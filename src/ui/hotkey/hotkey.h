@@ -8,7 +8,7 @@
 namespace vozmo {
 
 // Watches the keyboard system-wide for the dictation key (Fn, or right Alt when the hotkey
-// preference is "ropt"), other keys used while it is held, and Escape. It only observes.
+// preference is the right Alt), other keys used while it is held, and Escape. It only observes.
 // Everything runs on the main thread.
 class Hotkey {
 public:

@@ -112,7 +112,7 @@ std::optional<std::string> AtspiAccessibleText::textBeforeInsertionPoint(int max
     }
     auto deadline = Clock::now() + kSearchLimit;
     pid_t frontPid = 0;
-    if (auto front = frontmostApp()) {
+    if (auto front = focusedApp()) {
         frontPid = front->pid;
     }
     // Asking our own process over D-Bus from its main thread could only time out.

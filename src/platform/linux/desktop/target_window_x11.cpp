@@ -36,7 +36,7 @@ std::optional<unsigned long> firstItem(Display* display, Window window, Atom pro
 
 } // namespace
 
-std::optional<TargetApp> X11TargetWindow::frontmost() {
+std::optional<TargetApp> X11TargetWindow::focused() {
     if (!display_) {
         return std::nullopt;
     }
@@ -69,9 +69,9 @@ std::optional<TargetApp> X11TargetWindow::frontmost() {
     return app;
 }
 
-std::optional<TargetApp> frontmostApp() {
+std::optional<TargetApp> focusedApp() {
     X11TargetWindow windows;
-    return windows.frontmost();
+    return windows.focused();
 }
 
 TargetApp ownIdentity() {

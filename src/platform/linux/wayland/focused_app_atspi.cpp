@@ -45,7 +45,7 @@ std::optional<TargetApp> activeIn(AtspiAccessible* app) {
 
 } // namespace
 
-std::optional<TargetApp> AtspiFocusedApp::frontmost() {
+std::optional<TargetApp> AtspiFocusedApp::focused() {
     if (!connected()) {
         return std::nullopt;
     }

@@ -14,7 +14,7 @@ namespace vozmo {
 // short time limit, so a frozen application costs a moment, not a hang.
 class AtspiFocusedApp : public TargetWindow {
 public:
-    std::optional<TargetApp> frontmost() override;
+    std::optional<TargetApp> focused() override;
 };
 
 // Why the accessibility bus cannot say which application is active ("" when it can).

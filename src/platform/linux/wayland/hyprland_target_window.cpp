@@ -118,7 +118,7 @@ std::optional<TargetApp> parseHyprlandActiveWindow(const std::string& answer) {
     return app;
 }
 
-std::optional<TargetApp> HyprlandTargetWindow::frontmost() {
+std::optional<TargetApp> HyprlandTargetWindow::focused() {
     const auto socket = hyprlandSocket();
     if (socket.empty()) {
         return std::nullopt;

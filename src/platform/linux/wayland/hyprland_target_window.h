@@ -13,7 +13,7 @@ namespace vozmo {
 // the result holds Hyprland's window address, so two windows of one process stay apart.
 class HyprlandTargetWindow : public TargetWindow {
 public:
-    std::optional<TargetApp> frontmost() override;
+    std::optional<TargetApp> focused() override;
 };
 
 // The request socket of the running Hyprland: under $XDG_RUNTIME_DIR/hypr, or /tmp/hypr for

@@ -45,7 +45,7 @@ namespace vozmo {
 std::string preferredTrigger(const std::string& hotkey) {
     // Key names are xkb keysym names, as the shortcuts syntax asks; the portal shows them as a
     // suggestion and the user may pick another key in its dialog.
-    return hotkey == "ropt" ? "Alt_R" : "XF86WakeUp";
+    return hotkey == Prefs::kHotkeyRightAlt ? "Alt_R" : "XF86WakeUp";
 }
 
 PortalShortcuts::PortalShortcuts(QDBusConnection bus) : requests_(std::move(bus)) {
@@ -135,7 +135,7 @@ void PortalShortcuts::deliver(const QDBusObjectPath& session, const QString& id,
     if (id == QLatin1String(kDictationShortcut)) {
         dictationHeld_ = pressed;
         // The handler tells the dictation key by the preference, read at each event as it does.
-        handler_({Prefs::hotkey() == "ropt" ? Key::rightAlt : Key::fn, pressed});
+        handler_({Prefs::hotkey() == Prefs::kHotkeyRightAlt ? Key::rightAlt : Key::fn, pressed});
     } else if (id == QLatin1String(kCancelShortcut)) {
         handler_({Key::escape, pressed});
     }
@@ -156,7 +156,7 @@ void PortalShortcuts::onSessionClosed(const QVariantMap&) {
         // No Deactivated follows a closed session: let go of the key, or a push-to-talk
         // recording would run on until its cap.
         dictationHeld_ = false;
-        handler_({Prefs::hotkey() == "ropt" ? Key::rightAlt : Key::fn, false});
+        handler_({Prefs::hotkey() == Prefs::kHotkeyRightAlt ? Key::rightAlt : Key::fn, false});
     }
     session_.clear();
     fail("el escritorio cerró la sesión de atajos");

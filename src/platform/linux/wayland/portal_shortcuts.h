@@ -55,7 +55,7 @@ private:
 };
 
 // The id and the portal's preferred trigger (XDG shortcuts syntax) for a key preference
-// ("fn" or "ropt").
+// (Prefs::kHotkeyFn or Prefs::kHotkeyRightAlt).
 inline constexpr char kDictationShortcut[] = "dictar";
 inline constexpr char kCancelShortcut[] = "cancelar";
 std::string preferredTrigger(const std::string& hotkey);

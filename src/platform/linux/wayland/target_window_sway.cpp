@@ -166,7 +166,7 @@ std::optional<TargetApp> swayFocusedApp(const nlohmann::json& tree) {
 
 SwayTargetWindow::SwayTargetWindow(std::string socketPath) : socketPath_(std::move(socketPath)) {}
 
-std::optional<TargetApp> SwayTargetWindow::frontmost() {
+std::optional<TargetApp> SwayTargetWindow::focused() {
     auto answer = swayRequest(socketPath_, kSwayGetTree);
     if (!answer) {
         return std::nullopt;

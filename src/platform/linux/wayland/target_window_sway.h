@@ -14,7 +14,7 @@ namespace vozmo {
 class SwayTargetWindow : public TargetWindow {
 public:
     explicit SwayTargetWindow(std::string socketPath);
-    std::optional<TargetApp> frontmost() override;
+    std::optional<TargetApp> focused() override;
 
 private:
     std::string socketPath_;

@@ -33,7 +33,7 @@ public:
 
 class NoTargetWindow : public TargetWindow {
 public:
-    std::optional<TargetApp> frontmost() override { return std::nullopt; }
+    std::optional<TargetApp> focused() override { return std::nullopt; }
 };
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "app_delegate.h"
+#include "app.h"
 
 #include "config.h"
 #include "desktop_parts.h"
@@ -25,18 +25,18 @@
 
 namespace vozmo {
 
-AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
+App::App(AppEnvironment environment, QObject* parent)
     : QObject(parent), env_(std::move(environment)), servers_(std::make_shared<Servers>()),
       recorder_(std::make_unique<Recorder>(env_.makeAudioInput)),
       hotkey_(std::make_unique<Hotkey>(env_.makeKeyEvents)) {
-    wasTrusted_ = env_.accessibilityTrusted && env_.accessibilityTrusted();
+    wasTrusted_ = env_.canListenAndType && env_.canListenAndType();
 
     SetupEnvironment setupEnv = desktopSetupEnvironment();
     setupEnv.micStatus = [this] {
         return env_.microphoneStatus ? static_cast<int>(env_.microphoneStatus()) : 0;
     };
-    if (env_.accessibilityTrusted) {
-        setupEnv.keyAccessOk = env_.accessibilityTrusted;
+    if (env_.canListenAndType) {
+        setupEnv.keyAccessOk = env_.canListenAndType;
     }
     if (env_.desktopInstructions) {
         setupEnv.keyAndPasteInstructions = env_.desktopInstructions;
@@ -65,30 +65,30 @@ AppDelegate::AppDelegate(AppEnvironment environment, QObject* parent)
         *hudPart_, *clockPart_, env_.sounds.get(), *mainPart_, *this});
 }
 
-AppDelegate::~AppDelegate() {
+App::~App() {
     shutdown();
 }
 
-HUD& AppDelegate::hud() {
+HUD& App::hud() {
     if (!hud_) {
         hud_ = std::make_unique<HUD>();
     }
     return *hud_;
 }
 
-void AppDelegate::flash(const HUDMode& mode, double seconds) {
+void App::flash(const HUDMode& mode, double seconds) {
     hudPart_->flash(mode, seconds);
 }
 
-void AppDelegate::stateChanged(State) {
+void App::stateChanged(State) {
     updateIcon();
 }
 
-void AppDelegate::leftOnClipboard(const std::string& keys) {
+void App::leftOnClipboard(const std::string& keys) {
     notices_->leftOnClipboard(keys);
 }
 
-void AppDelegate::updateIcon() {
+void App::updateIcon() {
     if (icon_) {
         Readiness readiness;
         readiness.whisperAvailable = servers_->whisperAvailable();
@@ -99,13 +99,13 @@ void AppDelegate::updateIcon() {
     }
 }
 
-void AppDelegate::showSetup() {
+void App::showSetup() {
     setupWindow_->showSetup();
 }
 
 // ---- Lifecycle ----
 
-void AppDelegate::start() {
+void App::start() {
     ensureSupport();
 
     menu_ = std::make_unique<StatusMenu>(
@@ -123,7 +123,7 @@ void AppDelegate::start() {
     };
     menu_->history = [this] { return controller_->history(); };
     menu_->keyMonitorOk = [this] { return keyMonitorAvailable(); };
-    menu_->pasteOk = [this] { return !env_.accessibilityTrusted || env_.accessibilityTrusted(); };
+    menu_->pasteOk = [this] { return !env_.canListenAndType || env_.canListenAndType(); };
     menu_->onFlash = [this](const HUDMode& mode, double seconds) { flash(mode, seconds); };
     menu_->onShowSetup = [this] { showSetup(); };
     menu_->canRetry = [this] { return controller_->canRetry(); };
@@ -139,7 +139,7 @@ void AppDelegate::start() {
         notices_->noTrayHost();
     }
 
-    QPointer<AppDelegate> self(this);
+    QPointer<App> self(this);
     servers_->setOnChange([self] {
         if (self) {
             self->serversChanged();
@@ -212,7 +212,7 @@ void AppDelegate::start() {
     log(std::string("Vozmo iniciado. Accesibilidad: ") + (wasTrusted_ ? "true" : "false"));
 }
 
-void AppDelegate::shutdown() {
+void App::shutdown() {
     if (shutDown_) {
         return;
     }
@@ -221,7 +221,7 @@ void AppDelegate::shutdown() {
     servers_->stop();
 }
 
-void AppDelegate::startServersIfPossible() {
+void App::startServersIfPossible() {
     if (!usableModelsPresent()) {
         return;
     }
@@ -234,7 +234,7 @@ void AppDelegate::startServersIfPossible() {
     updateSetupServers();
 }
 
-void AppDelegate::updateSetupServers() {
+void App::updateSetupServers() {
     const Outcome ports = servers_->portsFree();
     setup_->setServerProblem(ports ? std::string() : userMessage(ports.error()));
 }
@@ -242,7 +242,7 @@ void AppDelegate::updateSetupServers() {
 // The programs and models may arrive while we run (a download, a copy into ~/.local/bin):
 // watch the folders they are looked up in. A folder that does not exist yet is watched through
 // its nearest existing parent, and the watch moves down as the folders appear.
-void AppDelegate::watchServerFolders() {
+void App::watchServerFolders() {
     if (!folderWatch_) {
         folderWatch_ = new QFileSystemWatcher(this);
         connect(folderWatch_, &QFileSystemWatcher::directoryChanged, this, [this] {
@@ -279,7 +279,7 @@ void AppDelegate::watchServerFolders() {
     }
 }
 
-void AppDelegate::serversChanged() {
+void App::serversChanged() {
     updateIcon();
     if (servers_->whisperGaveUp()) {
         notices_->speechServerGaveUp((config().logsDir / "whisper.log").string());
@@ -295,8 +295,8 @@ void AppDelegate::serversChanged() {
     flash(HUDMode::done(QString::fromStdString("Listo · mantén " + Prefs::hotkeyName())), 2.2);
 }
 
-void AppDelegate::noticeKeyAccess() {
-    bool trusted = env_.accessibilityTrusted && env_.accessibilityTrusted();
+void App::noticeKeyAccess() {
+    bool trusted = env_.canListenAndType && env_.canListenAndType();
     if (trusted && !wasTrusted_) {
         hotkey_->install();
         flash(HUDMode::done(QStringLiteral("Permiso concedido")), 1.5);
@@ -306,19 +306,19 @@ void AppDelegate::noticeKeyAccess() {
 
 // ---- Dictation ----
 
-void AppDelegate::keyDown() {
+void App::keyDown() {
     controller_->keyDown();
 }
 
-void AppDelegate::keyUp() {
+void App::keyUp() {
     controller_->keyUp();
 }
 
-void AppDelegate::otherKey() {
+void App::otherKey() {
     controller_->otherKey();
 }
 
-void AppDelegate::cancel(bool silent) {
+void App::cancel(bool silent) {
     controller_->cancel(silent);
 }
 

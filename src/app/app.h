@@ -36,12 +36,12 @@ class StatusMenu;
 
 // The tray application: owns the servers, the recorder, the key monitor, the setup and the
 // panel, and wires them to the dictation controller. Every member runs on the main thread.
-class AppDelegate : public QObject, private DictationShell {
+class App : public QObject, private DictationShell {
     Q_OBJECT
 public:
-    explicit AppDelegate(AppEnvironment environment, QObject* parent = nullptr);
+    explicit App(AppEnvironment environment, QObject* parent = nullptr);
     // Calls shutdown() if it has not run.
-    ~AppDelegate() override;
+    ~App() override;
 
     void start();
     // Stops the dictation in flight and the servers, and waits for both.
