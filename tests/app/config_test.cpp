@@ -49,6 +49,20 @@ TEST(Config, WithoutXdgVariablesTheHomeDefaultsApply) {
     EXPECT_EQ(config().prefsFile, home.path() / ".config" / "Vozmo" / "prefs.json");
 }
 
+// Started by the `vozmo` command, the full program looks for its servers (bin/) and writes its
+// login entry beside that command, not beside itself.
+TEST(Config, TheLaunchersFolderIsTheProgramsFolder) {
+    test::TempHome home;
+    ::setenv("VOZMO_LAUNCHER", "/opt/vozmo/bin/vozmo", 1);
+    initConfig({"vozmo"});
+    EXPECT_EQ(config().executableDir, std::filesystem::path("/opt/vozmo/bin"));
+    ::setenv("VOZMO_LAUNCHER", "relative/vozmo", 1); // ignored
+    initConfig({"vozmo"});
+    EXPECT_EQ(config().executableDir,
+              std::filesystem::read_symlink("/proc/self/exe").parent_path());
+    ::unsetenv("VOZMO_LAUNCHER");
+}
+
 TEST(Config, ModelSpecsAndChatApps) {
     test::TempHome home;
     const auto& specs = config().modelSpecs;

@@ -229,7 +229,7 @@ TEST_F(ControllerTest, AFailedDictationIsKeptAndSentAgainOnRetry) {
         const char* name;
         std::function<void(test::FakeSpeech&)> breakServer;
         Error::Kind shown;
-        std::size_t sent; // requests of the first attempt (a failed one goes twice)
+        std::size_t requests; // the first attempt's; a failed one is sent once more
     };
     const Case cases[] = {
         {"transcription timed out",
@@ -280,7 +280,7 @@ TEST_F(ControllerTest, AFailedDictationIsKeptAndSentAgainOnRetry) {
         ASSERT_TRUE(settle()) << c.name;
         EXPECT_EQ(fakes.hud.last().toStdString(), userMessage({c.shown, {}})) << c.name;
         EXPECT_TRUE(fakes.typist.pasted.empty()) << c.name;
-        EXPECT_EQ(fakes.speech.requests().size(), before + c.sent) << c.name;
+        EXPECT_EQ(fakes.speech.requests().size(), before + c.requests) << c.name;
         ASSERT_TRUE(controller->canRetry()) << c.name;
 
         mend();

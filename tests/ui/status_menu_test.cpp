@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -447,6 +449,26 @@ TEST_F(StatusMenuActions, OpenActionsAndSetup) {
     menu.onQuit = [&] { ++quits; };
     action("Salir de Vozmo")->trigger();
     EXPECT_EQ(quits, 1);
+}
+
+// "Reintentar el último dictado" is there, above the history, only while a failed dictation can
+// be sent again, and a click sends it.
+TEST_F(StatusMenuActions, RetryIsOfferedOnlyForAKeptDictation) {
+    bool kept = false;
+    int retries = 0;
+    menu.canRetry = [&] { return kept; };
+    menu.onRetry = [&] { ++retries; };
+    const auto titlesNow = [&] { return titles(describeStatusMenu(menu.inputs())); };
+    const auto without = titlesNow();
+    EXPECT_EQ(std::count(without.begin(), without.end(), "Reintentar el último dictado"), 0);
+    kept = true;
+    auto with = titlesNow();
+    ASSERT_EQ(with.size(), without.size() + 1);
+    const auto at = std::find(with.begin(), with.end(), "Reintentar el último dictado");
+    ASSERT_NE(at, with.end());
+    EXPECT_EQ(*(at + 1), "▸ Últimos dictados");
+    action("Reintentar el último dictado")->trigger();
+    EXPECT_EQ(retries, 1);
 }
 
 TEST_F(StatusMenuActions, PermissionsOpenTheBuiltInHelpAtItsSection) {

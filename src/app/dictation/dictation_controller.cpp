@@ -81,6 +81,7 @@ QString describe(const HUDMode& mode) {
 // Everything a pipeline run needs, copied on the main thread: the transcription settings when
 // the recording starts, the rest when it ends.
 struct DictationController::Job {
+    bool live = true; // read from the recorder while it records; a retry is not
     std::string language;
     bool polish = true;
     bool fastTranscription = true;
@@ -126,7 +127,6 @@ void DictationController::play(Sound sound) {
 }
 
 void DictationController::flashError(const Error& error) {
-    // Long enough to read a sentence that says what to do.
     parts_.hud.flash(
         HUDMode::message(QString::fromStdString(userMessage(error)), HUDColors::orange), 4.0);
 }
@@ -233,7 +233,7 @@ void DictationController::startRecording() {
     parts_.clock.setAlarm(kRecordingLimit, [this] { finish(); });
 }
 
-void DictationController::startTranscription() {
+void DictationController::startTranscription(bool live) {
     // A new dictation ends every request of the one before; they end at once, so this wait is
     // short.
     stopTranscription();
@@ -241,6 +241,7 @@ void DictationController::startTranscription() {
         worker_.join();
     }
     job_ = std::make_unique<Job>();
+    job_->live = live;
     job_->language = Prefs::language();
     job_->fastTranscription = Prefs::fastTranscription();
     const Vocabulary vocabulary = Vocabulary::load();
@@ -276,10 +277,10 @@ void DictationController::finish() {
         return;
     }
     // Kept, in memory only, until it is delivered or a newer dictation replaces it: a failed
-    // transcription can then be sent again. The pieces' first one gets the leading silence.
+    // transcription can then be sent again. Shared with the transcription, not copied.
     last_ = std::make_shared<const std::vector<float>>(std::move(recording.samples));
     lastDuration_ = duration;
-    transcribeLast(released);
+    release(last_, released);
 }
 
 bool DictationController::canRetry() const {
@@ -295,13 +296,14 @@ bool DictationController::retryLast() {
     log(line);
     // Delivered where the user is now, as for a new dictation.
     target_ = parts_.targets.focused();
+    startTranscription(false);
     setState(State::processing);
-    startTranscription();
-    transcribeLast(parts_.clock.now());
+    release(last_, parts_.clock.now());
     return true;
 }
 
-void DictationController::transcribeLast(Clock::TimePoint released) {
+void DictationController::release(std::shared_ptr<const std::vector<float>> samples,
+                                  Clock::TimePoint released) {
     SpeechClient& speech = parts_.speech;
     // Waiting makes sense only for a server that is on its way up.
     if (!speech.ready() && (!speech.launched() || speech.portBusy())) {
@@ -319,7 +321,7 @@ void DictationController::transcribeLast(Clock::TimePoint released) {
     job_->duration = lastDuration_;
     job_->released = released;
     parts_.hud.show(speech.ready() ? HUDMode::transcribing() : HUDMode::loading());
-    pieces_->release(last_);
+    pieces_->release(std::move(samples));
 }
 
 void DictationController::whenCurrent(std::int64_t generation,
@@ -362,7 +364,12 @@ void DictationController::run(std::int64_t generation, SegmentedTranscription& p
     }
 
     const Result<std::string> raw = pieces.run(
-        [this](std::size_t from, std::vector<float>& out) { parts_.recorder.copySince(from, out); },
+        [this, &job](std::size_t from, std::vector<float>& out) {
+            // A retry has its whole recording at the release; the recorder holds another one.
+            if (job.live) {
+                parts_.recorder.copySince(from, out);
+            }
+        },
         [this, &job](std::span<const float> audio, const std::string& prompt,
                      std::stop_token requestStop) -> Result<std::string> {
             auto text = parts_.speech.transcribe(audio, job.language, prompt, job.fastTranscription,

@@ -209,10 +209,10 @@ private:
     void startRecording();
     // Stops the previous dictation's worker and starts this one's, which transcribes the
     // recording in pieces while it goes on.
-    void startTranscription();
+    void startTranscription(bool live = true);
+    // Hands the whole recording, which ended at `released`, to the transcription under way.
+    void release(std::shared_ptr<const std::vector<float>> samples, Clock::TimePoint released);
     void stopTranscription();
-    // Hands last_, the recording ended at `released`, to the dictation's worker.
-    void transcribeLast(Clock::TimePoint released);
     void setState(State state);
     void play(Sound sound);
     void flashError(const Error& error);
@@ -228,8 +228,8 @@ private:
     std::optional<TargetApp> target_;
     std::int64_t generation_ = 0;
     std::vector<std::string> history_;
-    // The recording of the latest dictation, leading silence included, until it is delivered;
-    // shared with the worker while it transcribes. Memory only: it is never written anywhere.
+    // The recording of the latest dictation until it is delivered. Memory only: it is never
+    // written anywhere.
     std::shared_ptr<const std::vector<float>> last_;
     double lastDuration_ = 0;
     std::function<void()> pressClaim_;

@@ -86,13 +86,6 @@ Recorder::Recording Recorder::stop() {
     return Recording{samples_, peak_};
 }
 
-void Recorder::copySince(std::size_t from, std::vector<float>& out) {
-    std::lock_guard guard(lock_);
-    if (from < samples_.size()) {
-        out.insert(out.end(), samples_.begin() + static_cast<std::ptrdiff_t>(from), samples_.end());
-    }
-}
-
 Recorder::Recording Recorder::take() {
     endCapture();
     std::lock_guard guard(lock_);
@@ -100,6 +93,13 @@ Recorder::Recording Recorder::take() {
     samples_ = {};
     peak_ = 0.0f;
     return recording;
+}
+
+void Recorder::copySince(std::size_t from, std::vector<float>& out) {
+    std::lock_guard guard(lock_);
+    if (from < samples_.size()) {
+        out.insert(out.end(), samples_.begin() + static_cast<std::ptrdiff_t>(from), samples_.end());
+    }
 }
 
 float Recorder::level(std::span<const float> samples) {
