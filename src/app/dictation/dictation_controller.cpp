@@ -303,7 +303,7 @@ bool DictationController::retryLast() {
     std::snprintf(line, sizeof line, "Reintento del último dictado (%.1f s)", lastDuration_);
     log(line);
     // Delivered where the user is now, as for a new dictation.
-    target_ = parts_.targets.frontmost();
+    target_ = parts_.targets.focused();
     startTranscription(false);
     setState(State::processing);
     release(*last_, parts_.clock.now());
