@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -94,6 +95,11 @@ std::string gnomeShortcutCommand(const std::string& executable) {
 }
 
 std::string runningExecutable() {
+    // Started by the `vozmo` command, the program runs from elsewhere: the shortcut must name
+    // the command, which answers a key without starting the whole program.
+    if (const char* launcher = std::getenv("VOZMO_LAUNCHER"); launcher && launcher[0] == '/') {
+        return launcher;
+    }
     std::error_code error;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string("vozmo") : exe.string();
