@@ -389,8 +389,8 @@ TEST_F(AppE2e, SilentOrShortRecordingIsNotHeard) {
 // request takes longer than any fixed limit made for short dictations, and the text still comes.
 // Disabled: written for one request per dictation, while the recording now goes out in pieces
 // during the speech (5 requests here) and the stand-in answers every piece with the same
-// sentence; in its one run with the pieces nothing was pasted, which is still to be explained.
-// To be rewritten on the stand-in's tone words, whose transcript is known wherever it is cut.
+// sentence, which the exact comparison below cannot expect. To be rewritten on the stand-in's
+// tone words, whose transcript is known wherever it is cut, printing the window's text.
 TEST_F(AppE2e, DISABLED_ALongDictationOnASlowServerIsPastedWhole) {
     standins_.configure(StandinKind::Whisper,
                         {{"text", " Un dictado largo.\n"}, {"window_seconds", 26.1}});
