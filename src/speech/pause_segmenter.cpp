@@ -29,12 +29,19 @@ PauseSegmenter::PauseSegmenter(Settings settings) : settings_(settings) {
     settings_.longestSearch = std::min(settings_.longestSearch, settings_.longestPiece);
 }
 
+std::size_t PauseSegmenter::soundFrames(std::size_t from, std::size_t to) const {
+    const std::size_t first = std::min(from / kFrame, sounded_.size());
+    // A frame only partly inside counts: its sound may be the start or end of a word.
+    const std::size_t last = std::min((to + kFrame - 1) / kFrame, sounded_.size());
+    return first < last ? static_cast<std::size_t>(std::count(
+                              sounded_.begin() + static_cast<std::ptrdiff_t>(first),
+                              sounded_.begin() + static_cast<std::ptrdiff_t>(last), true))
+                        : 0;
+}
+
 void PauseSegmenter::cutAt(std::size_t frame, std::vector<std::size_t>& cuts) {
     lastCut_ = frame;
-    soundFrames_ = 0;
-    for (std::size_t f = frame; f < levels_.size(); ++f) {
-        soundFrames_ += levels_[f] >= floor_ + static_cast<float>(settings_.marginDb) ? 1 : 0;
-    }
+    soundFrames_ = soundFrames(frame * kFrame, levels_.size() * kFrame);
     cuts.push_back(frame * kFrame);
 }
 
@@ -52,6 +59,7 @@ std::vector<std::size_t> PauseSegmenter::feed(std::span<const float> recording) 
             floor_ = level;
         }
         const bool quiet = level < floor_ + static_cast<float>(settings_.marginDb);
+        sounded_.push_back(!quiet);
         floor_ = level < floor_ ? level : floor_ + kFloorRisePerFrame;
         quietRun_ = quiet ? quietRun_ + 1 : 0;
         soundFrames_ += quiet ? 0 : 1;

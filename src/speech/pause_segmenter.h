@@ -39,6 +39,9 @@ public:
     // Reads the samples of `recording` past those seen before (it only grows between calls)
     // and answers the new cut positions, in samples from its start, in order.
     std::vector<std::size_t> feed(std::span<const float> recording);
+    // The frames between samples `from` and `to` of what was fed that were louder than the
+    // noise floor allowed, as judged when they came: none means there is no word to hear.
+    std::size_t soundFrames(std::size_t from, std::size_t to) const;
 
     const Settings& settings() const { return settings_; }
 
@@ -47,6 +50,7 @@ private:
 
     Settings settings_;
     std::vector<float> levels_; // dB of every whole frame seen
+    std::vector<bool> sounded_; // and whether it was above the floor then
     float floor_ = 0.0f;
     std::size_t quietRun_ = 0;
     std::size_t soundFrames_ = 0; // since the last cut

@@ -76,12 +76,19 @@ void SegmentedTranscription::measured(std::size_t from, std::size_t to, double s
     sumXY_ += frames * seconds;
 }
 
-std::size_t SegmentedTranscription::nextEnd(std::size_t sent,
-                                            const std::vector<std::size_t>& ends) const {
+bool SegmentedTranscription::silent(std::size_t from, std::size_t to, std::size_t recorded) const {
+    // A dictation short enough to go whole goes whole, as does one with no sound anywhere:
+    // the server is asked about it as before.
+    return recorded > settings_.holdSamples && segmenter_.soundFrames(from, to) == 0 &&
+           segmenter_.soundFrames(0, recorded) > 0;
+}
+
+std::size_t SegmentedTranscription::nextEnd(std::size_t sent, const std::vector<std::size_t>& ends,
+                                            std::size_t recorded) const {
     std::size_t end = ends.front();
     for (std::size_t k = 1; k < ends.size(); ++k) {
         const std::size_t next = ends[k];
-        if (requestSamples(sent, next) > settings_.longestRequest) {
+        if (requestSamples(sent, next) > settings_.longestRequest || silent(end, next, recorded)) {
             break;
         }
         const double together = predictedSeconds(sent, next);
@@ -155,7 +162,14 @@ Result<std::string> SegmentedTranscription::run(const Source& live, const Transc
             }
         }
         if (!ends.empty() && (haveAll || audio.size() > settings_.holdSamples)) {
-            const std::size_t end = nextEnd(sent, ends);
+            const std::size_t end = nextEnd(sent, ends, audio.size());
+            if (silent(sent, end, audio.size())) {
+                // No word in it, only time on the server and a phrase the model would make up
+                // over the silence.
+                sent = end;
+                std::erase_if(ends, [&](std::size_t e) { return e <= end; });
+                continue;
+            }
             request.assign(sent == 0 ? settings_.leadingSilence : 0, 0.0f);
             request.insert(request.end(), audio.begin() + static_cast<std::ptrdiff_t>(sent),
                            audio.begin() + static_cast<std::ptrdiff_t>(end));
@@ -174,6 +188,11 @@ Result<std::string> SegmentedTranscription::run(const Source& live, const Transc
                     measured(sent, end,
                              std::chrono::duration<double>(std::chrono::steady_clock::now() - began)
                                  .count());
+                    break;
+                }
+                if (answer->error().kind == Error::Kind::transcriptionTimedOut) {
+                    // Not sent again: the server, which serves one request at a time, is still
+                    // busy with it, and the user would wait twice the limit for the same answer.
                     break;
                 }
             }

@@ -58,8 +58,10 @@ public:
     bool waitForRelease(std::stop_token stop) const;
 
     // On the worker: transcribes the recording read from `live`, then what the release adds, and
-    // answers the pieces' texts, trimmed and joined in order with single spaces. A piece that
-    // fails is sent once more; a second failure fails the whole. Error::cancelled on a stop.
+    // answers the pieces' texts, trimmed and joined in order with single spaces. A stretch with
+    // no sound in it is not sent, unless the recording goes whole. A piece that fails is
+    // sent once more, unless it timed out; a second failure fails the whole. Error::cancelled on
+    // a stop.
     Result<std::string> run(const Source& live, const Transcriber& transcribe,
                             std::stop_token stop);
 
@@ -70,7 +72,11 @@ public:
 private:
     // The end of the next request: as many of the waiting pieces as fit one request and take
     // less time together than apart.
-    std::size_t nextEnd(std::size_t sent, const std::vector<std::size_t>& ends) const;
+    std::size_t nextEnd(std::size_t sent, const std::vector<std::size_t>& ends,
+                        std::size_t recorded) const;
+    // The audio between the two positions has no sound in it, while the first `recorded`
+    // samples have some and are too long to go whole.
+    bool silent(std::size_t from, std::size_t to, std::size_t recorded) const;
     double predictedSeconds(std::size_t from, std::size_t to) const;
     std::size_t requestSamples(std::size_t from, std::size_t to) const;
     void measured(std::size_t from, std::size_t to, double seconds);

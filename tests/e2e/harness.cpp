@@ -699,4 +699,47 @@ std::string RunningApp::output() const {
     return readText(outputFile_);
 }
 
+HeldDictation holdKeyThroughPlayback(Desk& desk, HudWatch& hud, Target& target, const fs::path& wav,
+                                     double afterEnd, std::chrono::milliseconds limit,
+                                     int latencyMs) {
+    HeldDictation out;
+    const auto from = hud.mark();
+    desk.key(kDictationKey, true);
+    if (!hud.waitFor("Escuchando", from)) {
+        desk.key(kDictationKey, false);
+        out.failure = "the recording never started";
+        return out;
+    }
+    auto arguments = playArguments(wav);
+    for (std::string& argument : arguments) {
+        if (argument.rfind("--latency-msec=", 0) == 0) {
+            argument = "--latency-msec=" + std::to_string(latencyMs);
+        }
+    }
+    ChildProcess player(arguments);
+    if (!waitUntil([&] { return !player.running(); }, 10min)) {
+        desk.key(kDictationKey, false);
+        out.failure = "the recording never ended";
+        return out;
+    }
+    const double ended = monotonicSeconds();
+    waitUntil([&] { return monotonicSeconds() - ended >= afterEnd; },
+              std::chrono::milliseconds(static_cast<long>(afterEnd * 1000) + 1000));
+    out.released = monotonicSeconds();
+    desk.key(kDictationKey, false);
+    waitUntil(
+        [&] {
+            for (const auto& key : target.keys()) {
+                if (key.keysym == "v" && key.mods.find("control") != std::string::npos &&
+                    key.time > out.released) {
+                    out.pasted = key.time;
+                    return true;
+                }
+            }
+            return false;
+        },
+        limit);
+    return out;
+}
+
 } // namespace vozmo::test

@@ -218,6 +218,13 @@ struct HeldDictation {
 HeldDictation holdKeyUntilPaste(Desk& desk, HudWatch& hud, Target& target,
                                 const std::filesystem::path& wav, double seconds,
                                 std::chrono::milliseconds limit);
+// The same for a long recording: the key is held until `wav` has played to its end (with a
+// buffer of `latencyMs`, which a loaded machine needs to play minutes without gaps) and let go
+// `afterEnd` seconds later, as a speaker does, so that no sound is left out whatever the delay
+// before the sound started.
+HeldDictation holdKeyThroughPlayback(Desk& desk, HudWatch& hud, Target& target,
+                                     const std::filesystem::path& wav, double afterEnd,
+                                     std::chrono::milliseconds limit, int latencyMs = 200);
 
 // The path of the application under test, and the environment it runs with: the private
 // account, the stand-ins' behaviour folder and the stand-ins first on PATH (DISPLAY, PULSE_SERVER

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -438,6 +439,71 @@ std::vector<TonePhrase> tonePhrases(double seconds, unsigned seed) {
         phrases.push_back(std::move(phrase));
     }
     return phrases;
+}
+
+namespace {
+
+std::vector<std::string> splitWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : text) {
+        if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {
+            if (!word.empty()) {
+                words.push_back(std::move(word));
+                word.clear();
+            }
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) {
+        words.push_back(std::move(word));
+    }
+    return words;
+}
+
+} // namespace
+
+std::string wordDifference(const std::string& expected, const std::string& heard) {
+    const auto a = splitWords(expected);
+    const auto b = splitWords(heard);
+    // common[i][j]: the longest common subsequence of a[i..] and b[j..].
+    std::vector<std::vector<std::size_t>> common(a.size() + 1,
+                                                 std::vector<std::size_t>(b.size() + 1, 0));
+    for (std::size_t i = a.size(); i-- > 0;) {
+        for (std::size_t j = b.size(); j-- > 0;) {
+            common[i][j] = a[i] == b[j] ? common[i + 1][j + 1] + 1
+                                        : std::max(common[i + 1][j], common[i][j + 1]);
+        }
+    }
+    std::string missing;
+    std::string extra;
+    auto note = [](std::string& list, const std::string& word, const char* where,
+                   std::size_t place) {
+        list += (list.empty() ? "" : ", ") + word + " (" + where + std::to_string(place) + ")";
+    };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() || j < b.size()) {
+        if (i < a.size() && j < b.size() && a[i] == b[j]) {
+            ++i;
+            ++j;
+        } else if (j < b.size() && (i == a.size() || common[i][j + 1] >= common[i + 1][j])) {
+            note(extra, b[j], "after expected word ", i);
+            ++j;
+        } else {
+            note(missing, a[i], "expected word ", i + 1);
+            ++i;
+        }
+    }
+    std::string out;
+    if (!missing.empty()) {
+        out += "missing: " + missing;
+    }
+    if (!extra.empty()) {
+        out += (out.empty() ? "" : "; ") + std::string("extra: ") + extra;
+    }
+    return out;
 }
 
 } // namespace vozmo::test

@@ -144,5 +144,8 @@ std::string toneTranscript(const std::vector<TonePhrase>& phrases);
 // A dictation of about `seconds`, in phrases of 3 to 8 words with pauses of 0.4 to 1.2 s, the
 // same for the same seed.
 std::vector<TonePhrase> tonePhrases(double seconds, unsigned seed);
+// The words that `heard` lacks and adds against `expected` (words are split at blanks), with
+// their places, by a longest common subsequence: empty when the two are the same words.
+std::string wordDifference(const std::string& expected, const std::string& heard);
 
 } // namespace vozmo::test

@@ -455,6 +455,7 @@ class StandinHandler(BaseHTTPRequestHandler):
     def handle_request(self):
         owner = self.standin
         began = time.time()
+        self.transcript = None  # one handler serves every request of a kept-alive connection
         cfg = owner.config()
         try:
             length = int(self.headers.get("Content-Length") or 0)
@@ -503,9 +504,13 @@ class StandinHandler(BaseHTTPRequestHandler):
                 self.handle_inference(cfg, body, entry, count)
             else:
                 self.handle_completion(cfg, body, entry, count)
-            # The stand-in's own share of the exchange, which benchmarks take off their figures.
-            owner.record({"event": "answered", "request_number": count,
-                          "seconds": time.time() - began})
+            # The stand-in's own share of the exchange, which benchmarks take off their figures,
+            # and the transcript it gave, so that a test can tell which piece lost a word.
+            answered = {"event": "answered", "request_number": count,
+                        "seconds": time.time() - began}
+            if getattr(self, "transcript", None) is not None:
+                answered["text"] = self.transcript
+            owner.record(answered)
             after = cfg.get("exit_after_requests")
             if isinstance(after, int) and count >= after:
                 owner.die("exit_after_requests", cfg.get("exit_code", 0), cfg.get("exit_signal"))
@@ -640,7 +645,8 @@ class StandinHandler(BaseHTTPRequestHandler):
                                       parsed[0].get("prompt"))
         audio_seconds = len(data) / 2 / 16000.0
         self.encode(cfg, parsed[0].get("audio_ctx"), audio_seconds, time.monotonic() - began)
-        self.send_json(200, {"text": text if found else DEFAULT_TRANSCRIPT})
+        self.transcript = text if found else DEFAULT_TRANSCRIPT
+        self.send_json(200, {"text": self.transcript})
 
     def encode(self, cfg, audio_ctx, audio_seconds, spent):
         """The encoder's time: proportional to the window, `window_seconds` for the full one,

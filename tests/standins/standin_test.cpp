@@ -366,5 +366,25 @@ TEST(Standin, PortCanBeOverriddenFromTheEnvironment) {
     EXPECT_EQ(dir.records(StandinKind::Whisper).back()["port"], port);
 }
 
+// What a long dictation's test prints when the pasted words are not the spoken ones.
+TEST(ToneWords, TheDifferenceNamesTheWordsLostAndAdded) {
+    struct Case {
+        std::string expected;
+        std::string heard;
+        std::string difference;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"uno dos tres", "uno dos tres", ""},
+             {"uno dos tres", " uno  dos\ntres\n", ""},
+             {"uno dos tres cuatro", "uno tres cuatro", "missing: dos (expected word 2)"},
+             {"uno dos tres", "uno dos dos tres", "extra: dos (after expected word 2)"},
+             {"uno dos tres", "uno cinco tres",
+              "missing: dos (expected word 2); extra: cinco (after expected word 1)"},
+             {"uno dos", "", "missing: uno (expected word 1), dos (expected word 2)"},
+         }) {
+        EXPECT_EQ(wordDifference(c.expected, c.heard), c.difference) << c.heard;
+    }
+}
+
 } // namespace
 } // namespace vozmo::test
