@@ -30,18 +30,24 @@ PauseSegmenter::PauseSegmenter(Settings settings) : settings_(settings) {
 }
 
 std::size_t PauseSegmenter::soundFrames(std::size_t from, std::size_t to) const {
-    const std::size_t first = std::min(from / kFrame, sounded_.size());
+    const std::size_t first = std::min(from / kFrame, levels_.size());
     // A frame only partly inside counts: its sound may be the start or end of a word.
-    const std::size_t last = std::min((to + kFrame - 1) / kFrame, sounded_.size());
-    return first < last ? static_cast<std::size_t>(std::count(
-                              sounded_.begin() + static_cast<std::ptrdiff_t>(first),
-                              sounded_.begin() + static_cast<std::ptrdiff_t>(last), true))
-                        : 0;
+    const std::size_t last = std::min((to + kFrame - 1) / kFrame, levels_.size());
+    // Against the quietest level of the whole recording, not the floor as it was then: a word
+    // at the very start, before any quiet frame, set the first floor itself.
+    const float threshold = lowest_ + static_cast<float>(settings_.marginDb);
+    return static_cast<std::size_t>(
+        std::count_if(levels_.begin() + static_cast<std::ptrdiff_t>(std::min(first, last)),
+                      levels_.begin() + static_cast<std::ptrdiff_t>(last),
+                      [threshold](float level) { return level >= threshold; }));
 }
 
 void PauseSegmenter::cutAt(std::size_t frame, std::vector<std::size_t>& cuts) {
     lastCut_ = frame;
-    soundFrames_ = soundFrames(frame * kFrame, levels_.size() * kFrame);
+    soundFrames_ = 0;
+    for (std::size_t f = frame; f < levels_.size(); ++f) {
+        soundFrames_ += levels_[f] >= floor_ + static_cast<float>(settings_.marginDb) ? 1 : 0;
+    }
     cuts.push_back(frame * kFrame);
 }
 
@@ -59,7 +65,7 @@ std::vector<std::size_t> PauseSegmenter::feed(std::span<const float> recording) 
             floor_ = level;
         }
         const bool quiet = level < floor_ + static_cast<float>(settings_.marginDb);
-        sounded_.push_back(!quiet);
+        lowest_ = f == 0 ? level : std::min(lowest_, level);
         floor_ = level < floor_ ? level : floor_ + kFloorRisePerFrame;
         quietRun_ = quiet ? quietRun_ + 1 : 0;
         soundFrames_ += quiet ? 0 : 1;

@@ -39,8 +39,8 @@ public:
     // Reads the samples of `recording` past those seen before (it only grows between calls)
     // and answers the new cut positions, in samples from its start, in order.
     std::vector<std::size_t> feed(std::span<const float> recording);
-    // The frames between samples `from` and `to` of what was fed that were louder than the
-    // noise floor allowed, as judged when they came: none means there is no word to hear.
+    // The frames between samples `from` and `to` of what was fed that are louder than the
+    // quietest frame of the recording by the margin or more: none means there is no word to hear.
     std::size_t soundFrames(std::size_t from, std::size_t to) const;
 
     const Settings& settings() const { return settings_; }
@@ -50,7 +50,7 @@ private:
 
     Settings settings_;
     std::vector<float> levels_; // dB of every whole frame seen
-    std::vector<bool> sounded_; // and whether it was above the floor then
+    float lowest_ = 0.0f;       // the quietest of them
     float floor_ = 0.0f;
     std::size_t quietRun_ = 0;
     std::size_t soundFrames_ = 0; // since the last cut
