@@ -43,6 +43,19 @@ Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloade
     connect(&modelsWatcher_, &QFileSystemWatcher::directoryChanged, this,
             [this] { checkCopiedModels(); });
     watchModelsFolder();
+    // Files copied in by hand before this start are read once, in the background.
+    if (modelsOK_) {
+        for (const ModelSpec& spec : downloader_->specs()) {
+            if (modelNeedsHashing(spec)) {
+                QTimer::singleShot(0, this, [this] {
+                    if (!downloading_) {
+                        download();
+                    }
+                });
+                break;
+            }
+        }
+    }
 }
 
 Setup::~Setup() {
@@ -109,10 +122,29 @@ void Setup::checkCopiedModels() {
         return;
     }
     assign(downloadFailed_, false);
+    for (const ModelSpec& spec : downloader_->specs()) {
+        if (modelNeedsHashing(spec)) {
+            download(); // reads them once; the end of that run announces the models
+            return;
+        }
+    }
     assign(modelsOK_, true);
     if (onModelsReady) {
         onModelsReady();
     }
+}
+
+std::string Setup::modelWarning() const {
+    std::string names;
+    for (const ModelSpec& spec : downloader_->specs()) {
+        if (modelDiffersFromCatalogue(spec)) {
+            names += (names.empty() ? "" : " y ") + spec.dest.filename().string();
+        }
+    }
+    if (names.empty()) {
+        return {};
+    }
+    return "Copiado a mano y distinto del que se descarga: " + names + ". Se usa igualmente.";
 }
 
 void Setup::readKeyAccess() {
@@ -171,6 +203,9 @@ void Setup::download() {
     };
     downloader_->onFinish = [this](const Outcome& outcome) {
         const bool ok = outcome.ok();
+        assign(downloadProblem_, !ok && outcome.error().detail.ends_with(kNotTheExpectedFile)
+                                     ? std::string(kNotTheExpectedFile)
+                                     : std::string());
         assign(downloading_, false);
         assign(modelsOK_, modelsPresent(downloader_->specs()));
         assign(downloadFailed_, !ok);

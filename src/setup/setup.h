@@ -36,6 +36,12 @@ public:
     double progress() const { return progress_; }
     const std::string& progressText() const { return progressText_; }
     bool downloadFailed() const { return downloadFailed_; }
+    // Why the last download failed when it is more than the connection ("El archivo descargado
+    // no es el esperado"); empty otherwise.
+    const std::string& downloadProblem() const { return downloadProblem_; }
+    // A sentence on the model files copied in by hand that are not the catalogue's (kept and
+    // used); empty when there are none.
+    std::string modelWarning() const;
     bool micOK() const { return micOK_; }
     bool axOK() const { return axOK_; }
     // What the X server lacks for the key access ("X11", "XTEST", "XInput2"); empty when fine
@@ -129,6 +135,7 @@ private:
     double progress_ = 0;
     std::string progressText_;
     bool downloadFailed_ = false;
+    std::string downloadProblem_;
     bool micOK_ = false;
     bool axOK_ = false;
     std::vector<std::string> missingKeyAccess_;

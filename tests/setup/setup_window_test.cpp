@@ -56,6 +56,7 @@ protected:
         auto downloader = std::make_unique<Downloader>(std::vector<ModelSpec>{
             {"Whisper", server.url(first), config().whisperModelPath, kSize},
             {"IA de pulido", server.url(second), config().llmModelPath, kSize}});
+        downloader->trustedCertificates = server.certificate();
         setup = std::make_unique<vozmo::Setup>(desktop.environment(), std::move(downloader));
         host = std::make_unique<SetupWindowHost>(*setup);
         host->showSetup();
