@@ -359,6 +359,10 @@ void SetupWindow::updateModelsRow() {
     } else if (s.downloading()) {
         detail = s.progressText().empty() ? QString("Descargando…")
                                           : QString::fromStdString(s.progressText());
+    } else if (s.downloadFailed() && !s.downloadProblem().empty()) {
+        detail =
+            QString("%1: se ha borrado. Reintenta, o cópialos a mano en %2.")
+                .arg(QString::fromStdString(s.downloadProblem()), forHumans(config().modelsDir));
     } else if (s.downloadFailed()) {
         detail = QString("Falló la descarga: revisa la conexión o cópialos a mano en %1.")
                      .arg(forHumans(config().modelsDir));
@@ -384,6 +388,9 @@ void SetupWindow::updateModelsRow() {
         }
     }
     const bool done = s.modelsOK() && !programsMissing;
+    if (const std::string warning = s.modelWarning(); s.modelsOK() && !warning.empty()) {
+        detail += " " + QString::fromStdString(warning);
+    }
     models_->setState(done, detail);
     progress_->setVisible(!done && s.downloading());
     progress_->setValue(static_cast<int>(s.progress() * 1000.0));
