@@ -211,7 +211,7 @@ void Downloader::start() {
         if (!modelInstalled(spec)) {
             queue.push_back(spec);
         } else if (modelNeedsHashing(spec)) {
-            check.push_back(spec); // copied in by hand, never read
+            check.push_back(spec); // copied in by hand, or from an older version: never read
         }
     }
     if (queue.empty() && check.empty()) {
@@ -248,7 +248,7 @@ void Downloader::runWorker(std::vector<ModelSpec> check, std::vector<ModelSpec> 
 
 void Downloader::checkCopied(const ModelSpec& spec) {
     const std::int64_t size = fileSize(spec.dest);
-    const std::string text = spec.name + ": comprobando el archivo copiado";
+    const std::string text = spec.name + ": comprobando el archivo";
     reportProgress(0.0, text + "…", false);
     Sha256 sum;
     const bool read = addFileToSum(sum, spec.dest, size, cancel_, [&](std::int64_t done) {
@@ -261,9 +261,9 @@ void Downloader::checkCopied(const ModelSpec& spec) {
     recordSha256(spec.dest, hash);
     if (hash == spec.sha256) {
         recordModelSource(spec.dest, spec.url); // it is the catalogue's file
-        log("El archivo copiado de " + spec.name + " es el esperado");
+        log("El archivo de " + spec.name + " es el esperado");
     } else {
-        log("El archivo copiado de " + spec.name + " no es el del catálogo (SHA-256 " + hash +
+        log("El archivo de " + spec.name + " no es el del catálogo (SHA-256 " + hash +
             "); se usa igualmente");
     }
 }

@@ -52,10 +52,10 @@ public:
     // A PEM file of the certificates to trust instead of the system's (a private server).
     std::string trustedCertificates;
 
-    // Begins a run over the files missing now; files copied in by hand whose hash was never
-    // taken are read first (with progress). With nothing to do, onFinish is called with success
-    // before start() returns. A start() while a run is still going is ignored: that run's
-    // onFinish answers it.
+    // Begins a run over the files missing now; files in place whose hash was never taken
+    // (copied in by hand, or downloaded by an older version) are read first, with progress. With
+    // nothing to do, onFinish is called with success before start() returns. A start() while a run
+    // is still going is ignored: that run's onFinish answers it.
     void start();
     bool running() const { return running_; }
     // The model files this Downloader looks after, now.
@@ -64,8 +64,8 @@ public:
 private:
     struct Shared; // what the worker and the main-thread deliveries share
     void runWorker(std::vector<ModelSpec> check, std::vector<ModelSpec> queue);
-    // Reads a file copied in by hand once, records its hash, and takes it for the catalogue's
-    // when the hash is the catalogue's; another file is left in place and used.
+    // Reads a file in place once, records its hash, and records it as the catalogue's file when
+    // the hash is the catalogue's; another file is left in place and used.
     void checkCopied(const ModelSpec& spec);
     Outcome fetch(const ModelSpec& spec, int index, int total);
     void reportProgress(double fraction, std::string text, bool bytes);

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -118,18 +119,15 @@ std::filesystem::path shaRecord(const std::filesystem::path& dest) {
     return dest.parent_path() / ("." + dest.filename().string() + ".sha256");
 }
 
-// What identifies this state of the file: its size and modification time.
+// What identifies this state of the file: its size, inode and change time (which, unlike the
+// modification time, no copy can set back).
 std::string fileStamp(const std::filesystem::path& dest) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(dest, ec);
-    if (ec) {
+    struct stat info {};
+    if (::stat(dest.c_str(), &info) != 0) {
         return {};
     }
-    const auto time = std::filesystem::last_write_time(dest, ec);
-    if (ec) {
-        return {};
-    }
-    return std::to_string(size) + " " + std::to_string(time.time_since_epoch().count());
+    return std::to_string(info.st_size) + " " + std::to_string(info.st_ino) + " " +
+           std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec);
 }
 
 // Writes `text` to `record` beside and renames it, so a reader never sees half of it; with
@@ -175,12 +173,11 @@ void recordSha256(const std::filesystem::path& dest, const std::string& sha256) 
 }
 
 bool modelNeedsHashing(const ModelSpec& spec) {
-    return !spec.sha256.empty() && modelInstalled(spec) && !modelSource(spec.dest) &&
-           !knownSha256(spec.dest);
+    return !spec.sha256.empty() && modelInstalled(spec) && !knownSha256(spec.dest);
 }
 
 bool modelDiffersFromCatalogue(const ModelSpec& spec) {
-    if (spec.sha256.empty() || modelSource(spec.dest)) {
+    if (spec.sha256.empty() || !modelInstalled(spec)) {
         return false;
     }
     const auto known = knownSha256(spec.dest);

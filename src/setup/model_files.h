@@ -50,17 +50,18 @@ std::optional<std::string> modelSource(const std::filesystem::path& dest);
 void recordModelSource(const std::filesystem::path& dest, const std::string& url);
 
 // The SHA-256 of the file at `dest` as it was when last downloaded or read whole, while the
-// file has not changed since (same size and modification time); recorded beside it, so a file
+// file has not changed since (same size, inode and change time); recorded beside it, so a file
 // of gigabytes is read once, not at every start.
 std::optional<std::string> knownSha256(const std::filesystem::path& dest);
 void recordSha256(const std::filesystem::path& dest, const std::string& sha256);
 
-// A file put in place by hand (no recorded origin) that is installed but whose hash was never
-// taken, while the catalogue has one to compare with.
+// An installed file whose hash was never taken, or was taken before the file last changed
+// (copied in by hand, or downloaded by an older version), while the catalogue has one to
+// compare with.
 bool modelNeedsHashing(const ModelSpec& spec);
 
-// A file put in place by hand (no recorded origin) whose hash was taken and is not the
-// catalogue's: it is kept and used, and the setup window says so.
+// An installed file whose hash was taken and is not the catalogue's: it is kept and used, and
+// the setup window says so.
 bool modelDiffersFromCatalogue(const ModelSpec& spec);
 
 // The file is at least its minimum size (a truncated download or a saved error page counts as

@@ -43,15 +43,12 @@ Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloade
     connect(&modelsWatcher_, &QFileSystemWatcher::directoryChanged, this,
             [this] { checkCopiedModels(); });
     watchModelsFolder();
-    // Files copied in by hand before this start are read once, in the background.
+    // Files whose hash was never taken (copied in by hand while Vozmo was not running, or
+    // downloaded by an older version) are read once, in the background.
     if (modelsOK_) {
         for (const ModelSpec& spec : downloader_->specs()) {
             if (modelNeedsHashing(spec)) {
-                QTimer::singleShot(0, this, [this] {
-                    if (!downloading_) {
-                        download();
-                    }
-                });
+                QTimer::singleShot(0, this, [this] { checkModels(); });
                 break;
             }
         }
@@ -144,7 +141,7 @@ std::string Setup::modelWarning() const {
     if (names.empty()) {
         return {};
     }
-    return "Copiado a mano y distinto del que se descarga: " + names + ". Se usa igualmente.";
+    return "No es el archivo que se descarga: " + names + ". Se usa igualmente.";
 }
 
 void Setup::readKeyAccess() {
@@ -217,6 +214,24 @@ void Setup::download() {
         if (ok && modelsOK_ && onModelsReady) {
             onModelsReady();
         }
+    };
+    downloader_->start();
+}
+
+void Setup::checkModels() {
+    if (downloading_) {
+        return;
+    }
+    assign(downloading_, true);
+    downloader_->onProgress = [this](double fraction, const std::string& text) {
+        assign(progress_, fraction);
+        assign(progressText_, text);
+    };
+    // The models were ready before and still are: nothing to announce, only the warning to show.
+    downloader_->onFinish = [this](const Outcome&) {
+        assign(downloading_, false);
+        assign(modelsOK_, modelsPresent(downloader_->specs()));
+        emit changed();
     };
     downloader_->start();
 }

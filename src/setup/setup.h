@@ -39,8 +39,8 @@ public:
     // Why the last download failed when it is more than the connection ("El archivo descargado
     // no es el esperado"); empty otherwise.
     const std::string& downloadProblem() const { return downloadProblem_; }
-    // A sentence on the model files copied in by hand that are not the catalogue's (kept and
-    // used); empty when there are none.
+    // A sentence on the model files in place that are not the catalogue's (copied in by hand,
+    // kept and used); empty when there are none.
     std::string modelWarning() const;
     bool micOK() const { return micOK_; }
     bool axOK() const { return axOK_; }
@@ -125,6 +125,8 @@ private:
     // Watches the folders of the model files once they exist.
     void watchModelsFolder();
     void checkCopiedModels();
+    // Reads the model files in place whose hash was never taken, without fetching anything.
+    void checkModels();
     void readKeyAccess();
     void readSoundServer();
 

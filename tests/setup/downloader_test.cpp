@@ -379,20 +379,26 @@ TEST_F(DownloaderTest, WhatAnEarlierAttemptLeftIsUsedOnlyWhenItFits) {
     }
 }
 
-TEST_F(DownloaderTest, AFileCopiedInByHandIsReadOnceThenTakenOrFlagged) {
+TEST_F(DownloaderTest, AFileInPlaceIsReadOnceThenTakenOrFlagged) {
     const struct {
         const char* what;
         std::string content;
+        bool recorded; // downloaded by an older version, which recorded no hash
         bool theCatalogues;
     } cases[] = {
-        {"the catalogue's file", test::servedBytes(0, kSize), true},
-        {"another file of the same size", std::string(kSize, 'x'), false},
+        {"the catalogue's file, copied in by hand", test::servedBytes(0, kSize), false, true},
+        {"another file of the same size, copied in by hand", std::string(kSize, 'x'), false, false},
+        {"downloaded by an older version", test::servedBytes(0, kSize), true, true},
+        {"downloaded by an older version, damaged since", std::string(kSize, 'x'), true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         test::TempHome caseHome;
-        test::writeFile(config().whisperModelPath, c.content);
         const auto list = verified("/file/3000000");
+        test::writeFile(config().whisperModelPath, c.content);
+        if (c.recorded) {
+            recordModelSource(config().whisperModelPath, list[0].url);
+        }
         const std::string requestsBefore = server.requests();
         run.progress.clear();
         auto downloader = make(list);
@@ -400,10 +406,11 @@ TEST_F(DownloaderTest, AFileCopiedInByHandIsReadOnceThenTakenOrFlagged) {
         EXPECT_EQ(server.requests(), requestsBefore); // read here, never fetched
         ASSERT_FALSE(run.progress.empty());
         EXPECT_EQ(run.progress.back(),
-                  std::make_pair(1.0, std::string("Whisper: comprobando el archivo copiado")));
+                  std::make_pair(1.0, std::string("Whisper: comprobando el archivo")));
         EXPECT_EQ(test::readFile(config().whisperModelPath), c.content); // kept either way
         EXPECT_TRUE(modelInstalled(list[0]));
-        EXPECT_EQ(modelSource(config().whisperModelPath).has_value(), c.theCatalogues);
+        EXPECT_EQ(modelSource(config().whisperModelPath).has_value(),
+                  c.recorded || c.theCatalogues);
         EXPECT_EQ(modelDiffersFromCatalogue(list[0]), !c.theCatalogues);
 
         // Read once: the next start has nothing to do.
@@ -415,7 +422,6 @@ TEST_F(DownloaderTest, AFileCopiedInByHandIsReadOnceThenTakenOrFlagged) {
 
         // Changed afterwards (another copy): read again.
         test::writeFile(config().whisperModelPath, std::string(kSize, 'y'));
-        recordModelSource(config().whisperModelPath, "");
         EXPECT_TRUE(modelNeedsHashing(list[0]));
     }
 }

@@ -382,8 +382,24 @@ TEST_F(SetupTest, AFileThatIsNotTheExpectedOneIsSaidAndACopiedOneIsFlagged) {
     EXPECT_FALSE(setup->downloadFailed());
     EXPECT_EQ(setup->downloadProblem(), "");
     EXPECT_EQ(setup->modelWarning(),
-              "Copiado a mano y distinto del que se descarga: whisper.bin. Se usa igualmente.");
+              "No es el archivo que se descarga: whisper.bin. Se usa igualmente.");
     EXPECT_TRUE(fs::exists(config().whisperModelPath));
+}
+
+TEST_F(SetupTest, FilesInPlaceAtStartAreReadOnceWithoutAnnouncingThem) {
+    test::writeFile(config().whisperModelPath, std::string(kSize, 'w'));
+    const std::string wrong(64, 'a');
+    auto setup = make(std::make_unique<Downloader>(std::vector<ModelSpec>{
+        {"Whisper", server.url("/file/2000000"), config().whisperModelPath, kSize, wrong, kSize}}));
+    int announced = 0;
+    setup->onModelsReady = [&] { ++announced; };
+    EXPECT_TRUE(setup->modelsOK());
+    EXPECT_EQ(setup->modelWarning(), "");
+    ASSERT_TRUE(test::waitUntil([&] { return !setup->modelWarning().empty(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return !setup->downloading(); }));
+    EXPECT_TRUE(setup->modelsOK());
+    EXPECT_EQ(announced, 0); // the servers were started with them already
+    EXPECT_EQ(server.requests(), "");
 }
 
 TEST_F(SetupTest, DestroyedWhileWatchingAndDownloading) {
