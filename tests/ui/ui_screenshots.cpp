@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
     StatusMenu menu(makeLoginItem(config().autostartFile, "/usr/bin/vozmo"));
     menu.readiness = [] { return Readiness{true, true, true, false, false, false, ""}; };
     menu.history = [] {
-        return std::vector<std::string>{"Nos vemos mañana a las diez en la oficina."};
+        return std::vector<HistoryEntry>{{"Nos vemos mañana a las diez en la oficina.",
+                                          "nos vemos mañana a las diez en la oficina"}};
     };
     menu.rebuild();
     menu.menu()->adjustSize();
