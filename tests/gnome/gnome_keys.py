@@ -13,7 +13,7 @@ import dbus
 SERVICE = "org.gnome.Mutter.RemoteDesktop"
 
 KEYSYMS = {"Shift_L": 0xFFE1, "Control_L": 0xFFE3, "Return": 0xFF0D, "Tab": 0xFF09,
-           "Escape": 0xFF1B, "F9": 0xFFC6, "v": 0x76}
+           "Escape": 0xFF1B, "F9": 0xFFC6, "v": 0x76, "Alt_L": 0xFFE9}
 
 
 class MutterKeys:
@@ -36,6 +36,12 @@ class MutterKeys:
         if hold:
             time.sleep(hold)
         self.key(name, False)
+
+    def combo(self, *names):
+        for name in names:
+            self.key(name, True)
+        for name in reversed(names):
+            self.key(name, False)
 
     def stop(self):
         try:

@@ -87,3 +87,18 @@ def dialog_open():
     """Whether the portal shows a dialog now."""
     app = _portal_app()
     return bool(app and _find(app, "push button", CANCEL))
+
+
+def active_windows():
+    """Names of the windows that are active now, with their application (for failure reports)."""
+    found = []
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        if not app:
+            continue
+        for j in range(app.get_child_count()):
+            window = app.get_child_at_index(j)
+            if window and "active" in _states(window):
+                found.append(f"{app.get_name()}: {window.get_name()}")
+    return found

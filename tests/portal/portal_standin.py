@@ -247,12 +247,16 @@ class Portal:
                                                                    None)
         return path
 
-    def close_sessions(self):
-        for path, session in list(self.sessions.items()):
+    def close_session(self, path):
+        session = self.sessions.pop(path, None)
+        if session is not None:
             self.connection.emit_signal(session["sender"], path, "org.freedesktop.portal.Session",
                                         "Closed", GLib.Variant("(a{sv})", ({},)))
             self.unexport(path)
-        self.sessions.clear()
+
+    def close_sessions(self):
+        for path in list(self.sessions):
+            self.close_session(path)
 
     def session_of(self, sender, path, kind):
         session = self.sessions.get(path)
@@ -353,6 +357,8 @@ class Portal:
             entry["asked"] = not restored
             if refuse and not restored:
                 self.respond(sender, handle, 1, {})
+                # As the real portal does, the refused session is closed.
+                self.close_session(args[0])
                 return
             session["started"] = True
             results = {"devices": GLib.Variant("u", session["devices"])}

@@ -148,6 +148,24 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     column->setContentsMargins(26, 26, 26, 26);
     column->setSpacing(14);
 
+    // Made in reading order, which is also the order Tab walks through the controls.
+    column->addLayout(buildHeader());
+    column->addWidget(buildTrayNotice());
+    column->addSpacing(6);
+    column->addWidget(buildModelsRow());
+    column->addWidget(buildModelChoice());
+    column->addWidget(buildMicRow());
+    column->addWidget(buildKeyAndPasteRow());
+    column->addWidget(buildHotkeyRow());
+    column->addSpacing(6);
+    column->addLayout(buildFooter());
+
+    connect(&setup_, &Setup::changed, this, &SetupWindow::updateFromSetup);
+    updateFromSetup();
+    fixHeight();
+}
+
+QLayout* SetupWindow::buildHeader() {
     auto* header = new QHBoxLayout;
     header->setSpacing(16);
     auto* icon = new QLabel(this);
@@ -165,7 +183,10 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     titles->addWidget(name);
     titles->addWidget(tagline);
     header->addLayout(titles, 1);
-    column->addLayout(header);
+    return header;
+}
+
+QWidget* SetupWindow::buildTrayNotice() {
     trayNotice_ = new QLabel(
         "Vozmo está en marcha, pero tu escritorio no muestra su icono en la bandeja. Para volver "
         "a esta ventana, ejecuta «vozmo» otra vez; para cerrarlo, pulsa «Salir de Vozmo».",
@@ -174,9 +195,10 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     trayNotice_->setWordWrap(true);
     trayNotice_->setFont(sizedFont(12));
     trayNotice_->hide();
-    column->addWidget(trayNotice_);
-    column->addSpacing(6);
+    return trayNotice_;
+}
 
+QWidget* SetupWindow::buildModelsRow() {
     models_ = new StepRow(SetupGlyph::Download, kBlue, "Modelos de IA", "modelsRow", this);
     download_ = largeButton("Descargar", "downloadButton", models_);
     serversHelp_ = largeButton("Cómo instalarlo", "serversHelpButton", models_);
@@ -193,10 +215,14 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     connect(download_, &QPushButton::clicked, this, [this] { setup_.download(); });
     connect(modelsHelp_, &QPushButton::clicked, this, [this] { setup_.openModelsHelp(); });
     connect(serversHelp_, &QPushButton::clicked, this, [this] { setup_.openServersHelp(); });
+    return models_;
+}
 
+QWidget* SetupWindow::buildModelChoice() {
     auto* choice = new QFrame(this);
     choice->setObjectName("modelChoice");
     auto* grid = new QGridLayout(choice);
+    // Indented to line up with the models row's title, under which it sits.
     grid->setContentsMargins(64, 0, 12, 0);
     grid->setHorizontalSpacing(10);
     grid->setVerticalSpacing(2);
@@ -233,7 +259,10 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     machineNote_->setPalette(secondary(this));
     grid->addWidget(machineNote_, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
+    return choice;
+}
 
+QWidget* SetupWindow::buildMicRow() {
     mic_ = new StepRow(SetupGlyph::Microphone, kRed, "Micrófono", "micRow", this);
     micButton_ = largeButton("Abrir Ajustes", "micButton", mic_);
     micHelp_ = largeButton("Ver ayuda", "micHelpButton", mic_);
@@ -241,7 +270,10 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     mic_->addAccessory(micHelp_);
     connect(micButton_, &QPushButton::clicked, this, [this] { setup_.requestMic(); });
     connect(micHelp_, &QPushButton::clicked, this, [this] { setup_.openMicrophoneHelp(); });
+    return mic_;
+}
 
+QWidget* SetupWindow::buildKeyAndPasteRow() {
     access_ = new StepRow(SetupGlyph::RaisedHand, kOrange, "Tecla y pegado", "accessRow", this);
     if (setup_.keyAndPasteRow()) {
         access_->holdInstructions(6);
@@ -249,7 +281,10 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     accessButton_ = largeButton("Ver ayuda", "accessButton", access_);
     access_->addAccessory(accessButton_);
     connect(accessButton_, &QPushButton::clicked, this, [this] { setup_.openKeyAndPasteHelp(); });
+    return access_;
+}
 
+QWidget* SetupWindow::buildHotkeyRow() {
     fn_ = new StepRow(SetupGlyph::Globe, kGreen, "Tecla Fn (recomendado)", "fnRow", this);
     rightAlt_ = largeButton("Usar Alt derecha", "rightAltButton", fn_);
     fnButton_ = largeButton("Configurar", "fnButton", fn_);
@@ -260,14 +295,10 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     connect(fnButton_, &QPushButton::clicked, this, [this] { setup_.configureFn(); });
     connect(fnCancel_, &QPushButton::clicked, this, [this] { setup_.cancelFnCheck(); });
     connect(rightAlt_, &QPushButton::clicked, this, [this] { setup_.useRightAlt(); });
+    return fn_;
+}
 
-    column->addWidget(models_);
-    column->addWidget(choice);
-    for (auto* row : {mic_, access_, fn_}) {
-        column->addWidget(row);
-    }
-
-    column->addSpacing(6);
+QLayout* SetupWindow::buildFooter() {
     auto* footer = new QHBoxLayout;
     hint_ = new QLabel(this);
     hint_->setObjectName("hint");
@@ -282,16 +313,12 @@ SetupWindow::SetupWindow(Setup& setup, QWidget* parent) : QDialog(parent), setup
     start_ = largeButton("Empezar", "startButton", this);
     start_->setDefault(true); // Return activates it
     footer->addWidget(start_);
-    column->addLayout(footer);
     connect(start_, &QPushButton::clicked, this, [this] {
         if (onDone) {
             onDone();
         }
     });
-
-    connect(&setup_, &Setup::changed, this, &SetupWindow::updateFromSetup);
-    updateFromSetup();
-    fixHeight();
+    return footer;
 }
 
 void SetupWindow::fixHeight() {
@@ -337,6 +364,7 @@ QString forHumans(const std::filesystem::path& path) {
 }
 
 } // namespace
+
 void SetupWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     setup_.setChecking(true);

@@ -11,6 +11,7 @@
 
 class QComboBox;
 class QLabel;
+class QLayout;
 class QProgressBar;
 class QPushButton;
 
@@ -41,6 +42,16 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // Each makes one part of the window, top to bottom, and keeps its controls.
+    QLayout* buildHeader();
+    QWidget* buildTrayNotice();
+    QWidget* buildModelsRow();
+    QWidget* buildModelChoice();
+    QWidget* buildMicRow();
+    QWidget* buildKeyAndPasteRow();
+    QWidget* buildHotkeyRow();
+    QLayout* buildFooter();
+
     void updateFromSetup();
     void updateModelsRow();
     void updateMicRow();

@@ -149,8 +149,14 @@ void PortalKeySynth::onSessionClosed(const QVariantMap&) {
     requests_.bus().disconnect(kPortalService, session_, kSessionInterface,
                                QStringLiteral("Closed"), this, SLOT(onSessionClosed(QVariantMap)));
     session_.clear();
-    fail(State::failed, "el escritorio cerró la sesión de escritorio remoto; se abre otra");
-    reopen_.start();
+    // Only a granted session is opened again: the portal also closes the session the user
+    // refused, and asking again would put the dialog back over the user's work.
+    if (state_ == State::ready) {
+        fail(State::failed, "el escritorio cerró la sesión de escritorio remoto; se abre otra");
+        reopen_.start();
+    } else if (state_ == State::starting) {
+        fail(State::failed, "el escritorio cerró la sesión de escritorio remoto antes del permiso");
+    }
 }
 
 bool PortalKeySynth::notify(int keysym, bool pressed) {
