@@ -47,6 +47,8 @@ App::App(AppEnvironment environment, QObject* parent)
     setupEnv.watchFnKey = [this](std::function<void()> onFnSeen) {
         controller_->claimNextPress(std::move(onFnSeen));
     };
+    setupEnv.chooseKey = [this] { chooseKey(); };
+    setupEnv.rightAltIsAltGr = env_.rightAltIsAltGr;
     setup_ = std::make_unique<Setup>(std::move(setupEnv));
     // Checked while its window is open; the window turns this on.
     setup_->setChecking(false);

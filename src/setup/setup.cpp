@@ -38,6 +38,7 @@ Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloade
     readKeyAccess();
     readSoundServer();
     fnOK_ = fnConfigured() || otherKeyChosen();
+    hotkey_ = Prefs::hotkey();
     whisperServerFound_ = programFound("whisper-server");
     llmServerFound_ = programFound("llama-server");
     timer_.setInterval(1000);
@@ -172,6 +173,7 @@ void Setup::refresh() {
     if (otherKeyChosen()) {
         assign(fnOK_, true);
     }
+    assign(hotkey_, Prefs::hotkey());
 }
 
 void Setup::download() {
@@ -213,6 +215,15 @@ void Setup::requestMic() {
 void Setup::openKeyAndPasteHelp() {
     if (!keyAccessOk() && env_.openPermissionsHelp) {
         env_.openPermissionsHelp();
+    }
+}
+
+void Setup::chooseKey() {
+    if (fnCheck_ == FnCheck::Watching) {
+        cancelFnCheck();
+    }
+    if (env_.chooseKey) {
+        env_.chooseKey();
     }
 }
 
