@@ -265,6 +265,10 @@ TEST_F(KeyChoiceDesktop, ARefusedKeyLeavesThePreviousOneWithTheReason) {
     EXPECT_NE(status.find("«a» escribe texto"), std::string::npos) << status;
     EXPECT_NE(status.find("sigue siendo Pausa"), std::string::npos) << status;
     EXPECT_EQ(Prefs::hotkey(), "keys:Pause");
+    // The README's picture, when asked for.
+    if (const QString folder = qEnvironmentVariable("VOZMO_SCREENSHOT_DIR"); !folder.isEmpty()) {
+        EXPECT_TRUE(chooser_.grab().save(folder + "/key-chooser.png"));
+    }
     // Still waiting: the next key is taken.
     ASSERT_TRUE(xdotool({"key", "Menu"}));
     ASSERT_TRUE(pumpUntil([] { return Prefs::hotkey() == "keys:Menu"; }, 10s));
