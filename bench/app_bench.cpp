@@ -1,7 +1,7 @@
 // The running application: its own latency from the release of the dictation key to the paste
 // stroke arriving in the target window (the stand-in servers' handling taken off), for a 5 s and
 // a 60 s dictation; then its processor time and resident memory while idle.
-#include "harness.h"
+#include "bench_app.h"
 
 #include <QCoreApplication>
 
@@ -103,17 +103,11 @@ public:
                                                    {"record_bodies", false}});
         standins_.configure(StandinKind::Llama, {{"content", "Esto es una prueba de latencia."},
                                                  {"record_bodies", false}});
-        if (!desk_.connected()) {
-            return fail("no X display");
+        if (!run_.start()) {
+            return false;
         }
-        target_ = std::make_unique<t::Target>(desk_);
-        if (!target_->ready()) {
-            return fail("the target window never got the focus");
-        }
-        app_ = std::make_unique<t::RunningApp>(home_, standins_);
-        hud_ = std::make_unique<t::HudWatch>(desk_, app_->pid());
-        if (!app_->waitForLog("whisper listo en", 0, 120s) ||
-            !app_->waitForLog("llm listo en", 0, 120s)) {
+        if (!run_.app().waitForLog("whisper listo en", 0, 120s) ||
+            !run_.app().waitForLog("llm listo en", 0, 120s)) {
             return fail("the servers never got ready");
         }
         // The warm-up polish must be out of the way.
@@ -125,23 +119,10 @@ public:
     // Holds the key for `seconds` while a short tone and then silence play; answers the time
     // from the release to the paste stroke minus the stand-ins' handling, in milliseconds.
     std::optional<double> dictate(double seconds) {
-        if (!target_->setText("")) {
-            fail("the target did not answer");
-            return std::nullopt;
-        }
-        const auto wav = t::toneWav(home_.root() / "dictation.wav", 0.5, seconds);
         const auto whisperKnown = handling(standins_, StandinKind::Whisper).size();
         const auto llamaKnown = handling(standins_, StandinKind::Llama).size();
-        const t::HeldDictation held =
-            t::holdKeyUntilPaste(desk_, *hud_, *target_, wav, seconds, 60s);
-        if (!held.failure.empty()) {
-            fail(held.failure);
-            return std::nullopt;
-        }
-        const double released = held.released;
-        const std::optional<double> pasted = held.pasted;
+        const std::optional<double> pasted = run_.releaseToPaste(seconds, 60s);
         if (!pasted) {
-            fail("no paste arrived");
             return std::nullopt;
         }
         t::waitUntil([&] {
@@ -152,9 +133,9 @@ public:
                                 handledAfter(standins_, StandinKind::Llama, llamaKnown);
         std::fprintf(stderr,
                      "app_bench: %.0f s dictation: release to paste %.1f ms, stand-ins %.1f ms\n",
-                     seconds, (*pasted - released) * 1000, standins * 1000);
+                     seconds, *pasted * 1000, standins * 1000);
         settle();
-        return (*pasted - released - standins) * 1000;
+        return (*pasted - standins) * 1000;
     }
 
     // Escape while a slow transcription is in flight, then at once the dictation key again: the
@@ -163,36 +144,36 @@ public:
         standins_.configure(
             StandinKind::Whisper,
             {{"text", " esto no debe llegar\n"}, {"delay", 20}, {"record_bodies", false}});
-        const auto wav = t::toneWav(home_.root() / "cancel.wav", 0.5, 1.5);
+        const auto wav = t::toneWav(run_.home().root() / "cancel.wav", 0.5, 1.5);
         const auto requests = standins_.requests(StandinKind::Whisper, "/inference").size();
-        const auto from = hud_->mark();
+        const auto from = run_.hud().mark();
         desk_.key(t::kDictationKey, true);
-        if (!hud_->waitFor("Escuchando", from)) {
+        if (!run_.hud().waitFor("Escuchando", from)) {
             desk_.key(t::kDictationKey, false);
             fail("the recording never started");
             return std::nullopt;
         }
         t::ChildProcess player(t::playArguments(wav));
         t::waitUntil([] { return false; }, 1500ms);
-        const auto released = hud_->mark();
+        const auto released = run_.hud().mark();
         desk_.key(t::kDictationKey, false);
         // The panel's title is read every 30 ms: unless "Transcribiendo" was seen in between, a
         // quick Escape and the next "Escuchando" would look like no change at all.
         const bool inFlight = t::waitUntil([&] {
             return standins_.requests(StandinKind::Whisper, "/inference").size() > requests &&
-                   hud_->sawSince("Transcribiendo", released);
+                   run_.hud().sawSince("Transcribiendo", released);
         });
         player.stop();
         if (!inFlight) {
             fail("the transcription never reached the server, or the panel never said so");
             return std::nullopt;
         }
-        const auto escape = hud_->mark();
+        const auto escape = run_.hud().mark();
         const double pressed = t::monotonicSeconds();
         desk_.tap("Escape");
         desk_.key(t::kDictationKey, true);
-        hud_->waitFor("Escuchando", escape, 10s);
-        const auto seen = hud_->firstSeen("Escuchando", escape);
+        run_.hud().waitFor("Escuchando", escape, 10s);
+        const auto seen = run_.hud().firstSeen("Escuchando", escape);
         desk_.key(t::kDictationKey, false);
         desk_.tap("Escape");
         standins_.configure(StandinKind::Whisper, {{"text", " esto es una prueba de latencia\n"},
@@ -200,7 +181,7 @@ public:
         settle();
         if (!seen) {
             fail("no new recording after the cancel; the panel showed: " +
-                 hud_->shownSince(escape));
+                 run_.hud().shownSince(escape));
             return std::nullopt;
         }
         return (*seen - pressed) * 1000;
@@ -210,7 +191,7 @@ public:
     // and its checks run while it is open. A user closes it; so does this.
     bool closeSetupWindow() {
         auto open = [&] {
-            for (const auto& window : desk_.windowsOf(app_->pid())) {
+            for (const auto& window : desk_.windowsOf(run_.app().pid())) {
                 if (window.viewable && window.title == "Vozmo") {
                     return window.id;
                 }
@@ -231,7 +212,7 @@ public:
         }
         // What closing it set off (the fade, the last checks) is not idling.
         t::waitUntil([] { return false; }, 2s);
-        const std::string pid = std::to_string(app_->pid());
+        const std::string pid = std::to_string(run_.app().pid());
         const auto threadsBefore = threadTicks(pid);
         const long long before = cpuTicks(pid);
         t::waitUntil([] { return false; },
@@ -265,29 +246,17 @@ public:
         return threads;
     }
 
-    double rss() { return rssMegabytes(app_->pid()); }
+    double rss() { return rssMegabytes(run_.app().pid()); }
 
-    bool fail(const std::string& why) {
-        std::fprintf(stderr, "app_bench: %s\n", why.c_str());
-        if (app_) {
-            std::fprintf(stderr, "%s", app_->log().c_str());
-        }
-        return false;
-    }
+    bool fail(const std::string& why) { return run_.fail(why); }
 
 private:
     // The panel gone and the clipboard given back: nothing of the last dictation still runs.
-    void settle() {
-        t::waitUntil([&] { return !hud_->panelVisible(); }, 15s);
-        t::waitUntil([] { return false; }, 3s);
-    }
+    void settle() { run_.settle(3s); }
 
-    t::Desk desk_;
-    t::StandinDir standins_;
-    t::AppHome home_;
-    std::unique_ptr<t::Target> target_;
-    std::unique_ptr<t::RunningApp> app_;
-    std::unique_ptr<t::HudWatch> hud_;
+    vozmo::bench::BenchApp run_{"app_bench"};
+    t::StandinDir& standins_ = run_.standins();
+    t::Desk& desk_ = run_.desk();
 };
 
 void figure(const char* name, std::optional<double> ms) {

@@ -1,7 +1,7 @@
 // Speed on a processor without a GPU: the speech window sent for a short dictation, the time the
 // application waits before delivering when polishing would be too slow, and release to paste with
 // stand-ins that take as long as the accurate models do on a two-core machine.
-#include "harness.h"
+#include "bench_app.h"
 #include "speech_window.h"
 
 #include <QCoreApplication>
@@ -44,17 +44,12 @@ public:
                                                  {"prompt_per_second", kPromptPerSecond},
                                                  {"predicted_per_second", kPredictedPerSecond},
                                                  {"record_bodies", false}});
-        if (!desk_.connected()) {
-            return fail("no X display");
+        if (!run_.start()) {
+            return false;
         }
-        target_ = std::make_unique<t::Target>(desk_);
-        if (!target_->ready()) {
-            return fail("the target window never got the focus");
-        }
-        app_ = std::make_unique<t::RunningApp>(home_, standins_);
-        hud_ = std::make_unique<t::HudWatch>(desk_, app_->pid());
         // The warm-up evaluates the whole prompt prefix at the slow speed: about 20 s.
-        if (!app_->waitForLog("whisper listo en", 0, 120s) || !app_->waitForLog("IA: ", 0, 180s)) {
+        if (!run_.app().waitForLog("whisper listo en", 0, 120s) ||
+            !run_.app().waitForLog("IA: ", 0, 180s)) {
             return fail("the servers never got ready");
         }
         settle();
@@ -64,27 +59,14 @@ public:
     void say(const char* text) { standins_.configure(StandinKind::Whisper, speechBehaviour(text)); }
 
     std::optional<Dictation> dictate(double seconds) {
-        if (!target_->setText("")) {
-            fail("the target did not answer");
-            return std::nullopt;
-        }
-        const auto wav = t::toneWav(home_.root() / "dictation.wav", 0.5, seconds);
         const auto inferencesBefore = inferences().size();
         const auto chatsBefore = chats().size();
-        const t::HeldDictation held =
-            t::holdKeyUntilPaste(desk_, *hud_, *target_, wav, seconds, 90s);
-        if (!held.failure.empty()) {
-            fail(held.failure);
-            return std::nullopt;
-        }
-        const double released = held.released;
-        const std::optional<double> pasted = held.pasted;
+        const std::optional<double> pasted = run_.releaseToPaste(seconds, 90s);
         if (!pasted) {
-            fail("no paste arrived");
             return std::nullopt;
         }
         Dictation out;
-        out.releaseToPaste = *pasted - released;
+        out.releaseToPaste = *pasted;
         const auto sent = inferences();
         if (sent.size() > inferencesBefore) {
             out.window = sent.back()["fields"].value("audio_ctx", "");
@@ -105,15 +87,9 @@ public:
         return out;
     }
 
-    bool logged(const std::string& text) const { return !app_->logLines(text).empty(); }
+    bool logged(const std::string& text) { return !run_.app().logLines(text).empty(); }
 
-    bool fail(const std::string& why) {
-        std::fprintf(stderr, "speed_bench: %s\n", why.c_str());
-        if (app_) {
-            std::fprintf(stderr, "%s", app_->log().c_str());
-        }
-        return false;
-    }
+    bool fail(const std::string& why) { return run_.fail(why); }
 
 private:
     static nlohmann::json speechBehaviour(const char* text) {
@@ -125,17 +101,10 @@ private:
     std::vector<nlohmann::json> chats() const {
         return standins_.requests(StandinKind::Llama, "/v1/chat/completions");
     }
-    void settle() {
-        t::waitUntil([&] { return !hud_->panelVisible(); }, 15s);
-        t::waitUntil([] { return false; }, 1s);
-    }
+    void settle() { run_.settle(1s); }
 
-    t::Desk desk_;
-    t::StandinDir standins_;
-    t::AppHome home_;
-    std::unique_ptr<t::Target> target_;
-    std::unique_ptr<t::RunningApp> app_;
-    std::unique_ptr<t::HudWatch> hud_;
+    vozmo::bench::BenchApp run_{"speed_bench"};
+    t::StandinDir& standins_ = run_.standins();
 };
 
 } // namespace

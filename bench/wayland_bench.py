@@ -6,12 +6,8 @@ start of `vozmo --key press` (as a compositor's key binding runs it) to the reco
 stream appearing on the sound server. wayland_paste: wayland_paste_bench against a GTK window on
 Wayland. Prints "name: value unit (target ...)" lines; exits 1 when a figure cannot be taken.
 """
-import argparse
-import json
-import os
 import pathlib
 import queue
-import signal
 import socket
 import statistics
 import subprocess
@@ -19,26 +15,21 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "wayland"))
-from sway_support import RUNTIME, USER, as_user, port_open, wait_until  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "wayland"))
+from sway_support import RUNTIME, USER, as_user  # noqa: E402
+from session_util import (  # noqa: E402
+    bench_fail, capture_stream_kind, drain, first_run_account, instance_and_servers_up,
+    next_event, paste_figure, session_args, started_pid, stop_all, terminate, wait_until, watch,
+    window_ready, write_starter)
 
-parser = argparse.ArgumentParser()
-parser.add_argument("--vozmo", required=True)
-parser.add_argument("--standins", required=True, help="the stand-ins' bin folder")
-parser.add_argument("--window", required=True, help="tests/wayland/text_window.py")
-parser.add_argument("--paste-bench", required=True)
-args = parser.parse_args()
+args = session_args(bench=True)
 
 ROUNDS = 15
 started = []
 
 
 def fail(why):
-    print(f"wayland_bench: {why}", file=sys.stderr, flush=True)
-    out = RUNTIME / "vozmo.out"
-    if out.exists():
-        print(out.read_text(errors="replace")[-3000:], file=sys.stderr)
-    sys.exit(1)
+    bench_fail("wayland_bench", RUNTIME, why)
 
 
 def swaymsg(command):
@@ -70,82 +61,41 @@ def key_to_recording(send):
     cancelled at once."""
     times = []
     for _ in range(ROUNDS):
-        while not events.empty():
-            events.get()
+        drain(events)
         start = send("press")
-        seen = next_event("new")
+        seen = next_event(events, "new")
         send("cancel")
         send("release")
         if seen is None:
             fail("no recording started after the key press")
-        times.append((seen - start) * 1000)
-        if next_event("remove") is None:
+        times.append((seen[0] - start) * 1000)
+        if next_event(events, "remove") is None:
             fail("the cancelled recording did not stop")
         time.sleep(0.4)
     return times
 
 
 # Vozmo set up as after a first run, started by the compositor.
-config = RUNTIME / "config" / "Vozmo"
-config.mkdir(parents=True, exist_ok=True)
-(config / "prefs.json").write_text(json.dumps(
-    {"setupShown": True, "hotkey": "ropt", "language": "es", "polish": True, "sounds": False}))
-models = RUNTIME / "data" / "Vozmo" / "models"
-models.mkdir(parents=True, exist_ok=True)
-for name, size in (("whisper.bin", 800_000_000), ("llm.gguf", 2_000_000_000)):
-    with open(models / name, "wb") as f:
-        f.truncate(size)
-standin_dir = RUNTIME / "standin"
-standin_dir.mkdir()
-starter = RUNTIME / "start-vozmo"
-starter.write_text("#!/bin/sh\n"
-                   f"echo $$ > {RUNTIME}/vozmo.pid\n"
-                   f"exec env PATH={args.standins}:/usr/bin:/bin VOZMO_STANDIN_DIR={standin_dir} "
-                   f"{args.vozmo} >{RUNTIME}/vozmo.out 2>&1\n")
-starter.chmod(0o755)
+first_run_account(RUNTIME, "ropt")
+starter = write_starter(RUNTIME, args.vozmo, args.standins)
 subprocess.run(["chown", "-R", f"{USER}:nogroup", str(RUNTIME)], check=True)
 
 # Capture streams coming and going on the sound server, with the time each was seen.
 events = queue.Queue()
 monitor = subprocess.Popen(["pactl", "subscribe"], stdout=subprocess.PIPE, text=True)
 started.append(monitor)
-
-
-def watch():
-    for line in monitor.stdout:
-        if "source-output" in line:
-            events.put((time.monotonic(), "new" if "'new'" in line else
-                        "remove" if "'remove'" in line else "change"))
-
-
-threading.Thread(target=watch, daemon=True).start()
-
-
-def next_event(kind, seconds=10):
-    deadline = time.monotonic() + seconds
-    while True:
-        left = deadline - time.monotonic()
-        if left <= 0:
-            return None
-        try:
-            when, what = events.get(timeout=left)
-        except queue.Empty:
-            return None
-        if what == kind:
-            return when
-
+threading.Thread(target=watch, daemon=True,
+                 args=(monitor, "source-output", capture_stream_kind, events)).start()
 
 instance_socket = RUNTIME / f"vozmo-{int(subprocess.check_output(['id', '-u', USER]))}.sock"
 vozmo_pid = None
 try:
     if swaymsg(f"exec {starter}").returncode != 0:
         fail("sway did not start Vozmo")
-    pid_file = RUNTIME / "vozmo.pid"
-    if not wait_until(pid_file.exists, 10):
+    vozmo_pid = started_pid(RUNTIME)
+    if vozmo_pid is None:
         fail("Vozmo did not start")
-    vozmo_pid = int(pid_file.read_text().strip() or 0)
-    if not wait_until(lambda: instance_socket.exists() and port_open(8178) and port_open(8179),
-                      60):
+    if not wait_until(lambda: instance_and_servers_up(instance_socket), 60):
         fail("Vozmo or its servers did not come up")
     time.sleep(2.0)  # the start-up message and the servers' warm-up settle
 
@@ -162,21 +112,11 @@ try:
     out_file = RUNTIME / "window.txt"
     swaymsg(f"exec NO_AT_BRIDGE=1 GDK_BACKEND=wayland python3 {args.window} {out_file} "
             f"2>{RUNTIME}/window.err")
-    if not wait_until(lambda: pathlib.Path(str(out_file) + ".ready").exists(), 30):
+    if not wait_until(lambda: window_ready(out_file), 30):
         fail("the GTK window did not get the focus")
-    owner = subprocess.Popen(as_user(["wl-copy", "--foreground", "contenido del usuario"]))
-    started.append(owner)
-    time.sleep(0.5)
-    if subprocess.run([args.paste_bench, str(out_file)]).returncode != 0:
-        sys.exit(1)
+    paste_figure(args.paste_bench, out_file,
+                 as_user(["wl-copy", "--foreground", "contenido del usuario"]), started)
 finally:
     if vozmo_pid:
-        try:
-            os.kill(vozmo_pid, signal.SIGTERM)
-        except ProcessLookupError:
-            pass
-        wait_until(lambda: not pathlib.Path(f"/proc/{vozmo_pid}").exists(), 20)
-    for proc in started:
-        if proc.poll() is None:
-            proc.terminate()
-        proc.wait(timeout=10)
+        terminate(vozmo_pid)
+    stop_all(started)

@@ -94,7 +94,7 @@ private:
 };
 
 // Sends one polish like Polisher::polish, with `timeoutSeconds` when positive, and records the
-// answer's timings in `speed`. A failure is polishFailed, its detail the reason's short code
+// answer's timings in `speed`. A failure is polishFailed, its detail the reason in a few words
 // (Polisher::failureReason).
 Result<std::string> polishMeasured(PolishSpeed& speed, std::string_view text,
                                    const std::vector<std::string>& vocabulary, int port = LLM_PORT,

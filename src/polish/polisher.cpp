@@ -240,20 +240,9 @@ std::optional<std::string> polish(std::string_view text, const std::vector<std::
 }
 
 std::string failureReason(const HttpResponse& response) {
-    using Failure = HttpResponse::Failure;
-    switch (response.failure) {
-    case Failure::refused:
-        return "conexion";
-    case Failure::timedOut:
-        return "tiempo";
-    case Failure::tooLarge:
-        return "grande";
-    case Failure::broken:
-        return "cortada";
-    case Failure::stopped:
-        return "cancelada";
-    case Failure::none:
-        break;
+    // A failed exchange is told in the same words as a failed transcription.
+    if (response.failure != HttpResponse::Failure::none) {
+        return failureText(response.failure);
     }
     if (response.status == 401) {
         return "clave";

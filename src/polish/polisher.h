@@ -49,9 +49,9 @@ std::optional<std::string> polish(std::string_view text, const std::vector<std::
                                   int port = LLM_PORT, std::stop_token stop = {},
                                   std::string_view apiKey = {});
 
-// Why an exchange gave no usable answer, as a short code for the log ("conexion", "tiempo",
-// "cortada", "grande", "cancelada", "clave" for a refused key, "estado_<status>", "respuesta" for
-// an answer of the wrong shape); never any of the text.
+// Why an exchange gave no usable answer, in a few words for the log: failureText's for an
+// exchange that failed ("tiempo agotado", "conexión rechazada"…), "clave" for a refused key,
+// "estado_<status>", "respuesta" for an answer of the wrong shape; never any of the text.
 std::string failureReason(const HttpResponse& response);
 
 // The acceptance test's answer. `reason` is a short code for the log when the answer is

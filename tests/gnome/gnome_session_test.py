@@ -10,63 +10,30 @@ accessibility bus. Two runs of Vozmo:
 - dialog refused: nothing is typed, the text stays on the clipboard and the panel says so.
 Quitting must leave no server behind.
 """
-import argparse
-import json
 import os
 import pathlib
 import signal
-import socket
+import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 from gnome_keys import MutterKeys
 import portal_dialog
 
-parser = argparse.ArgumentParser()
-parser.add_argument("--vozmo", required=True)
-parser.add_argument("--standins", required=True, help="the stand-ins' bin folder")
-parser.add_argument("--window", required=True, help="a GTK 3 text window (text_window.py)")
-args = parser.parse_args()
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+from session_util import (  # noqa: E402
+    check, failures, first_run_account, port_open, read, session_args, session_processes, spoken,
+    stop_all, wait_until, window_ready)
+
+args = session_args()
 
 RUNTIME = pathlib.Path(os.environ["VOZMO_GNOME_RUNTIME"])
 EXPECTED = "Esto es una prueba de dictado."
 USER_CLIPBOARD = "contenido del usuario ñ"
 WINDOW_TITLE = "Vozmo Wayland target"
 SHORTCUT = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/vozmo/"
-failures = []
 started = []  # processes of ours, stopped by pid at the end
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what, flush=True)
-    if not ok:
-        failures.append(what)
-
-
-def wait_until(predicate, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
-
-
-def port_open(port):
-    with socket.socket() as s:
-        s.settimeout(0.2)
-        return s.connect_ex(("127.0.0.1", port)) == 0
-
-
-def pid_alive(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    stat = pathlib.Path(f"/proc/{pid}/stat")
-    return stat.exists() and stat.read_text().split(")")[-1].split()[0] != "Z"
 
 
 def start(argv, **kwargs):
@@ -105,51 +72,16 @@ def gsettings(*argv):
     subprocess.run(["gsettings", "set", *argv], check=True, timeout=10)
 
 
-def sparse(path, size):
-    path.parent.mkdir(parents=True, exist_ok=True)
-    with open(path, "wb") as f:
-        f.truncate(size)
-
-
-def server_processes():
-    found = []
-    for proc in pathlib.Path("/proc").iterdir():
-        if not proc.name.isdigit():
-            continue
-        try:
-            cmd = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace")
-            env = (proc / "environ").read_bytes()
-        except OSError:
-            continue
-        if "-server" in cmd and str(RUNTIME).encode() in env:
-            found.append(int(proc.name))
-    return found
-
-
-# The account Vozmo runs in: the session's own XDG folders, set up as after a first run.
-config = RUNTIME / "config" / "Vozmo" / "prefs.json"
-config.parent.mkdir(parents=True, exist_ok=True)
-config.write_text(json.dumps({"setupShown": True, "hotkey": "ropt", "language": "es",
-                              "polish": True, "sounds": False}))
-support = RUNTIME / "data" / "Vozmo"
-sparse(support / "models" / "whisper.bin", 800_000_000)
-sparse(support / "models" / "llm.gguf", 2_000_000_000)
-(support / "diccionario.txt").write_text("")
+support = first_run_account(RUNTIME, "ropt")
 log_file = support / "logs" / "app.log"
 out_file = RUNTIME / "window.txt"
-speech_dir = pathlib.Path(tempfile.mkdtemp(prefix="vozmo-gnome-speech-"))
-speech = speech_dir / "speech.wav"
-subprocess.run(["espeak-ng", "-v", "es", "-w", str(speech), EXPECTED], check=True)
+speech_dir, speech = spoken(EXPECTED, "vozmo-gnome-speech-")
 vozmo_env = dict(os.environ, PATH=f"{args.standins}:/usr/bin:/bin",
                  VOZMO_STANDIN_DIR=str(RUNTIME / "standin"))
-(RUNTIME / "standin").mkdir()
 
 
 def window_text():
-    try:
-        return out_file.read_text(encoding="utf-8")
-    except OSError:
-        return ""
+    return read(out_file)
 
 
 def run_vozmo(allow, keys):
@@ -203,7 +135,7 @@ def run_vozmo(allow, keys):
             vozmo.kill()
             vozmo.wait()
         vozmo_out.close()
-        left = server_processes()
+        left = session_processes(RUNTIME, "-server")
         check(not left and not port_open(8178) and not port_open(8179),
               f"[{what}] quitting leaves no server ({left})")
         for pid in left:
@@ -224,7 +156,7 @@ try:
 
     start(["/usr/bin/python3", args.window, str(out_file)],
           env=dict(os.environ, GDK_BACKEND="wayland"), stderr=open(RUNTIME / "window.err", "w"))
-    check(wait_until(lambda: pathlib.Path(str(out_file) + ".ready").exists(), 30),
+    check(wait_until(lambda: window_ready(out_file), 30),
           "the GTK window on Wayland has the focus")
     # The user's clipboard, owned by another program.
     owner = start(["xclip", "-selection", "clipboard", "-loops", "0", "-quiet"],
@@ -246,17 +178,8 @@ try:
     if len(failures) > failed_before:
         print("--- app.log (refused)\n" + log, flush=True)
 finally:
-    for proc in reversed(started):
-        if proc.poll() is None:
-            proc.terminate()
-        try:
-            proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-    for f in speech_dir.iterdir():
-        f.unlink()
-    speech_dir.rmdir()
+    stop_all(started)
+    shutil.rmtree(speech_dir, ignore_errors=True)
     if failures:
         for name in sorted(RUNTIME.glob("*.out")) + [RUNTIME / "window.err"]:
             if name.exists():

@@ -30,104 +30,61 @@ from gi.repository import Gio, GLib
 BUS_NAME = "org.freedesktop.portal.Desktop"
 DESKTOP_PATH = "/org/freedesktop/portal/desktop"
 
-INTERFACES_XML = """
-<node>
-  <interface name="org.freedesktop.portal.GlobalShortcuts">
-    <method name="CreateSession">
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="BindShortcuts">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="a(sa{sv})" name="shortcuts" direction="in"/>
-      <arg type="s" name="parent_window" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="request_handle" direction="out"/>
-    </method>
-    <method name="ListShortcuts">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="request_handle" direction="out"/>
-    </method>
-    <signal name="Activated">
-      <arg type="o" name="session_handle"/>
-      <arg type="s" name="shortcut_id"/>
-      <arg type="t" name="timestamp"/>
-      <arg type="a{sv}" name="options"/>
-    </signal>
-    <signal name="Deactivated">
-      <arg type="o" name="session_handle"/>
-      <arg type="s" name="shortcut_id"/>
-      <arg type="t" name="timestamp"/>
-      <arg type="a{sv}" name="options"/>
-    </signal>
-    <signal name="ShortcutsChanged">
-      <arg type="o" name="session_handle"/>
-      <arg type="a(sa{sv})" name="shortcuts"/>
-    </signal>
-    <property name="version" type="u" access="read"/>
-  </interface>
-  <interface name="org.freedesktop.portal.RemoteDesktop">
-    <method name="CreateSession">
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="SelectDevices">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="Start">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="s" name="parent_window" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="o" name="handle" direction="out"/>
-    </method>
-    <method name="NotifyKeyboardKeysym">
-      <arg type="o" name="session_handle" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="i" name="keysym" direction="in"/>
-      <arg type="u" name="state" direction="in"/>
-    </method>
-    <property name="AvailableDeviceTypes" type="u" access="read"/>
-    <property name="version" type="u" access="read"/>
-  </interface>
-</node>
-"""
 
-REQUEST_XML = """
-<node>
-  <interface name="org.freedesktop.portal.Request">
-    <method name="Close"/>
-    <signal name="Response">
-      <arg type="u" name="response"/>
-      <arg type="a{sv}" name="results"/>
-    </signal>
-  </interface>
-</node>
-"""
+def method_xml(name, inputs=(), outputs=()):
+    """A method's introspection XML; arguments are (type, name) pairs."""
+    args = [f'<arg type="{t}" name="{n}" direction="in"/>' for t, n in inputs]
+    args += [f'<arg type="{t}" name="{n}" direction="out"/>' for t, n in outputs]
+    return f'<method name="{name}">{"".join(args)}</method>'
 
-SESSION_XML = """
-<node>
-  <interface name="org.freedesktop.portal.Session">
-    <method name="Close"/>
-    <signal name="Closed">
-      <arg type="a{sv}" name="details"/>
-    </signal>
-    <property name="version" type="u" access="read"/>
-  </interface>
-</node>
-"""
 
-CONTROL_XML = """
-<node>
-  <interface name="org.vozmo.test.PortalControl">
-    <method name="Activate"><arg type="s" name="shortcut_id" direction="in"/></method>
-    <method name="Deactivate"><arg type="s" name="shortcut_id" direction="in"/></method>
-    <method name="CloseSessions"/>
-  </interface>
-</node>
-"""
+def signal_xml(name, args):
+    return f'<signal name="{name}">' + "".join(
+        f'<arg type="{t}" name="{n}"/>' for t, n in args) + "</signal>"
+
+
+def interface_xml(name, *members):
+    return f'<interface name="{name}">{"".join(members)}</interface>'
+
+
+OPTIONS = ("a{sv}", "options")
+SESSION = ("o", "session_handle")
+SHORTCUTS = ("a(sa{sv})", "shortcuts")
+VERSION = '<property name="version" type="u" access="read"/>'
+CREATE_SESSION = method_xml("CreateSession", [OPTIONS], [("o", "handle")])
+SHORTCUT_SIGNAL_ARGS = [SESSION, ("s", "shortcut_id"), ("t", "timestamp"), OPTIONS]
+
+INTERFACES_XML = "<node>" + interface_xml(
+    "org.freedesktop.portal.GlobalShortcuts",
+    CREATE_SESSION,
+    method_xml("BindShortcuts", [SESSION, SHORTCUTS, ("s", "parent_window"), OPTIONS],
+               [("o", "request_handle")]),
+    method_xml("ListShortcuts", [SESSION, OPTIONS], [("o", "request_handle")]),
+    signal_xml("Activated", SHORTCUT_SIGNAL_ARGS),
+    signal_xml("Deactivated", SHORTCUT_SIGNAL_ARGS),
+    signal_xml("ShortcutsChanged", [SESSION, SHORTCUTS]),
+    VERSION,
+) + interface_xml(
+    "org.freedesktop.portal.RemoteDesktop",
+    CREATE_SESSION,
+    method_xml("SelectDevices", [SESSION, OPTIONS], [("o", "handle")]),
+    method_xml("Start", [SESSION, ("s", "parent_window"), OPTIONS], [("o", "handle")]),
+    method_xml("NotifyKeyboardKeysym", [SESSION, OPTIONS, ("i", "keysym"), ("u", "state")]),
+    '<property name="AvailableDeviceTypes" type="u" access="read"/>',
+    VERSION,
+) + "</node>"
+
+REQUEST_XML = "<node>" + interface_xml(
+    "org.freedesktop.portal.Request", method_xml("Close"),
+    signal_xml("Response", [("u", "response"), ("a{sv}", "results")])) + "</node>"
+
+SESSION_XML = "<node>" + interface_xml(
+    "org.freedesktop.portal.Session", method_xml("Close"),
+    signal_xml("Closed", [("a{sv}", "details")]), VERSION) + "</node>"
+
+CONTROL_XML = "<node>" + interface_xml(
+    "org.vozmo.test.PortalControl", method_xml("Activate", [("s", "shortcut_id")]),
+    method_xml("Deactivate", [("s", "shortcut_id")]), method_xml("CloseSessions")) + "</node>"
 
 VERSIONS = {"org.freedesktop.portal.GlobalShortcuts": 1, "org.freedesktop.portal.RemoteDesktop": 2}
 KEYBOARD = 1
@@ -196,6 +153,12 @@ class Portal:
             self.connection.unregister_object(reg)
 
     # Request objects: the method answers with the handle at once; the Response follows later.
+    def answer_with_request(self, sender, options, invocation):
+        """Answers the call with a new Request's handle, which it returns for the Response."""
+        handle = self.begin_request(sender, options)
+        invocation.return_value(GLib.Variant("(o)", (handle,)))
+        return handle
+
     def begin_request(self, sender, options):
         token = options.get("handle_token") or f"t{self.token_count}"
         self.token_count += 1
@@ -294,9 +257,8 @@ class Portal:
     def create_session_request(self, kind, sender, args, entry, refuse, invocation):
         (options,) = args
         entry["options"] = options
-        handle = self.begin_request(sender, options)
+        handle = self.answer_with_request(sender, options, invocation)
         session = self.create_session(kind, sender, options)
-        invocation.return_value(GLib.Variant("(o)", (handle,)))
         if refuse:
             self.respond(sender, handle, 1, {})
         else:
@@ -307,8 +269,7 @@ class Portal:
             _, shortcuts, parent, options = args
             entry.update(shortcuts=[[i, p] for i, p in shortcuts], parent_window=parent,
                          options=options)
-            handle = self.begin_request(sender, options)
-            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            handle = self.answer_with_request(sender, options, invocation)
             if refuse:
                 self.respond(sender, handle, 1, {})
                 return
@@ -326,8 +287,7 @@ class Portal:
         elif method == "ListShortcuts":
             _, options = args
             entry["options"] = options
-            handle = self.begin_request(sender, options)
-            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            handle = self.answer_with_request(sender, options, invocation)
             triggers = session.get("triggers", {})
             listed = [(i, {"description": GLib.Variant("s", ""),
                            "trigger_description": GLib.Variant("s", triggers.get(i, ""))})
@@ -339,8 +299,7 @@ class Portal:
         if method == "SelectDevices":
             _, options = args
             entry["options"] = options
-            handle = self.begin_request(sender, options)
-            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            handle = self.answer_with_request(sender, options, invocation)
             session["devices"] = options.get("types", 7)
             session["persist_mode"] = options.get("persist_mode", 0)
             session["restore_token"] = options.get("restore_token", "")
@@ -348,8 +307,7 @@ class Portal:
         elif method == "Start":
             _, parent, options = args
             entry.update(parent_window=parent, options=options)
-            handle = self.begin_request(sender, options)
-            invocation.return_value(GLib.Variant("(o)", (handle,)))
+            handle = self.answer_with_request(sender, options, invocation)
             token = session["restore_token"]
             restored = (token in self.tokens and not self.behaviour().get("forget_tokens"))
             self.tokens.discard(token)  # a restore token is good for one use

@@ -7,75 +7,29 @@ Wayland has the focus; `wtype` holds F9 while a Spanish sentence plays into the 
 microphone. The text must land in the Wayland window, the user's clipboard must come back, and
 quitting must leave no server behind.
 """
-import argparse
 import json
 import os
 import pathlib
 import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 
-from sway_support import RUNTIME, USER, as_user, port_open, wait_until
+from sway_support import RUNTIME, USER, as_user
+from session_util import (  # noqa: E402
+    check, failures, first_run_account, port_open, read, session_args, spoken, started_pid,
+    stop_all, stop_vozmo, wait_until, window_ready, write_starter)
 
-parser = argparse.ArgumentParser()
-parser.add_argument("--vozmo", required=True)
-parser.add_argument("--standins", required=True, help="the stand-ins' bin folder")
-parser.add_argument("--window", required=True, help="text_window.py")
-args = parser.parse_args()
+args = session_args()
 
 EXPECTED = "Esto es una prueba de dictado."
 USER_CLIPBOARD = "contenido del usuario ñ"
-failures = []
 started = []  # processes of ours, stopped by pid at the end
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what, flush=True)
-    if not ok:
-        failures.append(what)
-
-
-def write_owned(path, text):
-    path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_text(text, encoding="utf-8")
-
-
-def sparse(path, size):
-    path.parent.mkdir(parents=True, exist_ok=True)
-    with open(path, "wb") as f:
-        f.truncate(size)
 
 
 def clipboard():
     out = subprocess.run(as_user(["wl-paste", "-n"]), capture_output=True, timeout=10)
     return out.stdout.decode("utf-8", "replace") if out.returncode == 0 else None
-
-
-def pid_alive(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    stat = pathlib.Path(f"/proc/{pid}/stat")
-    return stat.exists() and stat.read_text().split(")")[-1].split()[0] != "Z"
-
-
-def session_processes(word):
-    """Processes whose command line names this session's folder and `word`."""
-    found = []
-    for proc in pathlib.Path("/proc").iterdir():
-        if not proc.name.isdigit():
-            continue
-        try:
-            cmd = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace")
-        except OSError:
-            continue
-        if str(RUNTIME) in cmd and word in cmd:
-            found.append(int(proc.name))
-    return found
 
 
 def describe_tree(node, depth=0):
@@ -117,29 +71,12 @@ vozmo = for_session(args.vozmo)
 standins = for_session(pathlib.Path(args.standins).parent) / "bin"
 window = for_session(args.window)
 
-# The account Vozmo runs in: the session's own XDG folders, set up as after a first run.
-config = RUNTIME / "config" / "Vozmo" / "prefs.json"
-write_owned(config, json.dumps({"setupShown": True, "hotkey": "ropt", "language": "es",
-                                "polish": True, "sounds": False}))
-support = RUNTIME / "data" / "Vozmo"
-sparse(support / "models" / "whisper.bin", 800_000_000)
-sparse(support / "models" / "llm.gguf", 2_000_000_000)
-write_owned(support / "diccionario.txt", "")
-standin_dir = RUNTIME / "standin"
-standin_dir.mkdir()
+support = first_run_account(RUNTIME, "ropt")
 out_file = RUNTIME / "window.txt"
-starter = RUNTIME / "start-vozmo"
-starter.write_text(
-    "#!/bin/sh\n"
-    f"echo $$ > {RUNTIME}/vozmo.pid\n"
-    f"exec env PATH={standins}:/usr/bin:/bin VOZMO_STANDIN_DIR={standin_dir} "
-    f"{vozmo} >{RUNTIME}/vozmo.out 2>&1\n")
-starter.chmod(0o755)
+starter = write_starter(RUNTIME, vozmo, standins)
 subprocess.run(["chown", "-R", f"{USER}:nogroup", str(RUNTIME)], check=True)
 
-speech_dir = pathlib.Path(tempfile.mkdtemp(prefix="vozmo-sway-speech-"))
-speech = speech_dir / "speech.wav"
-subprocess.run(["espeak-ng", "-v", "es", "-w", str(speech), EXPECTED], check=True)
+speech_dir, speech = spoken(EXPECTED, "vozmo-sway-speech-")
 speech_dir.chmod(0o755)
 speech.chmod(0o644)
 
@@ -151,16 +88,15 @@ try:
         check(swaymsg(f"bindsym {binding}").returncode == 0, f"sway binds {binding}")
     # Vozmo first, so the text window started after it has the focus.
     check(swaymsg("exec", str(starter)).returncode == 0, "sway starts Vozmo")
-    pid_file = RUNTIME / "vozmo.pid"
-    check(wait_until(pid_file.exists, 10), "Vozmo runs")
-    vozmo_pid = int(pid_file.read_text().strip() or 0)
+    vozmo_pid = started_pid(RUNTIME)
+    check(vozmo_pid is not None, "Vozmo runs")
     socket_file = RUNTIME / f"vozmo-{int(subprocess.check_output(['id', '-u', USER]))}.sock"
     check(wait_until(lambda: socket_file.exists() and port_open(8178), 60),
           "Vozmo listens and its speech server answers")
 
     swaymsg("exec", f"NO_AT_BRIDGE=1 GDK_BACKEND=wayland python3 {window} {out_file} "
                     f"2>{RUNTIME}/window.err")
-    check(wait_until(lambda: pathlib.Path(str(out_file) + ".ready").exists(), 30),
+    check(wait_until(lambda: window_ready(out_file), 30),
           "the GTK window on Wayland has the focus")
 
     owner = subprocess.Popen(as_user(["wl-copy", "--foreground", USER_CLIPBOARD]))
@@ -176,41 +112,19 @@ try:
     subprocess.run(["paplay", "--device=vsink", str(speech)], timeout=30)
     holder.wait(timeout=30)
 
-    def window_text():
-        try:
-            return out_file.read_text(encoding="utf-8")
-        except OSError:
-            return ""
-
-    landed = wait_until(lambda: EXPECTED in window_text(), 60)
-    check(landed, f"the text lands in the Wayland window (it holds {window_text()!r})")
+    landed = wait_until(lambda: EXPECTED in read(out_file), 60)
+    check(landed, f"the text lands in the Wayland window (it holds {read(out_file)!r})")
     came_back = wait_until(lambda: clipboard() == USER_CLIPBOARD, 10)
     check(came_back, f"the user's clipboard comes back (it holds {clipboard()!r})")
 
-    log_file = support / "logs" / "app.log"
-    log = log_file.read_text(encoding="utf-8") if log_file.exists() else ""
+    log = read(support / "logs" / "app.log")
     check("Escritura: teclado virtual" in log, "the virtual keyboard was chosen for the paste")
     if failures:
         print("--- app.log\n" + log, flush=True)
 finally:
     if vozmo_pid:
-        try:
-            os.kill(vozmo_pid, signal.SIGTERM)
-        except ProcessLookupError:
-            pass
-        stopped = wait_until(lambda: not pid_alive(vozmo_pid), 20)
-        check(stopped, "Vozmo quits on SIGTERM")
-        if not stopped:
-            os.kill(vozmo_pid, signal.SIGKILL)
-        left = session_processes("-server")
-        check(not left and not port_open(8178) and not port_open(8179),
-              f"quitting leaves no server ({left})")
-        for pid in left:
-            os.kill(pid, signal.SIGKILL)
-    for proc in started:
-        if proc.poll() is None:
-            proc.terminate()
-        proc.wait(timeout=10)
+        stop_vozmo(vozmo_pid, RUNTIME, by_environment=False)
+    stop_all(started)
     shutil.rmtree(speech_dir, ignore_errors=True)
     if failures:
         print(sorted(p.name for p in RUNTIME.iterdir()))
