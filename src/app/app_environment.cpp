@@ -33,8 +33,14 @@ AppEnvironment linuxEnvironment() {
     env.canListenAndType = [desktop] { return desktop->canListenAndType(); };
     env.focusedApp = [desktop] { return desktop->windows().focused(); };
     env.paste = [paster](const std::string& text) { return paster->paste(text); };
+    env.sendKey = [desktop](const KeyStroke& stroke) { return desktop->typing().send(stroke); };
     env.copyText = [desktop](const std::string& text) { desktop->clipboard().setText(text); };
     env.makeKeyEvents = [desktop] { return desktop->makeKeyEvents(); };
+    if (desktop->capturesKeys()) {
+        env.makeKeyCapture = [] { return vozmo::makeKeyCapture(); };
+    }
+    env.keyChoiceHelp = [desktop] { return desktop->keyChoiceHelp(); };
+    env.rightAltIsAltGr = [] { return vozmo::rightAltIsAltGr(); };
     env.keyName = [desktop] { return desktop->keyName(); };
     env.keyCommandArrived = [desktop] { desktop->keyCommandArrived(); };
     env.desktopInstructions = [desktop] { return desktop->instructions(); };

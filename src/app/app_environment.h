@@ -3,6 +3,7 @@
 #include "audio_input.h"
 #include "error.h"
 #include "key_events.h"
+#include "key_synth.h"
 #include "notifier.h"
 #include "paste.h"
 #include "sounds.h"
@@ -27,10 +28,18 @@ struct AppEnvironment {
     std::function<TargetApp()> ownIdentity;
     std::function<bool()> needsLeadingSpace;
     std::function<Outcome(const std::string& text)> paste;
+    // One stroke to the focused window, through the same keyboard as the paste's.
+    std::function<bool(const KeyStroke& stroke)> sendKey;
     // Leaves the text on the clipboard as plain text.
     std::function<void(const std::string& text)> copyText;
     std::function<std::unique_ptr<AudioInput>()> makeAudioInput;
     std::function<std::unique_ptr<KeyEvents>()> makeKeyEvents;
+    // Waits for the key the user picks; empty where the desktop assigns the key, and then
+    // keyChoiceHelp says how.
+    std::function<std::unique_ptr<KeyCapture>()> makeKeyCapture;
+    std::function<KeyChoiceHelp()> keyChoiceHelp;
+    // The keyboard layout's right Alt key is AltGr (Spanish and most European layouts).
+    std::function<bool()> rightAltIsAltGr;
     std::unique_ptr<SoundPlayer> sounds;
     // Desktop notifications; none when empty.
     std::unique_ptr<Notifier> notifier;

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "find_binary.h"
+#include "key_names.h"
 #include "main_thread.h"
 #include "model_files.h"
 #include "prefs.h"
@@ -18,6 +19,15 @@ bool fnConfigured() {
     return Prefs::boolForKey("fnSeen");
 }
 
+namespace {
+
+// The dictation key is not Fn: the right Alt key, or one the user chose by pressing it.
+bool otherKeyChosen() {
+    return Prefs::hotkey() == Prefs::kHotkeyRightAlt || !customHotkeyParts(Prefs::hotkey()).empty();
+}
+
+} // namespace
+
 Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloader, QObject* parent)
     : QObject(parent), env_(std::move(environment)), facts_(machineFacts()),
       downloader_(downloader ? std::move(downloader) : std::make_unique<Downloader>()) {
@@ -27,7 +37,8 @@ Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloade
     axOK_ = keyAccessOk();
     readKeyAccess();
     readSoundServer();
-    fnOK_ = fnConfigured() || Prefs::hotkey() == Prefs::kHotkeyRightAlt;
+    fnOK_ = fnConfigured() || otherKeyChosen();
+    hotkey_ = Prefs::hotkey();
     whisperServerFound_ = programFound("whisper-server");
     llmServerFound_ = programFound("llama-server");
     timer_.setInterval(1000);
@@ -187,6 +198,11 @@ void Setup::refresh() {
     // The user may copy the programs in while the window is open.
     assign(whisperServerFound_, programFound("whisper-server"));
     assign(llmServerFound_, programFound("llama-server"));
+    // A key chosen in its own window makes Fn unneeded.
+    if (otherKeyChosen()) {
+        assign(fnOK_, true);
+    }
+    assign(hotkey_, Prefs::hotkey());
 }
 
 void Setup::download() {
@@ -249,6 +265,15 @@ void Setup::requestMic() {
 void Setup::openKeyAndPasteHelp() {
     if (!keyAccessOk() && env_.openPermissionsHelp) {
         env_.openPermissionsHelp();
+    }
+}
+
+void Setup::chooseKey() {
+    if (fnCheck_ == FnCheck::Watching) {
+        cancelFnCheck();
+    }
+    if (env_.chooseKey) {
+        env_.chooseKey();
     }
 }
 

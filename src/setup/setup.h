@@ -91,6 +91,10 @@ public:
     void cancelFnCheck();
     // Dictates with the right Alt key from now on; the Fn step is then not needed.
     void useRightAlt();
+    // Opens the window in which the user presses the key they want.
+    void chooseKey();
+    bool canChooseKey() const { return static_cast<bool>(env_.chooseKey); }
+    bool rightAltIsAltGr() const { return env_.rightAltIsAltGr && env_.rightAltIsAltGr(); }
     // Shows where to put whisper-server and llama-server.
     void openServersHelp();
     // Shows the model files' names, addresses and folder.
@@ -144,6 +148,8 @@ private:
     std::vector<std::string> keyAndPasteInstructions_;
     bool soundServerMissing_ = false;
     bool fnOK_ = false;
+    // The dictation key as last read: a key chosen elsewhere changes what the window shows.
+    std::string hotkey_;
     bool whisperServerFound_ = false;
     bool llmServerFound_ = false;
     FnCheck fnCheck_ = FnCheck::Idle;

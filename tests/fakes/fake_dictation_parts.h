@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -63,7 +64,9 @@ private:
 class FakeKeys final : public KeySource {
 public:
     bool held = false;
+    std::optional<std::uint64_t> typed = 0; // none: the desktop shows only the dictation key
     bool dictationKeyHeld() const override { return held; }
+    std::optional<std::uint64_t> typedKeys() const override { return typed; }
 };
 
 // A speech server whose state the test sets. A transcription answers `answer` at once, or,
@@ -163,8 +166,10 @@ public:
     bool isTrusted = true;
     bool leadingSpace = false;
     bool pasteFails = false;
+    bool strokesFail = false;
     std::vector<std::string> pasted;
     std::vector<std::string> copied;
+    std::vector<KeyStroke> strokes;
 
     bool trusted() override { return isTrusted; }
     bool needsLeadingSpace() override { return leadingSpace; }
@@ -176,6 +181,10 @@ public:
         return Done{};
     }
     void copy(const std::string& text) override { copied.push_back(text); }
+    bool sendKey(const KeyStroke& stroke) override {
+        strokes.push_back(stroke);
+        return !strokesFail;
+    }
 };
 
 class FakeTargets final : public TargetFinder {
