@@ -35,6 +35,9 @@ App::App(AppEnvironment environment, QObject* parent)
     setupEnv.micStatus = [this] {
         return env_.microphoneStatus ? static_cast<int>(env_.microphoneStatus()) : 0;
     };
+    if (env_.soundServerRunning) {
+        setupEnv.soundServerRunning = env_.soundServerRunning;
+    }
     if (env_.canListenAndType) {
         setupEnv.keyAccessOk = env_.canListenAndType;
     }
@@ -84,8 +87,8 @@ void App::stateChanged(State) {
     updateIcon();
 }
 
-void App::leftOnClipboard(const std::string& keys) {
-    notices_->leftOnClipboard(keys);
+void App::leftOnClipboard(const std::string& keys, LeftReason why) {
+    notices_->leftOnClipboard(keys, why);
 }
 
 Readiness App::readiness() const {
@@ -132,6 +135,7 @@ void App::start() {
     menu_->onShowSetup = [this] { showSetup(); };
     menu_->canRetry = [this] { return controller_->canRetry(); };
     menu_->onRetry = [this] { controller_->retryLast(); };
+    menu_->onCopy = env_.copyText;
     icon_ = std::make_unique<StatusIcon>();
     icon_->install(menu_->menu());
     updateIcon();

@@ -128,6 +128,12 @@ Outcome DesktopTypist::paste(const std::string& text) {
     return env_.paste(text);
 }
 
+void DesktopTypist::prepare() {
+    if (env_.preparePaste) {
+        env_.preparePaste();
+    }
+}
+
 void DesktopTypist::copy(const std::string& text) {
     if (env_.copyText) {
         env_.copyText(text);

@@ -78,6 +78,7 @@ public:
     bool needsLeadingSpace() override;
     Outcome paste(const std::string& text) override;
     void copy(const std::string& text) override;
+    void prepare() override;
 
 private:
     const AppEnvironment& env_;

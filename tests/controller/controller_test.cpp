@@ -463,6 +463,7 @@ TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
         std::optional<TargetApp> target;
         std::optional<TargetApp> now;
         const char* message; // empty: pasted
+        LeftReason why = LeftReason::focusMoved;
     };
     const TargetApp editor{4242, "Gedit", 77};
     const TargetApp other{5151, "Firefox", 88};
@@ -473,11 +474,13 @@ TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
         {"focus moved", true, false, editor, other, "Copiado: pega con Ctrl+V"},
         {"focus moved to a terminal", true, false, editor, terminal,
          "Copiado: pega con Ctrl+Mayús+V"},
-        {"no target", true, false, std::nullopt, editor, "Copiado: pega con Ctrl+V"},
+        {"no target", true, false, std::nullopt, editor, "Copiado: pega con Ctrl+V",
+         LeftReason::targetUnknown},
         {"nothing focused", true, false, editor, std::nullopt, "Copiado: pega con Ctrl+V"},
-        {"our own window", true, false, us, us, "Copiado: pega con Ctrl+V"},
+        {"our own window", true, false, us, us, "Copiado: pega con Ctrl+V", LeftReason::ownWindow},
         {"no key access", false, false, editor, editor, "Copiado · falta permiso"},
-        {"the paste stroke failed", true, true, editor, editor, "Copiado: pega con Ctrl+V"},
+        {"the paste stroke failed", true, true, editor, editor, "Copiado: pega con Ctrl+V",
+         LeftReason::pasteFailed},
     };
     fakes.typist.leadingSpace = true;
     for (const auto& c : cases) {
@@ -497,7 +500,13 @@ TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
             // The clipboard never gets the leading space.
             EXPECT_EQ(fakes.typist.copied, std::vector<std::string>{"Hola."}) << c.name;
             EXPECT_EQ(fakes.hud.last(), c.message) << c.name;
-            EXPECT_EQ(fakes.shell.clipboardNotices.size(), c.trusted ? 1u : 0u) << c.name;
+            ASSERT_EQ(fakes.shell.clipboardNotices.size(), c.trusted ? 1u : 0u) << c.name;
+            if (c.trusted) {
+                // The notice says why, and names the paste keys of the window focused now.
+                EXPECT_EQ(fakes.shell.clipboardNotices[0].second, c.why) << c.name;
+                EXPECT_EQ(fakes.shell.clipboardNotices[0].first, std::string(c.message).substr(18))
+                    << c.name;
+            }
         }
     }
 }

@@ -289,10 +289,12 @@ class FakeShell final : public DictationShell {
 public:
     std::vector<State> states;
     int setupShown = 0;
-    std::vector<std::string> clipboardNotices;
+    std::vector<std::pair<std::string, LeftReason>> clipboardNotices;
     void stateChanged(State state) override { states.push_back(state); }
     void showSetup() override { ++setupShown; }
-    void leftOnClipboard(const std::string& keys) override { clipboardNotices.push_back(keys); }
+    void leftOnClipboard(const std::string& keys, LeftReason why) override {
+        clipboardNotices.emplace_back(keys, why);
+    }
 };
 
 class FakeSounds final : public SoundPlayer {

@@ -98,6 +98,8 @@ public:
     virtual bool needsLeadingSpace() = 0;
     virtual Outcome paste(const std::string& text) = 0;
     virtual void copy(const std::string& text) = 0;
+    // A dictation has begun and may be pasted: slow preparations start now.
+    virtual void prepare() {}
 };
 
 class TargetFinder {
@@ -140,7 +142,7 @@ public:
     virtual void stateChanged(State state) = 0;
     virtual void showSetup() = 0;
     // A dictation left on the clipboard although it could have been pasted.
-    virtual void leftOnClipboard(const std::string& keys) = 0;
+    virtual void leftOnClipboard(const std::string& keys, LeftReason why) = 0;
 };
 
 struct DictationParts {

@@ -112,6 +112,10 @@ public:
     std::function<void(const HUDMode& mode, double seconds)> onFlash;
     std::function<void()> onShowSetup;
     std::function<void()> onRetry;
+    // Puts a history entry on the clipboard through the session's clipboard backend (on sway,
+    // XWayland's clipboard would reach Wayland windows only while an X11 window has the
+    // focus). Qt's clipboard when empty.
+    std::function<void(const std::string& text)> onCopy;
     // Empty: the application quits through QCoreApplication::quit().
     std::function<void()> onQuit;
     // How files and folders are opened (tests); empty: opener(), which falls back from
