@@ -107,6 +107,18 @@ TEST_F(ControllerTest, ATapStartsHandsFreeAndTheNextPressEndsIt) {
     EXPECT_EQ(fakes.typist.pasted.size(), 1u);
 }
 
+// The hold is timed from the press: a capture slow to start does not turn a held key into a tap.
+TEST_F(ControllerTest, AHoldIsTimedFromThePressNotFromTheStart) {
+    fakes.recorder.whileStarting = [&] { fakes.clock.advance(200ms); };
+    controller->keyDown();
+    fakes.clock.advance(150ms); // 350 ms after the press, 150 ms after the start
+    fakes.recorder.next = speech();
+    controller->keyUp();
+    EXPECT_EQ(controller->state(), State::processing);
+    settle();
+    EXPECT_EQ(fakes.typist.pasted.size(), 1u);
+}
+
 TEST_F(ControllerTest, AnotherKeyDiscardsOnlyEarlyInTheRecording) {
     controller->keyDown();
     fakes.clock.advance(1499ms);

@@ -24,9 +24,13 @@ public:
     int starts = 0;
     int stops = 0;
     bool recording = false;
+    std::function<void()> whileStarting; // a start that takes time: advances the clock
 
     Outcome start() override {
         ++starts;
+        if (whileStarting) {
+            whileStarting();
+        }
         if (startError) {
             return Error{Error::Kind::noMicrophone, *startError};
         }
