@@ -37,6 +37,9 @@ App::App(AppEnvironment environment, QObject* parent)
     setupEnv.micStatus = [this] {
         return env_.microphoneStatus ? static_cast<int>(env_.microphoneStatus()) : 0;
     };
+    if (env_.soundServerRunning) {
+        setupEnv.soundServerRunning = env_.soundServerRunning;
+    }
     if (env_.canListenAndType) {
         setupEnv.keyAccessOk = env_.canListenAndType;
     }
@@ -88,8 +91,8 @@ void App::stateChanged(State) {
     updateIcon();
 }
 
-void App::leftOnClipboard(const std::string& keys) {
-    notices_->leftOnClipboard(keys);
+void App::leftOnClipboard(const std::string& keys, LeftReason why) {
+    notices_->leftOnClipboard(keys, why);
 }
 
 Readiness App::readiness() const {
@@ -141,6 +144,7 @@ void App::start() {
     menu_->onPasteAgain = [this](const std::string& text) { pasteAgain(text); };
     menu_->onChooseKey = [this] { chooseKey(); };
     menu_->rightAltIsAltGr = [this] { return env_.rightAltIsAltGr && env_.rightAltIsAltGr(); };
+    menu_->onCopy = env_.copyText;
     icon_ = std::make_unique<StatusIcon>();
     icon_->install(menu_->menu());
     updateIcon();

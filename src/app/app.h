@@ -75,7 +75,7 @@ public:
 private:
     // DictationShell
     void stateChanged(State state) override;
-    void leftOnClipboard(const std::string& keys) override;
+    void leftOnClipboard(const std::string& keys, LeftReason why) override;
 
     void watchServerFolders();
     void updateSetupServers();

@@ -136,6 +136,12 @@ bool DesktopTypist::sendKey(const KeyStroke& stroke) {
     return env_.sendKey && env_.sendKey(stroke);
 }
 
+void DesktopTypist::prepare() {
+    if (env_.preparePaste) {
+        env_.preparePaste();
+    }
+}
+
 void DesktopTypist::copy(const std::string& text) {
     if (env_.copyText) {
         env_.copyText(text);

@@ -80,6 +80,7 @@ public:
     Outcome paste(const std::string& text) override;
     void copy(const std::string& text) override;
     bool sendKey(const KeyStroke& stroke) override;
+    void prepare() override;
 
 private:
     const AppEnvironment& env_;

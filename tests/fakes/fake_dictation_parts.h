@@ -25,9 +25,13 @@ public:
     int starts = 0;
     int stops = 0;
     bool recording = false;
+    std::function<void()> whileStarting; // a start that takes time: advances the clock
 
     Outcome start() override {
         ++starts;
+        if (whileStarting) {
+            whileStarting();
+        }
         if (startError) {
             return Error{Error::Kind::noMicrophone, *startError};
         }
@@ -298,10 +302,12 @@ class FakeShell final : public DictationShell {
 public:
     std::vector<State> states;
     int setupShown = 0;
-    std::vector<std::string> clipboardNotices;
+    std::vector<std::pair<std::string, LeftReason>> clipboardNotices;
     void stateChanged(State state) override { states.push_back(state); }
     void showSetup() override { ++setupShown; }
-    void leftOnClipboard(const std::string& keys) override { clipboardNotices.push_back(keys); }
+    void leftOnClipboard(const std::string& keys, LeftReason why) override {
+        clipboardNotices.emplace_back(keys, why);
+    }
 };
 
 class FakeSounds final : public SoundPlayer {

@@ -213,6 +213,8 @@ void DictationController::recordingLost(const std::string& why) {
 }
 
 void DictationController::startRecording() {
+    // The hold is timed from the press itself, not from when the capture answered.
+    const Clock::TimePoint pressedAt = parts_.clock.now();
     if (!parts_.speech.available()) {
         parts_.shell.showSetup();
         return;
@@ -226,7 +228,8 @@ void DictationController::startRecording() {
         return;
     }
     locked_ = false;
-    downAt_ = parts_.clock.now();
+    downAt_ = pressedAt;
+    parts_.typist.prepare();
     startTranscription();
     setState(State::recording);
     play(Sound::start);
@@ -467,6 +470,9 @@ void DictationController::deliver(const std::string& text, const std::optional<T
     const auto now = parts_.targets.focused();
     const TargetApp own = parts_.targets.own();
     const bool targetIsUs = target && (target->pid == own.pid || target->appId == own.appId);
+    LeftReason why = !target      ? LeftReason::targetUnknown
+                     : targetIsUs ? LeftReason::ownWindow
+                                  : LeftReason::focusMoved;
     if (trusted && target && now && sameApp(*target, *now) && !targetIsUs) {
         if (parts_.keys.dictationKeyHeld()) {
             ignorePressUntil_ = parts_.clock.now() + kOwnPressWindow;
@@ -475,12 +481,13 @@ void DictationController::deliver(const std::string& text, const std::optional<T
             parts_.hud.hide(0);
             return;
         }
+        why = LeftReason::pasteFailed;
     }
     typist.copy(text);
     // The user pastes wherever the focus now is, so name that window's paste keys.
     const std::string keys = pasteKeysName(now);
     if (trusted) {
-        parts_.shell.leftOnClipboard(keys);
+        parts_.shell.leftOnClipboard(keys, why);
     }
     parts_.hud.flash(HUDMode::done(trusted ? QString::fromStdString("Copiado: pega con " + keys)
                                            : QStringLiteral("Copiado · falta permiso")),

@@ -108,6 +108,8 @@ public:
         (void)stroke;
         return false;
     }
+    // A dictation has begun and may be pasted: slow preparations start now.
+    virtual void prepare() {}
 };
 
 class TargetFinder {
@@ -150,7 +152,7 @@ public:
     virtual void stateChanged(State state) = 0;
     virtual void showSetup() = 0;
     // A dictation left on the clipboard although it could have been pasted.
-    virtual void leftOnClipboard(const std::string& keys) = 0;
+    virtual void leftOnClipboard(const std::string& keys, LeftReason why) = 0;
 };
 
 struct DictationParts {

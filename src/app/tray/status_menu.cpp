@@ -320,7 +320,10 @@ void StatusMenu::perform(const MenuItem& item) {
         }
         break;
     case MenuAction::copyHistory:
-        if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        if (onCopy) {
+            onCopy(item.payload);
+            flash(HUDMode::done(QStringLiteral("Copiado")), 1.0);
+        } else if (QClipboard* clipboard = QGuiApplication::clipboard()) {
             clipboard->setText(qs(item.payload), QClipboard::Clipboard);
             flash(HUDMode::done(QStringLiteral("Copiado")), 1.0);
         }

@@ -126,6 +126,10 @@ public:
     std::function<void()> onUndoPolish;
     // "Tecla de dictado…": the window that waits for the new key.
     std::function<void()> onChooseKey;
+    // Puts a history entry on the clipboard through the session's clipboard backend (on sway,
+    // XWayland's clipboard would reach Wayland windows only while an X11 window has the
+    // focus). Qt's clipboard when empty.
+    std::function<void(const std::string& text)> onCopy;
     // Empty: the application quits through QCoreApplication::quit().
     std::function<void()> onQuit;
     // How files and folders are opened (tests); empty: opener(), which falls back from
