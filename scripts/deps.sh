@@ -18,6 +18,10 @@ VOZMO_PACKAGE_PACKAGES="dpkg-dev file lintian appstream desktop-file-utils librs
 # The fuzz build: clang with its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports.
 VOZMO_FUZZ_PACKAGES="clang libclang-rt-14-dev llvm-14"
 
+# SHA-256 of the model files (libcrypto); the download tests make their certificates with openssl.
+VOZMO_BUILD_PACKAGES="$VOZMO_BUILD_PACKAGES libssl-dev"
+VOZMO_TEST_PACKAGES="$VOZMO_TEST_PACKAGES openssl"
+
 # Installs the missing packages among "$@" when run as root; otherwise prints the one
 # apt-get line that is needed and fails.
 vozmo_install_packages() {

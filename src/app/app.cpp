@@ -6,6 +6,7 @@
 #include "find_binary.h"
 #include "hotkey.h"
 #include "hud.h"
+#include "key_chooser.h"
 #include "log.h"
 #include "main_thread.h"
 #include "model_catalog.h"
@@ -22,6 +23,7 @@
 
 #include <QFileSystemWatcher>
 #include <QPointer>
+#include <QTimer>
 
 namespace vozmo {
 
@@ -35,6 +37,9 @@ App::App(AppEnvironment environment, QObject* parent)
     setupEnv.micStatus = [this] {
         return env_.microphoneStatus ? static_cast<int>(env_.microphoneStatus()) : 0;
     };
+    if (env_.soundServerRunning) {
+        setupEnv.soundServerRunning = env_.soundServerRunning;
+    }
     if (env_.canListenAndType) {
         setupEnv.keyAccessOk = env_.canListenAndType;
     }
@@ -45,6 +50,8 @@ App::App(AppEnvironment environment, QObject* parent)
     setupEnv.watchFnKey = [this](std::function<void()> onFnSeen) {
         controller_->claimNextPress(std::move(onFnSeen));
     };
+    setupEnv.chooseKey = [this] { chooseKey(); };
+    setupEnv.rightAltIsAltGr = env_.rightAltIsAltGr;
     setup_ = std::make_unique<Setup>(std::move(setupEnv));
     // Checked while its window is open; the window turns this on.
     setup_->setChecking(false);
@@ -84,8 +91,8 @@ void App::stateChanged(State) {
     updateIcon();
 }
 
-void App::leftOnClipboard(const std::string& keys) {
-    notices_->leftOnClipboard(keys);
+void App::leftOnClipboard(const std::string& keys, LeftReason why) {
+    notices_->leftOnClipboard(keys, why);
 }
 
 Readiness App::readiness() const {
@@ -123,7 +130,7 @@ void App::start() {
     menu_ = std::make_unique<StatusMenu>(
         makeLoginItem(config().autostartFile, config().executableDir / "vozmo"));
     menu_->readiness = [this] { return readiness(); };
-    menu_->history = [this] { return controller_->history(); };
+    menu_->history = [this] { return controller_->dictations().entries(); };
     // Both from the desktop's one choice of backends, on every kind of session.
     menu_->keyMonitorOk = [this] { return !env_.canListenAndType || env_.canListenAndType(); };
     menu_->pasteOk = menu_->keyMonitorOk;
@@ -132,6 +139,12 @@ void App::start() {
     menu_->onShowSetup = [this] { showSetup(); };
     menu_->canRetry = [this] { return controller_->canRetry(); };
     menu_->onRetry = [this] { controller_->retryLast(); };
+    menu_->canUndoPolish = [this] { return controller_->canUndoPolish(); };
+    menu_->onUndoPolish = [this] { undoPolish(); };
+    menu_->onPasteAgain = [this](const std::string& text) { pasteAgain(text); };
+    menu_->onChooseKey = [this] { chooseKey(); };
+    menu_->rightAltIsAltGr = [this] { return env_.rightAltIsAltGr && env_.rightAltIsAltGr(); };
+    menu_->onCopy = env_.copyText;
     icon_ = std::make_unique<StatusIcon>();
     icon_->install(menu_->menu());
     updateIcon();
@@ -347,6 +360,54 @@ void App::otherKey() {
 
 void App::cancel(bool silent) {
     controller_->cancel(silent);
+}
+
+// ---- The key and the history, from the menu ----
+
+void App::chooseKey() {
+    if (!keyChooser_) {
+        KeyChooser::Desktop desktop;
+        desktop.makeCapture = env_.makeKeyCapture;
+        desktop.instructions = [this] {
+            return env_.keyChoiceHelp ? env_.keyChoiceHelp().instructions
+                                      : std::vector<std::string>{};
+        };
+        desktop.linesToCopy = [this] {
+            return env_.keyChoiceHelp ? env_.keyChoiceHelp().linesToCopy
+                                      : std::vector<std::string>{};
+        };
+        keyChooser_ = std::make_unique<KeyChooser>(std::move(desktop));
+        // The key pressed to be chosen must not start a dictation.
+        keyChooser_->onWaiting = [this](bool waiting) { hotkey_->setPaused(waiting); };
+        keyChooser_->onChosen = [this] {
+            setup_->refresh();
+            flash(HUDMode::done(QString::fromStdString("Mantén " + keyName() + " para dictar")),
+                  2.0);
+        };
+    }
+    keyChooser_->start();
+}
+
+// A menu item runs while the menu still closes and may hold the keyboard: the strokes wait a
+// moment, so they reach the window that had the focus.
+constexpr int kAfterMenuMs = 150;
+
+void App::pasteAgain(const std::string& text) {
+    QPointer<App> self(this);
+    QTimer::singleShot(kAfterMenuMs, this, [self, text] {
+        if (self) {
+            self->controller_->pasteAgain(text);
+        }
+    });
+}
+
+void App::undoPolish() {
+    QPointer<App> self(this);
+    QTimer::singleShot(kAfterMenuMs, this, [self] {
+        if (self) {
+            self->controller_->undoPolish();
+        }
+    });
 }
 
 } // namespace vozmo

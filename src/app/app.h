@@ -22,6 +22,7 @@ class DesktopTargets;
 class DesktopTypist;
 class HUD;
 class Hotkey;
+class KeyChooser;
 class PanelHud;
 class QtClock;
 class QtMainQueue;
@@ -60,13 +61,21 @@ public:
     void showSetup() override;
 
     State state() const { return controller_->state(); }
-    const std::vector<std::string>& history() const { return controller_->history(); }
+    std::vector<std::string> history() const { return controller_->history(); }
     HUD& hud();
+
+    // "Tecla de dictado…": the window that waits for the new key, or says how the desktop
+    // assigns it.
+    void chooseKey();
+    KeyChooser* keyChooser() const { return keyChooser_.get(); }
+    // The history's actions, as the menu runs them.
+    void pasteAgain(const std::string& text);
+    void undoPolish();
 
 private:
     // DictationShell
     void stateChanged(State state) override;
-    void leftOnClipboard(const std::string& keys) override;
+    void leftOnClipboard(const std::string& keys, LeftReason why) override;
 
     void watchServerFolders();
     void updateSetupServers();
@@ -83,6 +92,7 @@ private:
     std::shared_ptr<Servers> servers_;
     std::unique_ptr<Recorder> recorder_;
     std::unique_ptr<Hotkey> hotkey_;
+    std::unique_ptr<KeyChooser> keyChooser_; // calls into hotkey_: goes before it
     std::unique_ptr<HUD> hud_;
     std::unique_ptr<StatusMenu> menu_;
     std::unique_ptr<StatusIcon> icon_;

@@ -9,10 +9,13 @@ namespace {
 
 AppEnvironment commonEnvironment() {
     AppEnvironment env;
-    env.microphoneStatus = [] { return vozmo::microphoneStatus(); };
+    env.soundServer = std::make_unique<SoundServer>();
+    SoundServer* sound = env.soundServer.get();
+    env.microphoneStatus = [sound] { return sound->microphoneStatus(); };
+    env.soundServerRunning = [sound] { return sound->running(); };
     env.ownIdentity = [] { return vozmo::ownIdentity(); };
     env.needsLeadingSpace = [] { return vozmo::needsLeadingSpace(); };
-    env.makeAudioInput = [] { return vozmo::makeAudioInput(); };
+    env.makeAudioInput = [sound] { return sound->makeInput(); };
     env.sounds = makeSystemSoundPlayer();
     env.notifier = makeDesktopNotifier();
     return env;
@@ -33,8 +36,15 @@ AppEnvironment linuxEnvironment() {
     env.canListenAndType = [desktop] { return desktop->canListenAndType(); };
     env.focusedApp = [desktop] { return desktop->windows().focused(); };
     env.paste = [paster](const std::string& text) { return paster->paste(text); };
+    env.sendKey = [desktop](const KeyStroke& stroke) { return desktop->typing().send(stroke); };
+    env.preparePaste = [paster] { paster->prepare(); };
     env.copyText = [desktop](const std::string& text) { desktop->clipboard().setText(text); };
     env.makeKeyEvents = [desktop] { return desktop->makeKeyEvents(); };
+    if (desktop->capturesKeys()) {
+        env.makeKeyCapture = [] { return vozmo::makeKeyCapture(); };
+    }
+    env.keyChoiceHelp = [desktop] { return desktop->keyChoiceHelp(); };
+    env.rightAltIsAltGr = [] { return vozmo::rightAltIsAltGr(); };
     env.keyName = [desktop] { return desktop->keyName(); };
     env.keyCommandArrived = [desktop] { desktop->keyCommandArrived(); };
     env.desktopInstructions = [desktop] { return desktop->instructions(); };

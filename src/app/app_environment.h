@@ -3,6 +3,7 @@
 #include "audio_input.h"
 #include "error.h"
 #include "key_events.h"
+#include "key_synth.h"
 #include "notifier.h"
 #include "paste.h"
 #include "sounds.h"
@@ -23,14 +24,26 @@ struct AppEnvironment {
     // The Linux meaning of Accessibility trust: keys can be observed and synthesised.
     std::function<bool()> canListenAndType;
     std::function<MicrophoneStatus()> microphoneStatus;
+    // Whether a sound server answers at all; never waits. Empty: one is assumed.
+    std::function<bool()> soundServerRunning;
     std::function<std::optional<TargetApp>()> focusedApp;
     std::function<TargetApp()> ownIdentity;
     std::function<bool()> needsLeadingSpace;
     std::function<Outcome(const std::string& text)> paste;
+    // One stroke to the focused window, through the same keyboard as the paste's.
+    std::function<bool(const KeyStroke& stroke)> sendKey;
+    // A dictation began: reads what paste() will need to save, off the main thread. May be empty.
+    std::function<void()> preparePaste;
     // Leaves the text on the clipboard as plain text.
     std::function<void(const std::string& text)> copyText;
     std::function<std::unique_ptr<AudioInput>()> makeAudioInput;
     std::function<std::unique_ptr<KeyEvents>()> makeKeyEvents;
+    // Waits for the key the user picks; empty where the desktop assigns the key, and then
+    // keyChoiceHelp says how.
+    std::function<std::unique_ptr<KeyCapture>()> makeKeyCapture;
+    std::function<KeyChoiceHelp()> keyChoiceHelp;
+    // The keyboard layout's right Alt key is AltGr (Spanish and most European layouts).
+    std::function<bool()> rightAltIsAltGr;
     std::unique_ptr<SoundPlayer> sounds;
     // Desktop notifications; none when empty.
     std::unique_ptr<Notifier> notifier;
@@ -44,6 +57,9 @@ struct AppEnvironment {
     // where Vozmo reads the key itself.
     std::function<std::string()> keyName;
 
+    // The sound server connection the three functions above answer from, kept open so that
+    // neither a key press nor a status query waits on the server; none with fakes.
+    std::unique_ptr<SoundServer> soundServer;
     // The real desktop's one choice of backends, which the functions above use; none with fakes.
     // Its start() opens the desktop's sessions; its onChange tells of a change of readiness.
     std::unique_ptr<Desktop> desktop;

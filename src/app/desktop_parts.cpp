@@ -38,6 +38,10 @@ bool DesktopKeys::dictationKeyHeld() const {
     return hotkey_.isDown;
 }
 
+std::optional<std::uint64_t> DesktopKeys::typedKeys() const {
+    return hotkey_.typedKeys();
+}
+
 bool ServerSpeech::available() const {
     return servers_->whisperAvailable();
 }
@@ -126,6 +130,16 @@ Outcome DesktopTypist::paste(const std::string& text) {
         return Error{Error::Kind::pasteFailed, "sin pegado"};
     }
     return env_.paste(text);
+}
+
+bool DesktopTypist::sendKey(const KeyStroke& stroke) {
+    return env_.sendKey && env_.sendKey(stroke);
+}
+
+void DesktopTypist::prepare() {
+    if (env_.preparePaste) {
+        env_.preparePaste();
+    }
 }
 
 void DesktopTypist::copy(const std::string& text) {

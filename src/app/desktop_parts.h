@@ -36,6 +36,7 @@ class DesktopKeys final : public KeySource {
 public:
     explicit DesktopKeys(const Hotkey& hotkey) : hotkey_(hotkey) {}
     bool dictationKeyHeld() const override;
+    std::optional<std::uint64_t> typedKeys() const override;
 
 private:
     const Hotkey& hotkey_;
@@ -78,6 +79,8 @@ public:
     bool needsLeadingSpace() override;
     Outcome paste(const std::string& text) override;
     void copy(const std::string& text) override;
+    bool sendKey(const KeyStroke& stroke) override;
+    void prepare() override;
 
 private:
     const AppEnvironment& env_;

@@ -25,11 +25,24 @@ void Notices::modelsReady(bool setupWindowVisible, const std::string& hotkeyName
     send("Modelos de Vozmo descargados", "Ya puedes dictar: mantén " + hotkeyName + " y habla.");
 }
 
-void Notices::leftOnClipboard(const std::string& pasteKeys) {
+void Notices::leftOnClipboard(const std::string& pasteKeys, LeftReason why) {
+    std::string reason;
+    switch (why) {
+    case LeftReason::focusMoved:
+        reason = "Cambiaste de ventana mientras se transcribía";
+        break;
+    case LeftReason::targetUnknown:
+        reason = "No se supo en qué ventana escribías al empezar a dictar";
+        break;
+    case LeftReason::ownWindow:
+        reason = "El dictado empezó en una ventana de Vozmo, donde no se pega";
+        break;
+    case LeftReason::pasteFailed:
+        reason = "No se pudo enviar la pulsación de pegar";
+        break;
+    }
     send("Dictado copiado",
-         "Cambiaste de ventana mientras se transcribía: el texto está en el portapapeles. Pégalo "
-         "con " +
-             pasteKeys + ".");
+         reason + ": el texto está en el portapapeles. Pégalo con " + pasteKeys + ".");
 }
 
 void Notices::noTrayHost() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dictation_state.h"
 #include "notifier.h"
 
 #include <string>
@@ -18,8 +19,8 @@ public:
     void speechServerGaveUp(const std::string& logFile);
     // A download that ended with every model present; the setup window says it when open.
     void modelsReady(bool setupWindowVisible, const std::string& hotkeyName);
-    // A dictation went to the clipboard because the focus moved while it was transcribed.
-    void leftOnClipboard(const std::string& pasteKeys);
+    // A dictation went to the clipboard instead of being pasted, for the reason given.
+    void leftOnClipboard(const std::string& pasteKeys, LeftReason why);
     // No tray host shows the icon: the setup window is the way in. Once per run.
     void noTrayHost();
 

@@ -100,14 +100,19 @@ void initConfig(const std::vector<std::string>& args) {
         "discord",
         "Signal",
     };
+    // Revisions and hashes as published with each file on Hugging Face (the Git LFS object id
+    // is the SHA-256 of the file).
     c.modelSpecs = {
         {"Whisper",
-         "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q8_0.bin",
-         c.whisperModelPath, 800000000},
+         "https://huggingface.co/ggerganov/whisper.cpp/resolve/"
+         "0b364b566045a405be7225ee1e415a073e04da77/ggml-large-v3-turbo-q8_0.bin",
+         c.whisperModelPath, 800000000,
+         "317eb69c11673c9de1e1f0d459b253999804ec71ac4c23c17ecf5fbe24e259a1", 874188075},
         {"IA de pulido",
-         "https://huggingface.co/unsloth/Qwen3-4B-Instruct-2507-GGUF/resolve/main/"
-         "Qwen3-4B-Instruct-2507-Q4_K_M.gguf",
-         c.llmModelPath, 2000000000},
+         "https://huggingface.co/unsloth/Qwen3-4B-Instruct-2507-GGUF/resolve/"
+         "a06e946bb6b655725eafa393f4a9745d460374c9/Qwen3-4B-Instruct-2507-Q4_K_M.gguf",
+         c.llmModelPath, 2000000000,
+         "3605803b982cb64aead44f6c1b2ae36e3acdb41d8e46c8a94c6533bc4c67e597", 2497281120},
     };
     mutableConfig() = std::move(c);
 }

@@ -14,9 +14,14 @@ inline constexpr int LLM_PORT = 8179;
 // One model file the setup downloads and the servers load.
 struct ModelSpec {
     std::string name;
+    // A fixed revision of the file: the same address always gives the same bytes.
     std::string url;
     std::filesystem::path dest;
     std::int64_t minBytes = 0;
+    // What the file at that revision is: its SHA-256 (lower-case hex) and exact byte count.
+    // Empty or 0 where it is not known; the download then checks only what it knows.
+    std::string sha256 = {};
+    std::int64_t bytes = 0;
 };
 
 // Process-wide values, fixed once at start-up and read without a lock afterwards.

@@ -1,6 +1,7 @@
 #include "prefs.h"
 
 #include "config.h"
+#include "key_names.h"
 #include "prefs_store.h"
 
 namespace vozmo::Prefs {
@@ -76,7 +77,7 @@ void setRemoteDesktopToken(const std::string& value) {
 }
 
 std::string hotkeyName() {
-    return hotkey() == kHotkeyRightAlt ? "Alt derecha" : "Fn";
+    return hotkeyDisplayName(hotkey());
 }
 
 void togglePolish() {

@@ -12,8 +12,8 @@ bool polish();
 void setPolish(bool value);
 bool sounds();
 void setSounds(bool value);
-// The dictation key, as stored in prefs.json since the first version: kHotkeyFn or
-// kHotkeyRightAlt.
+// The dictation key: kHotkeyFn or kHotkeyRightAlt, as stored since the first version, or a key
+// the user chose (see key_names.h).
 inline constexpr const char* kHotkeyFn = "fn";
 inline constexpr const char* kHotkeyRightAlt = "ropt";
 std::string hotkey();

@@ -83,6 +83,13 @@ std::string pasteKeysName(const std::optional<TargetApp>& target) {
 Paster::Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent)
     : QObject(parent), clipboard_(clipboard), keys_(keys), windows_(windows) {}
 
+void Paster::prepare() {
+    // While our earlier text is still out, the saved content is already the user's.
+    if (!pending_) {
+        clipboard_.prefetch();
+    }
+}
+
 Outcome Paster::paste(const std::string& text) {
     Pending pending;
     // While an earlier call's text is still on the clipboard, the user's content is the one
@@ -94,6 +101,7 @@ Outcome Paster::paste(const std::string& text) {
     }
     clipboard_.setText(text);
     pending.mark = clipboard_.changeCount();
+    clipboard_.strokeSending();
     if (!keys_.send(pasteStroke(windows_.focused()))) {
         log("No se pudo enviar la pulsación de pegar");
         // Putting the saved content back would leave the dictation nowhere.
@@ -109,6 +117,16 @@ Outcome Paster::paste(const std::string& text) {
 void Paster::restoreLater(Pending pending, std::chrono::milliseconds after) {
     // Tied to this object: nothing runs once it is gone.
     QTimer::singleShot(after, this, [this, pending = std::move(pending)] {
+        // A stroke the desktop refused after the fact pasted nothing: the text stays for the
+        // user to paste by hand.
+        if (keys_.lastStrokeFailed() && clipboard_.changeCount() == pending.mark) {
+            log("La pulsación de pegar falló después de enviarse; el texto queda en el "
+                "portapapeles");
+            if (pending_ && pending_->mark == pending.mark) {
+                pending_.reset();
+            }
+            return;
+        }
         // Restored before the application asked, the user's content would be pasted in place of
         // the text, or nothing at all, and the dictation lost.
         if (!pending.snapshot->empty() && clipboard_.changeCount() == pending.mark &&

@@ -47,6 +47,9 @@ class Paster : public QObject {
 public:
     Paster(Clipboard& clipboard, KeySynth& keys, TargetWindow& windows, QObject* parent = nullptr);
 
+    // A paste is coming (the dictation key went down): the user's clipboard content is read
+    // now, in the background, so the paste does not wait on its owner.
+    void prepare();
     Outcome paste(const std::string& text);
 
 private:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,9 @@ struct AudioInputError {
     std::string description;
 };
 
+// Microphone authorisation, in the order of the platform values 0..3.
+enum class MicrophoneStatus { notDetermined = 0, restricted = 1, denied = 2, authorized = 3 };
+
 // One capture session on the default source as it is when the session is opened.
 class AudioInput {
 public:
@@ -31,7 +35,9 @@ public:
 
     // Connects to the default source and answers its native format.
     virtual std::optional<AudioInputError> open(AudioFormat& format) = 0;
-    // Starts delivering chunks of about 1024 frames to `handler` on a capture thread.
+    // Starts delivering chunks of a few milliseconds to `handler` on a capture thread. May
+    // return before the first chunk; a stream that then fails to start is reported through
+    // onBroken.
     virtual std::optional<AudioInputError> start(ChunkHandler handler) = 0;
     // Stops delivery; once it returns the handler is neither running nor called again.
     // Safe to call when not started, and more than once.
@@ -42,11 +48,43 @@ public:
     std::function<void(const std::string& why)> onBroken;
 };
 
-// A fresh PulseAudio capture session.
+// The connection to the sound server, kept open on a thread of its own for as long as this
+// object lives, reconnecting when the server goes away and comes back, and following the
+// default source. Nothing here waits on the server: a capture session made by makeInput() opens
+// from what is already known and starts its stream on that thread, so a key press never waits
+// for a round trip; the status queries answer from the same knowledge.
+class SoundServer;
 std::unique_ptr<AudioInput> makeAudioInput();
 
-// Microphone authorisation, in the order of the platform values 0..3.
-enum class MicrophoneStatus { notDetermined = 0, restricted = 1, denied = 2, authorized = 3 };
+class SoundServer {
+public:
+    SoundServer();
+    ~SoundServer();
+    SoundServer(const SoundServer&) = delete;
+    SoundServer& operator=(const SoundServer&) = delete;
+
+    // A capture session on the default source as it is known now; open() fails at once when
+    // no server or no source is connected yet. Must not outlive this object.
+    std::unique_ptr<AudioInput> makeInput();
+    // "authorized" while a server with a default source is connected, "restricted" otherwise.
+    MicrophoneStatus microphoneStatus() const;
+    // Whether a server is connected, with or without a default source.
+    bool running() const;
+    // Waits until the first connection attempt has an answer (or `limit` passes): for callers
+    // off the main thread that need an answer now.
+    void waitSettled(std::chrono::milliseconds limit) const;
+
+    struct State;
+
+private:
+    friend std::unique_ptr<AudioInput> makeAudioInput();
+
+    std::unique_ptr<State> state_;
+};
+
+// A PulseAudio capture session with a connection of its own, which its open() waits for:
+// for tools and tests; the application keeps one SoundServer instead.
+std::unique_ptr<AudioInput> makeAudioInput();
 
 // "authorized" when a sound server with a default source answers within a short time limit,
 // "restricted" otherwise. Never blocks for more than about two seconds.

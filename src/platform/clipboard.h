@@ -25,6 +25,10 @@ public:
     // owner does not answer in time; a format whose bytes cannot be read is left out.
     virtual ClipboardSnapshot snapshot() = 0;
 
+    // Starts reading the current content in the background, so that a snapshot() made later,
+    // with nothing changed meanwhile, answers at once. Optional.
+    virtual void prefetch() {}
+
     // Makes the clipboard offer `text` (UTF-8) as plain text only.
     virtual void setText(const std::string& text) = 0;
 
@@ -35,8 +39,14 @@ public:
     // Only differences between two readings mean anything.
     virtual std::uint64_t changeCount() = 0;
 
-    // Whether another program has read the text of the last setText since it was set. A
-    // clipboard that cannot tell says yes.
+    // Called just before the paste stroke is sent: from then on textRead() counts only the
+    // programs that ask after the stroke, so a clipboard manager that copies every new content
+    // at once is not taken for the application the text is pasted into.
+    virtual void strokeSending() {}
+
+    // Whether another program has asked for the text of the last setText after the last
+    // strokeSending() (since setText when there was none). A clipboard that cannot tell says
+    // yes.
     virtual bool textRead() { return true; }
 };
 

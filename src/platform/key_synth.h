@@ -20,6 +20,10 @@ public:
 
     // Presses and releases `stroke`. Returns false when the stroke could not be sent.
     virtual bool send(const KeyStroke& stroke) = 0;
+
+    // Whether the last stroke send() took failed afterwards: a backend that does not wait for
+    // the desktop's answer learns of a refusal later.
+    virtual bool lastStrokeFailed() const { return false; }
 };
 
 // Whether synthetic key strokes can be sent on this desktop (on X11: the server offers XTEST).

@@ -35,7 +35,8 @@ const char* tierKey(ModelTier tier) {
 
 std::vector<ModelOption> modelOptions() {
     const Config& c = config();
-    // The accurate models are the configuration's; the fast ones share their file names.
+    // The accurate models are the configuration's; the fast ones share their file names. Every
+    // address names a fixed revision, with that revision's SHA-256 and size.
     auto configured = [&c](std::size_t index, const std::filesystem::path& dest) {
         return index < c.modelSpecs.size() ? c.modelSpecs[index] : ModelSpec{"", "", dest, 0};
     };
@@ -48,8 +49,10 @@ std::vector<ModelOption> modelOptions() {
          "265 MB",
          "Rápido: unos 1–2 s por dictado corto sin GPU.",
          {accurateSpeech.name,
-          "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-small-q8_0.bin",
-          c.whisperModelPath, 200000000}},
+          "https://huggingface.co/ggerganov/whisper.cpp/resolve/"
+          "0b364b566045a405be7225ee1e415a073e04da77/ggml-small-q8_0.bin",
+          c.whisperModelPath, 200000000,
+          "49c8fb02b65e6049d5fa6c04f81f53b867b5ec9540406812c643f177317f779f", 264464607}},
         {ModelRole::speech, ModelTier::accurate, "Preciso · Whisper large-v3-turbo", "870 MB",
          "Lento sin GPU (unos 7 s por dictado corto); rápido con GPU.", accurateSpeech},
         {ModelRole::polish,
@@ -58,8 +61,10 @@ std::vector<ModelOption> modelOptions() {
          "1,1 GB",
          "Rápido: unos 2–3 s por dictado corto sin GPU.",
          {accuratePolish.name,
-          "https://huggingface.co/unsloth/Qwen3-1.7B-GGUF/resolve/main/Qwen3-1.7B-Q4_K_M.gguf",
-          c.llmModelPath, 900000000}},
+          "https://huggingface.co/unsloth/Qwen3-1.7B-GGUF/resolve/"
+          "d7f544eead698dbd1f15126ef60b45a1e1933222/Qwen3-1.7B-Q4_K_M.gguf",
+          c.llmModelPath, 900000000,
+          "b139949c5bd74937ad8ed8c8cf3d9ffb1e99c866c823204dc42c0d91fa181897", 1107409472}},
         {ModelRole::polish, ModelTier::accurate, "Preciso · Qwen3 4B", "2,5 GB",
          "Lento sin GPU (5 s o más; se omite si no llega a tiempo).", accuratePolish},
     };
@@ -90,10 +95,11 @@ ModelTier chosenTier(ModelRole role, const MachineFacts& facts) {
     const auto options = modelOptions();
     const auto& fast = modelOption(options, role, ModelTier::fast);
     const auto source = modelSource(fast.spec.dest);
-    if (source && *source == fast.spec.url) {
+    if (source && sameModelSource(*source, fast.spec.url)) {
         return ModelTier::fast;
     }
-    if (source && *source == modelOption(options, role, ModelTier::accurate).spec.url) {
+    if (source &&
+        sameModelSource(*source, modelOption(options, role, ModelTier::accurate).spec.url)) {
         return ModelTier::accurate;
     }
     return defaultTier(facts);

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "find_binary.h"
+#include "key_names.h"
 #include "main_thread.h"
 #include "model_files.h"
 #include "prefs.h"
@@ -18,6 +19,15 @@ bool fnConfigured() {
     return Prefs::boolForKey("fnSeen");
 }
 
+namespace {
+
+// The dictation key is not Fn: the right Alt key, or one the user chose by pressing it.
+bool otherKeyChosen() {
+    return Prefs::hotkey() == Prefs::kHotkeyRightAlt || !customHotkeyParts(Prefs::hotkey()).empty();
+}
+
+} // namespace
+
 Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloader, QObject* parent)
     : QObject(parent), env_(std::move(environment)), facts_(machineFacts()),
       downloader_(downloader ? std::move(downloader) : std::make_unique<Downloader>()) {
@@ -27,7 +37,8 @@ Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloade
     axOK_ = keyAccessOk();
     readKeyAccess();
     readSoundServer();
-    fnOK_ = fnConfigured() || Prefs::hotkey() == Prefs::kHotkeyRightAlt;
+    fnOK_ = fnConfigured() || otherKeyChosen();
+    hotkey_ = Prefs::hotkey();
     whisperServerFound_ = programFound("whisper-server");
     llmServerFound_ = programFound("llama-server");
     timer_.setInterval(1000);
@@ -43,6 +54,16 @@ Setup::Setup(SetupEnvironment environment, std::unique_ptr<Downloader> downloade
     connect(&modelsWatcher_, &QFileSystemWatcher::directoryChanged, this,
             [this] { checkCopiedModels(); });
     watchModelsFolder();
+    // Files whose hash was never taken (copied in by hand while Vozmo was not running, or
+    // downloaded by an older version) are read once, in the background.
+    if (modelsOK_) {
+        for (const ModelSpec& spec : downloader_->specs()) {
+            if (modelNeedsHashing(spec)) {
+                QTimer::singleShot(0, this, [this] { checkModels(); });
+                break;
+            }
+        }
+    }
 }
 
 Setup::~Setup() {
@@ -109,10 +130,29 @@ void Setup::checkCopiedModels() {
         return;
     }
     assign(downloadFailed_, false);
+    for (const ModelSpec& spec : downloader_->specs()) {
+        if (modelNeedsHashing(spec)) {
+            download(); // reads them once; the end of that run announces the models
+            return;
+        }
+    }
     assign(modelsOK_, true);
     if (onModelsReady) {
         onModelsReady();
     }
+}
+
+std::string Setup::modelWarning() const {
+    std::string names;
+    for (const ModelSpec& spec : downloader_->specs()) {
+        if (modelDiffersFromCatalogue(spec)) {
+            names += (names.empty() ? "" : " y ") + spec.dest.filename().string();
+        }
+    }
+    if (names.empty()) {
+        return {};
+    }
+    return "No es el archivo que se descarga: " + names + ". Se usa igualmente.";
 }
 
 void Setup::readKeyAccess() {
@@ -158,6 +198,11 @@ void Setup::refresh() {
     // The user may copy the programs in while the window is open.
     assign(whisperServerFound_, programFound("whisper-server"));
     assign(llmServerFound_, programFound("llama-server"));
+    // A key chosen in its own window makes Fn unneeded.
+    if (otherKeyChosen()) {
+        assign(fnOK_, true);
+    }
+    assign(hotkey_, Prefs::hotkey());
 }
 
 void Setup::download() {
@@ -171,6 +216,9 @@ void Setup::download() {
     };
     downloader_->onFinish = [this](const Outcome& outcome) {
         const bool ok = outcome.ok();
+        assign(downloadProblem_, !ok && outcome.error().detail.ends_with(kNotTheExpectedFile)
+                                     ? std::string(kNotTheExpectedFile)
+                                     : std::string());
         assign(downloading_, false);
         assign(modelsOK_, modelsPresent(downloader_->specs()));
         assign(downloadFailed_, !ok);
@@ -182,6 +230,24 @@ void Setup::download() {
         if (ok && modelsOK_ && onModelsReady) {
             onModelsReady();
         }
+    };
+    downloader_->start();
+}
+
+void Setup::checkModels() {
+    if (downloading_) {
+        return;
+    }
+    assign(downloading_, true);
+    downloader_->onProgress = [this](double fraction, const std::string& text) {
+        assign(progress_, fraction);
+        assign(progressText_, text);
+    };
+    // The models were ready before and still are: nothing to announce, only the warning to show.
+    downloader_->onFinish = [this](const Outcome&) {
+        assign(downloading_, false);
+        assign(modelsOK_, modelsPresent(downloader_->specs()));
+        emit changed();
     };
     downloader_->start();
 }
@@ -199,6 +265,15 @@ void Setup::requestMic() {
 void Setup::openKeyAndPasteHelp() {
     if (!keyAccessOk() && env_.openPermissionsHelp) {
         env_.openPermissionsHelp();
+    }
+}
+
+void Setup::chooseKey() {
+    if (fnCheck_ == FnCheck::Watching) {
+        cancelFnCheck();
+    }
+    if (env_.chooseKey) {
+        env_.chooseKey();
     }
 }
 

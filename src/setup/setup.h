@@ -36,6 +36,12 @@ public:
     double progress() const { return progress_; }
     const std::string& progressText() const { return progressText_; }
     bool downloadFailed() const { return downloadFailed_; }
+    // Why the last download failed when it is more than the connection ("El archivo descargado
+    // no es el esperado"); empty otherwise.
+    const std::string& downloadProblem() const { return downloadProblem_; }
+    // A sentence on the model files in place that are not the catalogue's (copied in by hand,
+    // kept and used); empty when there are none.
+    std::string modelWarning() const;
     bool micOK() const { return micOK_; }
     bool axOK() const { return axOK_; }
     // What the X server lacks for the key access ("X11", "XTEST", "XInput2"); empty when fine
@@ -85,6 +91,10 @@ public:
     void cancelFnCheck();
     // Dictates with the right Alt key from now on; the Fn step is then not needed.
     void useRightAlt();
+    // Opens the window in which the user presses the key they want.
+    void chooseKey();
+    bool canChooseKey() const { return static_cast<bool>(env_.chooseKey); }
+    bool rightAltIsAltGr() const { return env_.rightAltIsAltGr && env_.rightAltIsAltGr(); }
     // Shows where to put whisper-server and llama-server.
     void openServersHelp();
     // Shows the model files' names, addresses and folder.
@@ -119,6 +129,8 @@ private:
     // Watches the folders of the model files once they exist.
     void watchModelsFolder();
     void checkCopiedModels();
+    // Reads the model files in place whose hash was never taken, without fetching anything.
+    void checkModels();
     void readKeyAccess();
     void readSoundServer();
 
@@ -129,12 +141,15 @@ private:
     double progress_ = 0;
     std::string progressText_;
     bool downloadFailed_ = false;
+    std::string downloadProblem_;
     bool micOK_ = false;
     bool axOK_ = false;
     std::vector<std::string> missingKeyAccess_;
     std::vector<std::string> keyAndPasteInstructions_;
     bool soundServerMissing_ = false;
     bool fnOK_ = false;
+    // The dictation key as last read: a key chosen elsewhere changes what the window shows.
+    std::string hotkey_;
     bool whisperServerFound_ = false;
     bool llmServerFound_ = false;
     FnCheck fnCheck_ = FnCheck::Idle;

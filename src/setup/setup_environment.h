@@ -39,6 +39,10 @@ struct SetupEnvironment {
     // Watches the key monitor: calls `onFnSeen` once, on the main thread, the next time the Fn
     // key goes down. An empty `onFnSeen` stops the watch.
     std::function<void(std::function<void()> onFnSeen)> watchFnKey;
+    // Opens the window that waits for the dictation key the user picks ("Tecla de dictado").
+    std::function<void()> chooseKey;
+    // The keyboard layout's right Alt key is AltGr, so it cannot be the dictation key.
+    std::function<bool()> rightAltIsAltGr;
     // Finds a server program by name; findBinary when left empty.
     std::function<std::optional<std::filesystem::path>(const std::string& name)> findProgram;
 };

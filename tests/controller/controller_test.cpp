@@ -107,6 +107,18 @@ TEST_F(ControllerTest, ATapStartsHandsFreeAndTheNextPressEndsIt) {
     EXPECT_EQ(fakes.typist.pasted.size(), 1u);
 }
 
+// The hold is timed from the press: a capture slow to start does not turn a held key into a tap.
+TEST_F(ControllerTest, AHoldIsTimedFromThePressNotFromTheStart) {
+    fakes.recorder.whileStarting = [&] { fakes.clock.advance(200ms); };
+    controller->keyDown();
+    fakes.clock.advance(150ms); // 350 ms after the press, 150 ms after the start
+    fakes.recorder.next = speech();
+    controller->keyUp();
+    EXPECT_EQ(controller->state(), State::processing);
+    settle();
+    EXPECT_EQ(fakes.typist.pasted.size(), 1u);
+}
+
 TEST_F(ControllerTest, AnotherKeyDiscardsOnlyEarlyInTheRecording) {
     controller->keyDown();
     fakes.clock.advance(1499ms);
@@ -463,6 +475,7 @@ TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
         std::optional<TargetApp> target;
         std::optional<TargetApp> now;
         const char* message; // empty: pasted
+        LeftReason why = LeftReason::focusMoved;
     };
     const TargetApp editor{4242, "Gedit", 77};
     const TargetApp other{5151, "Firefox", 88};
@@ -473,11 +486,13 @@ TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
         {"focus moved", true, false, editor, other, "Copiado: pega con Ctrl+V"},
         {"focus moved to a terminal", true, false, editor, terminal,
          "Copiado: pega con Ctrl+Mayús+V"},
-        {"no target", true, false, std::nullopt, editor, "Copiado: pega con Ctrl+V"},
+        {"no target", true, false, std::nullopt, editor, "Copiado: pega con Ctrl+V",
+         LeftReason::targetUnknown},
         {"nothing focused", true, false, editor, std::nullopt, "Copiado: pega con Ctrl+V"},
-        {"our own window", true, false, us, us, "Copiado: pega con Ctrl+V"},
+        {"our own window", true, false, us, us, "Copiado: pega con Ctrl+V", LeftReason::ownWindow},
         {"no key access", false, false, editor, editor, "Copiado · falta permiso"},
-        {"the paste stroke failed", true, true, editor, editor, "Copiado: pega con Ctrl+V"},
+        {"the paste stroke failed", true, true, editor, editor, "Copiado: pega con Ctrl+V",
+         LeftReason::pasteFailed},
     };
     fakes.typist.leadingSpace = true;
     for (const auto& c : cases) {
@@ -497,7 +512,13 @@ TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {
             // The clipboard never gets the leading space.
             EXPECT_EQ(fakes.typist.copied, std::vector<std::string>{"Hola."}) << c.name;
             EXPECT_EQ(fakes.hud.last(), c.message) << c.name;
-            EXPECT_EQ(fakes.shell.clipboardNotices.size(), c.trusted ? 1u : 0u) << c.name;
+            ASSERT_EQ(fakes.shell.clipboardNotices.size(), c.trusted ? 1u : 0u) << c.name;
+            if (c.trusted) {
+                // The notice says why, and names the paste keys of the window focused now.
+                EXPECT_EQ(fakes.shell.clipboardNotices[0].second, c.why) << c.name;
+                EXPECT_EQ(fakes.shell.clipboardNotices[0].first, std::string(c.message).substr(18))
+                    << c.name;
+            }
         }
     }
 }

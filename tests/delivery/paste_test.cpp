@@ -147,6 +147,18 @@ TEST_F(PasterTest, AStrokeThatCannotBeSentLeavesTheTextOnTheClipboard) {
     EXPECT_EQ(clipboard.content, (ClipboardSnapshot{{"text/plain", "hola"}}));
 }
 
+// A stroke accepted but refused later by the desktop pasted nothing: the text stays too.
+TEST_F(PasterTest, AStrokeRefusedAfterTheFactLeavesTheTextOnTheClipboard) {
+    clipboard.content = rich;
+    clipboard.read = false;
+    Paster paster(clipboard, keys, windows);
+    ASSERT_TRUE(paster.paste("hola").ok());
+    keys.failedLater = true;
+    pumpFor(kAfterRestore + 500ms);
+    EXPECT_TRUE(clipboard.restores.empty());
+    EXPECT_EQ(clipboard.content, (ClipboardSnapshot{{"text/plain", "hola"}}));
+}
+
 TEST_F(PasterTest, TwoQuickPastesGiveBackTheUsersContentOnce) {
     clipboard.content = rich;
     Paster paster(clipboard, keys, windows);
@@ -252,6 +264,20 @@ TEST_F(DesktopPaste, TextArrivesAndEveryFormatComesBackByteForByte) {
     EXPECT_EQ(test::clipboardBytes("UTF8_STRING"), "Hola mundo ñ €");
 }
 
+// Read ahead while the user speaks, off the main thread: the same formats come back.
+TEST_F(DesktopPaste, ContentReadAheadComesBackByteForByte) {
+    const std::string html = "<p>Leído <i>antes</i> ñ</p>";
+    auto owner =
+        ownClipboard({"text/plain=Leído antes ñ", QString::fromStdString("text/html=" + html)});
+    paster.prepare();
+    pumpFor(500ms);
+    paste("dictado leído antes");
+    EXPECT_TRUE(targetShows("dictado leído antes"));
+    ASSERT_TRUE(pumpUntil([&] { return test::clipboardBytes("text/html") == html; }, 5s))
+        << test::clipboardTargets().value_or("(no targets)");
+    EXPECT_EQ(test::clipboardBytes("text/plain"), "Leído antes ñ");
+}
+
 TEST_F(DesktopPaste, AnEmptyClipboardKeepsTheDictatedText) {
     paste("se queda");
     EXPECT_TRUE(targetShows("se queda"));
@@ -333,6 +359,20 @@ TEST_F(DesktopPasteSlowTarget, GetsTheDictationAndTheUserGetsTheirContentBack) {
     EXPECT_TRUE(
         pumpUntil([] { return test::clipboardBytes("text/html") == "<b>del usuario</b>"; }, 10s));
     EXPECT_EQ(test::clipboardBytes("text/plain"), "del usuario");
+}
+
+// A clipboard manager reads every new content at once, long before the busy application asks:
+// that read is not the application's, and the user's content waits for the application. The
+// manager asks with the time of the change it was told of, as Qt-based managers do.
+TEST_F(DesktopPasteSlowTarget, AClipboardManagerReadingAtOnceChangesNothing) {
+    auto owner = ownClipboard({"text/plain=secreto del usuario"});
+    test::Child manager(VOZMO_CLIPBOARD_MANAGER, {});
+    ASSERT_TRUE(manager.expect("ready"));
+    paste("dictado con gestor");
+    EXPECT_TRUE(manager.expect("read dictado con gestor"));
+    EXPECT_TRUE(targetShows("dictado con gestor")) << test::targetText(*target).value_or("?");
+    EXPECT_TRUE(
+        pumpUntil([] { return test::clipboardBytes("text/plain") == "secreto del usuario"; }, 10s));
 }
 
 } // namespace

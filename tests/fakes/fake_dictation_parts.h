@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -24,9 +25,13 @@ public:
     int starts = 0;
     int stops = 0;
     bool recording = false;
+    std::function<void()> whileStarting; // a start that takes time: advances the clock
 
     Outcome start() override {
         ++starts;
+        if (whileStarting) {
+            whileStarting();
+        }
         if (startError) {
             return Error{Error::Kind::noMicrophone, *startError};
         }
@@ -63,7 +68,9 @@ private:
 class FakeKeys final : public KeySource {
 public:
     bool held = false;
+    std::optional<std::uint64_t> typed = 0; // none: the desktop shows only the dictation key
     bool dictationKeyHeld() const override { return held; }
+    std::optional<std::uint64_t> typedKeys() const override { return typed; }
 };
 
 // A speech server whose state the test sets. A transcription answers `answer` at once, or,
@@ -163,8 +170,10 @@ public:
     bool isTrusted = true;
     bool leadingSpace = false;
     bool pasteFails = false;
+    bool strokesFail = false;
     std::vector<std::string> pasted;
     std::vector<std::string> copied;
+    std::vector<KeyStroke> strokes;
 
     bool trusted() override { return isTrusted; }
     bool needsLeadingSpace() override { return leadingSpace; }
@@ -176,6 +185,10 @@ public:
         return Done{};
     }
     void copy(const std::string& text) override { copied.push_back(text); }
+    bool sendKey(const KeyStroke& stroke) override {
+        strokes.push_back(stroke);
+        return !strokesFail;
+    }
 };
 
 class FakeTargets final : public TargetFinder {
@@ -289,10 +302,12 @@ class FakeShell final : public DictationShell {
 public:
     std::vector<State> states;
     int setupShown = 0;
-    std::vector<std::string> clipboardNotices;
+    std::vector<std::pair<std::string, LeftReason>> clipboardNotices;
     void stateChanged(State state) override { states.push_back(state); }
     void showSetup() override { ++setupShown; }
-    void leftOnClipboard(const std::string& keys) override { clipboardNotices.push_back(keys); }
+    void leftOnClipboard(const std::string& keys, LeftReason why) override {
+        clipboardNotices.emplace_back(keys, why);
+    }
 };
 
 class FakeSounds final : public SoundPlayer {

@@ -10,7 +10,8 @@ namespace vozmo::test {
 class FakeKeySynth : public KeySynth {
 public:
     std::vector<KeyStroke> sent;
-    bool fails = false; // as when the X server refuses the stroke
+    bool fails = false;       // as when the X server refuses the stroke
+    bool failedLater = false; // as when the desktop portal refuses it after the fact
     bool send(const KeyStroke& stroke) override {
         if (fails) {
             return false;
@@ -18,6 +19,7 @@ public:
         sent.push_back(stroke);
         return true;
     }
+    bool lastStrokeFailed() const override { return failedLater; }
 };
 
 } // namespace vozmo::test

@@ -31,6 +31,9 @@ struct FakeDesktop {
     // The pending Fn watch; calling it is "the Fn key went down".
     std::function<void()> fnWatcher;
     bool supportsFnWatch = true;
+    bool offersKeyChoice = false; // "Tecla de dictado…" is there
+    int keyChoicesOpened = 0;
+    bool altGr = false; // the layout's right Alt key is AltGr
 
     SetupEnvironment environment() {
         SetupEnvironment env;
@@ -55,6 +58,10 @@ struct FakeDesktop {
                 fnWatcher = std::move(onFnSeen);
             };
         }
+        if (offersKeyChoice) {
+            env.chooseKey = [this] { ++keyChoicesOpened; };
+        }
+        env.rightAltIsAltGr = [this] { return altGr; };
         env.findProgram = [this](const std::string& name) -> std::optional<std::filesystem::path> {
             if (programs.count(name) == 0) {
                 return std::nullopt;

@@ -3,6 +3,7 @@
 #include "config.h"
 #include "downloader.h"
 #include "log.h"
+#include "model_server.h"
 #include "prefs.h"
 #include "standin.h"
 #include "temp_home.h"
@@ -174,20 +175,20 @@ TEST_F(DiskFullTest, PreferencesKeepTheLastGoodFileAndSayWhy) {
 TEST_F(DiskFullTest, DownloadLeavesNoModelBehindAndSaysTheDiskIsFull) {
     placeFolders(disk.path(), home.path() / "config");
     // 100 MB offered to a disk of 64 KB.
-    const int port = test::freePort();
-    test::ChildProcess server({VOZMO_HOSTILE_SERVER, std::to_string(port), "flood"});
-    ASSERT_TRUE(waitFor([&] { return test::portAnswers(port); }));
+    test::ModelServer server;
+    ASSERT_TRUE(server.running());
 
-    const ModelSpec spec{"Whisper", "http://127.0.0.1:" + std::to_string(port) + "/whisper.bin",
-                         config().whisperModelPath, 50000000};
+    const ModelSpec spec{"Whisper", server.url("/file/100000000"), config().whisperModelPath,
+                         50000000};
     Downloader downloader({spec});
+    downloader.trustedCertificates = server.certificate();
     std::optional<bool> finished;
     downloader.onFinish = [&](const Outcome& outcome) { finished = outcome.ok(); };
     downloader.start();
     ASSERT_TRUE(waitFor([&] { return finished.has_value(); }));
     EXPECT_FALSE(*finished);
     EXPECT_FALSE(fs::exists(spec.dest));
-    EXPECT_TRUE(leftovers(spec.dest.parent_path(), ".part-").empty());
+    EXPECT_TRUE(leftovers(spec.dest.parent_path(), ".parcial").empty());
     EXPECT_NE(appLog().find("Descarga de Whisper falló: no se pudo escribir en el disco"),
               std::string::npos);
 }

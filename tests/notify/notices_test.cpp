@@ -18,8 +18,12 @@ TEST(Notices, WhatTheUserIsToldAndHowOften) {
     notices.modelsReady(true, "Fn");
     notices.modelsReady(false, "Alt derecha");
     // Each dictation left behind is news of its own.
-    notices.leftOnClipboard("Ctrl+V");
-    notices.leftOnClipboard("Ctrl+Mayús+V");
+    notices.leftOnClipboard("Ctrl+V", LeftReason::focusMoved);
+    notices.leftOnClipboard("Ctrl+Mayús+V", LeftReason::focusMoved);
+    // And it says the real reason.
+    notices.leftOnClipboard("Ctrl+V", LeftReason::targetUnknown);
+    notices.leftOnClipboard("Ctrl+V", LeftReason::ownWindow);
+    notices.leftOnClipboard("Ctrl+V", LeftReason::pasteFailed);
 
     const std::vector<Notification> expected = {
         {"Vozmo no puede transcribir",
@@ -32,6 +36,12 @@ TEST(Notices, WhatTheUserIsToldAndHowOften) {
                             "portapapeles. Pégalo con Ctrl+V."},
         {"Dictado copiado", "Cambiaste de ventana mientras se transcribía: el texto está en el "
                             "portapapeles. Pégalo con Ctrl+Mayús+V."},
+        {"Dictado copiado", "No se supo en qué ventana escribías al empezar a dictar: el texto "
+                            "está en el portapapeles. Pégalo con Ctrl+V."},
+        {"Dictado copiado", "El dictado empezó en una ventana de Vozmo, donde no se pega: el "
+                            "texto está en el portapapeles. Pégalo con Ctrl+V."},
+        {"Dictado copiado", "No se pudo enviar la pulsación de pegar: el texto está en el "
+                            "portapapeles. Pégalo con Ctrl+V."},
     };
     ASSERT_EQ(notifier.shown.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -41,7 +51,7 @@ TEST(Notices, WhatTheUserIsToldAndHowOften) {
 
     Notices silent(nullptr); // no notification service at all
     silent.noTrayHost();
-    silent.leftOnClipboard("Ctrl+V");
+    silent.leftOnClipboard("Ctrl+V", LeftReason::pasteFailed);
 }
 
 } // namespace

@@ -22,6 +22,13 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 add_library(core core.c)
 add_executable(@NAME@ main.c)
 target_link_libraries(@NAME@ PRIVATE core)
+@EXTRA@
+if(DEFINED ENV{FIXTURE_OPTIONS})
+    foreach(name LLAMA_BUILD_UI LLAMA_BUILD_WEBUI LLAMA_USE_PREBUILT_UI LLAMA_OPENSSL LLAMA_CURL
+                 WHISPER_SDL2)
+        file(APPEND $ENV{FIXTURE_OPTIONS} "@NAME@ ${name}=${${name}}\n")
+    endforeach()
+endif()
 if(DEFINED ENV{FIXTURE_MARKER})
     add_custom_target(slow COMMAND ${CMAKE_COMMAND} -E touch $ENV{FIXTURE_MARKER}
                       COMMAND sleep 60)
@@ -73,9 +80,9 @@ class InstallServers(unittest.TestCase):
                    *args], env=self.env)
         self.assertEqual(out.returncode, 0, out.stderr)
 
-    def commit(self, repo, name, tag_text, core_body=None):
+    def commit(self, repo, name, tag_text, core_body=None, extra=""):
         with open(os.path.join(repo, "CMakeLists.txt"), "w") as f:
-            f.write(CMAKE_LISTS.replace("@NAME@", name))
+            f.write(CMAKE_LISTS.replace("@NAME@", name).replace("@EXTRA@", extra))
         with open(os.path.join(repo, "main.c"), "w") as f:
             f.write(MAIN.replace("@NAME@", name))
         with open(os.path.join(repo, "core.c"), "w") as f:
@@ -84,12 +91,12 @@ class InstallServers(unittest.TestCase):
         self.git(repo, "commit", "-q", "-m", tag_text)
 
     # The pinned tag builds; a later commit on the branch says it is not the release.
-    def repo(self, folder, name, tag_body=None):
+    def repo(self, folder, name, tag_body=None, extra=""):
         repo = os.path.join(self.tmp, folder)
         shutil.rmtree(repo, ignore_errors=True)
         os.makedirs(repo)
         self.git(repo, "init", "-q", "-b", "master")
-        self.commit(repo, name, self.tags[name], tag_body)
+        self.commit(repo, name, self.tags[name], tag_body, extra)
         self.git(repo, "tag", self.tags[name])
         self.commit(repo, name, "after-the-release")
 
@@ -193,6 +200,50 @@ class InstallServers(unittest.TestCase):
         self.assertNotEqual(proc.returncode, 0)
         self.assertEqual(os.listdir(self.target), [])
         self.assertEqual(os.listdir(self.env["TMPDIR"]), [])
+
+    def test_options_are_named_as_the_pinned_source_names_them(self):
+        # Every option that fetches or links TLS is on by default here, as upstream has it.
+        generations = {
+            "2026 (UI)": (
+                "option(LLAMA_BUILD_UI \"ui\" ON)\noption(LLAMA_USE_PREBUILT_UI \"ui\" ON)\n"
+                "option(LLAMA_OPENSSL \"tls\" ON)\n",
+                {"LLAMA_BUILD_UI": "OFF", "LLAMA_BUILD_WEBUI": "", "LLAMA_USE_PREBUILT_UI": "OFF",
+                 "LLAMA_OPENSSL": "OFF", "LLAMA_CURL": "", "WHISPER_SDL2": ""}),
+            "2025 (WEBUI, CURL)": (
+                "option(LLAMA_BUILD_WEBUI \"ui\" ON)\noption(LLAMA_CURL \"curl\" ON)\n"
+                "option(LLAMA_OPENSSL \"tls\" ON)\n",
+                {"LLAMA_BUILD_UI": "", "LLAMA_BUILD_WEBUI": "OFF", "LLAMA_USE_PREBUILT_UI": "",
+                 "LLAMA_OPENSSL": "OFF", "LLAMA_CURL": "OFF", "WHISPER_SDL2": ""}),
+        }
+        for generation, (declared, expected) in generations.items():
+            with self.subTest(generation):
+                record = os.path.join(self.tmp, "options")
+                if os.path.exists(record):
+                    os.remove(record)
+                self.repo("llama.cpp", "llama-server", extra=declared)
+                self.repo("whisper.cpp", "whisper-server",
+                          extra="option(WHISPER_SDL2 \"sdl\" ON)\n")
+                out = self.install("--force", env=dict(self.env, FIXTURE_OPTIONS=record))
+                self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
+                with open(record) as f:
+                    seen = dict(line.split(" ", 1)[1].strip().split("=", 1)
+                                for line in f if line.startswith("llama-server "))
+                    f.seek(0)
+                    whisper = [line.strip() for line in f if line.startswith("whisper-server ")]
+                self.assertEqual(seen, expected)
+                self.assertIn("whisper-server WHISPER_SDL2=OFF", whisper)
+
+    def test_a_source_that_fetches_while_configuring_is_not_installed(self):
+        self.repo("llama.cpp", "llama-server",
+                  extra="file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/_deps/boringssl-src)\n")
+        out = self.install()
+        self.assertNotEqual(out.returncode, 0)
+        self.assertIn("La configuración de llama-server", out.stderr)
+        self.assertIn("llama-server: no instalado (la configuración descargó código)", out.stdout)
+        self.assertFalse(os.path.exists(os.path.join(self.target, "llama-server")))
+        # The other server does not depend on it.
+        self.assertEqual(self.program_output("whisper-server"),
+                         f"whisper-server {self.tags['whisper-server']}\n")
 
     def test_missing_tools_are_named_in_one_install_line(self):
         # A PATH holding every program of this machine except cmake and make.

@@ -1,4 +1,7 @@
 #include "portal_fixture.h"
+
+#include <QElapsedTimer>
+
 #include "portal_key_synth.h"
 #include "prefs.h"
 
@@ -68,6 +71,9 @@ TEST_F(PortalKeySynthTest, SendsTheExactKeysymSequence) {
         SCOPED_TRACE(c.stroke.key + (c.stroke.shift ? "+shift" : ""));
         const size_t before = calls("NotifyKeyboardKeysym").size();
         ASSERT_TRUE(synth->send(c.stroke)) << synth->problem();
+        // Sent without waiting for the answers: they arrive in order.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return calls("NotifyKeyboardKeysym").size() >= before + c.keys.size(); }, 5000));
         const auto sent = calls("NotifyKeyboardKeysym");
         std::vector<std::pair<int, int>> keys;
         for (size_t i = before; i < sent.size(); ++i) {
@@ -130,7 +136,8 @@ TEST_F(PortalKeySynthTest, VersionOneTypesWithoutRestoreTokens) {
     EXPECT_FALSE(select[0]["options"].contains("persist_mode"));
     EXPECT_FALSE(select[0]["options"].contains("restore_token"));
     EXPECT_TRUE(synth->send({"v", true, false}));
-    EXPECT_EQ(calls("NotifyKeyboardKeysym").size(), 4u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return calls("NotifyKeyboardKeysym").size() == 4u; }, 5000));
+    EXPECT_FALSE(synth->lastStrokeFailed());
     EXPECT_EQ(Prefs::remoteDesktopToken(), "restore-old");
 }
 
@@ -149,6 +156,26 @@ TEST_F(PortalKeySynthTest, WhileTheUserDecides) {
     const std::string handle = calls("Request.Close")[0]["handle"];
     EXPECT_EQ(handle.substr(handle.rfind('/') + 1), token);
     EXPECT_TRUE(calls("NotifyKeyboardKeysym").empty());
+}
+
+// A portal that never answers the keys holds nothing: the stroke goes out at once, and its
+// failure is known once the calls time out, so the paste leaves the text on the clipboard.
+TEST_F(PortalKeySynthTest, AHungPortalHoldsNothingAndTheFailureIsKnownLater) {
+    startPortal({{"hang", {"NotifyKeyboardKeysym"}}});
+    auto synth = begun();
+    ASSERT_TRUE(synth->ready()) << synth->problem();
+    QElapsedTimer sending;
+    sending.start();
+    EXPECT_TRUE(synth->send({"v", true, false}));
+    EXPECT_LT(sending.elapsed(), 500) << "the stroke waited for the portal";
+    EXPECT_FALSE(synth->lastStrokeFailed());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return synth->lastStrokeFailed(); }, 10000));
+    EXPECT_NE(synth->problem().find("portal"), std::string::npos) << synth->problem();
+    QTest::qWait(300); // the stroke's other calls time out together
+
+    configure({});
+    EXPECT_TRUE(synth->send({"v", true, false}));
+    EXPECT_FALSE(synth->lastStrokeFailed());
 }
 
 TEST_F(PortalKeySynthTest, WithoutThePortal) {

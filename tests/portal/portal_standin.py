@@ -12,6 +12,7 @@ BEHAVIOUR is a JSON file read again at every call (missing or broken: defaults):
     "without": interfaces left off the bus, read at start: ["GlobalShortcuts", "RemoteDesktop"]
     "forget_tokens": true makes every restore token unknown, as after the user revoked it
     "hold":    method names whose Response never comes, as while the user looks at a dialog
+    "hang":    method names whose call is never answered at all, as from a stuck portal
     "versions": {"RemoteDesktop": 1} overrides the interfaces' versions
     "kde_shortcuts": true binds, as KDE Plasma 5.27 does, only the shortcuts CreateSession was
                given (BindShortcuts alone answers an empty list)
@@ -96,6 +97,7 @@ class DeferredReply:
     def __init__(self):
         self.value = None
         self.error = None
+        self.never = False  # a stuck portal: no answer at all
 
     def return_value(self, value):
         self.value = value
@@ -104,6 +106,8 @@ class DeferredReply:
         self.error = (name, message)
 
     def send(self, invocation):
+        if self.never:
+            return
         if self.error:
             invocation.return_dbus_error(*self.error)
         else:
@@ -330,6 +334,9 @@ class Portal:
         elif method == "NotifyKeyboardKeysym":
             _, options, keysym, state = args
             entry.update(keysym=keysym, state=state)
+            if method in self.behaviour().get("hang", []):
+                invocation.never = True
+                return
             if not session["started"] or not session["devices"] & KEYBOARD:
                 entry["error"] = "not allowed"
                 invocation.return_dbus_error("org.freedesktop.portal.Error.NotAllowed",

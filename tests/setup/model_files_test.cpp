@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 
 namespace vozmo {
@@ -77,6 +78,82 @@ TEST(ModelFiles, AnotherModelsFileUnderTheSameNameIsMissing) {
         recordModelSource(spec.dest, c.source ? c.source : "");
         EXPECT_EQ(modelInstalled(spec), c.installed) << c.what;
         EXPECT_EQ(modelsPresent({spec}), c.installed) << c.what;
+    }
+}
+
+TEST(ModelFiles, AFileRecordedAtAnotherRevisionOfTheSameFileIsOurs) {
+    const std::string pinned = "https://huggingface.co/ggerganov/whisper.cpp/resolve/"
+                               "0b364b566045a405be7225ee1e415a073e04da77/ggml-small-q8_0.bin";
+    const struct {
+        const char* recorded;
+        bool same;
+    } cases[] = {
+        {"https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-small-q8_0.bin", true},
+        {"https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q8_0.bin",
+         false},
+        {"https://huggingface.co/someone/whisper.cpp/resolve/main/ggml-small-q8_0.bin", false},
+        {"https://mirror.example/ggerganov/whisper.cpp/resolve/main/ggml-small-q8_0.bin", false},
+        {"http://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-small-q8_0.bin", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sameModelSource(c.recorded, pinned), c.same) << c.recorded;
+    }
+    // Installed by an older version, which recorded "main": still installed, not fetched again.
+    test::TempHome home;
+    const ModelSpec spec{"Whisper", pinned, config().whisperModelPath, 100};
+    makeSized(spec.dest, 100);
+    recordModelSource(spec.dest, cases[0].recorded);
+    EXPECT_TRUE(modelInstalled(spec));
+}
+
+TEST(ModelFiles, Sha256OfFilesAndPieces) {
+    test::TempHome home;
+    const auto file = config().modelsDir / "sample";
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << "abcdef";
+    std::atomic<bool> cancel{false};
+    const struct {
+        std::int64_t length;
+        bool read;
+        const char* sha256; // of the first `length` bytes
+    } cases[] = {
+        {0, true, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {3, true, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {7, false, nullptr}, // the file is shorter than that
+    };
+    for (const auto& c : cases) {
+        Sha256 sum;
+        EXPECT_EQ(addFileToSum(sum, file, c.length, cancel), c.read) << c.length;
+        if (c.sha256) {
+            EXPECT_EQ(sum.hex(), c.sha256) << c.length;
+        }
+    }
+    // Piece by piece gives the same sum as all at once.
+    Sha256 pieces;
+    pieces.add("ab", 2);
+    pieces.add("c", 1);
+    EXPECT_EQ(pieces.hex(), cases[1].sha256);
+    cancel = true;
+    Sha256 cancelled;
+    EXPECT_FALSE(addFileToSum(cancelled, file, 3, cancel));
+}
+
+TEST(ModelCatalogue, EveryFileIsAFixedRevisionWithItsHashAndSize) {
+    test::TempHome home;
+    for (const auto& option : modelOptions()) {
+        const ModelSpec& spec = option.spec;
+        SCOPED_TRACE(option.title);
+        // https://huggingface.co/OWNER/REPO/resolve/<40 hex digits>/FILE
+        const std::string prefix = "https://huggingface.co/";
+        ASSERT_TRUE(spec.url.starts_with(prefix));
+        const auto resolve = spec.url.find("/resolve/");
+        ASSERT_NE(resolve, std::string::npos);
+        const std::string revision = spec.url.substr(resolve + 9, 40);
+        EXPECT_EQ(revision.find_first_not_of("0123456789abcdef"), std::string::npos) << revision;
+        EXPECT_EQ(spec.url.at(resolve + 9 + 40), '/');
+        EXPECT_EQ(spec.sha256.size(), 64u);
+        EXPECT_EQ(spec.sha256.find_first_not_of("0123456789abcdef"), std::string::npos);
+        EXPECT_GE(spec.bytes, spec.minBytes);
     }
 }
 

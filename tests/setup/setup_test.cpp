@@ -32,8 +32,9 @@ protected:
     }
 
     std::unique_ptr<vozmo::Setup> make(std::unique_ptr<Downloader> d = nullptr) {
-        auto setup =
-            std::make_unique<vozmo::Setup>(desktop.environment(), d ? std::move(d) : downloader());
+        d = d ? std::move(d) : downloader();
+        d->trustedCertificates = server.certificate();
+        auto setup = std::make_unique<vozmo::Setup>(desktop.environment(), std::move(d));
         QObject::connect(setup.get(), &vozmo::Setup::changed, [this] { ++changes; });
         return setup;
     }
@@ -358,6 +359,47 @@ TEST_F(SetupTest, ModelsCopiedInByHandCountOnceTheCopyIsComplete) {
     EXPECT_TRUE(setup->ready());
     test::pumpFor(2s);
     EXPECT_EQ(announced, 1);
+}
+
+TEST_F(SetupTest, AFileThatIsNotTheExpectedOneIsSaidAndACopiedOneIsFlagged) {
+    // The catalogue says another hash than the server's file has.
+    const std::string wrong(64, 'a');
+    auto setup = make(std::make_unique<Downloader>(std::vector<ModelSpec>{
+        {"Whisper", server.url("/file/2000000"), config().whisperModelPath, kSize, wrong, kSize}}));
+    setup->download();
+    ASSERT_TRUE(test::waitUntil([&] { return !setup->downloading(); }));
+    EXPECT_TRUE(setup->downloadFailed());
+    EXPECT_EQ(setup->downloadProblem(), "El archivo descargado no es el esperado");
+    EXPECT_FALSE(fs::exists(config().whisperModelPath));
+    EXPECT_EQ(setup->modelWarning(), "");
+
+    // The same file copied in by hand is read once, kept, used and flagged.
+    int announced = 0;
+    setup->onModelsReady = [&] { ++announced; };
+    test::writeFile(config().whisperModelPath, std::string(kSize, 'w'));
+    ASSERT_TRUE(test::waitUntil([&] { return setup->modelsOK() && !setup->downloading(); }));
+    EXPECT_EQ(announced, 1);
+    EXPECT_FALSE(setup->downloadFailed());
+    EXPECT_EQ(setup->downloadProblem(), "");
+    EXPECT_EQ(setup->modelWarning(),
+              "No es el archivo que se descarga: whisper.bin. Se usa igualmente.");
+    EXPECT_TRUE(fs::exists(config().whisperModelPath));
+}
+
+TEST_F(SetupTest, FilesInPlaceAtStartAreReadOnceWithoutAnnouncingThem) {
+    test::writeFile(config().whisperModelPath, std::string(kSize, 'w'));
+    const std::string wrong(64, 'a');
+    auto setup = make(std::make_unique<Downloader>(std::vector<ModelSpec>{
+        {"Whisper", server.url("/file/2000000"), config().whisperModelPath, kSize, wrong, kSize}}));
+    int announced = 0;
+    setup->onModelsReady = [&] { ++announced; };
+    EXPECT_TRUE(setup->modelsOK());
+    EXPECT_EQ(setup->modelWarning(), "");
+    ASSERT_TRUE(test::waitUntil([&] { return !setup->modelWarning().empty(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return !setup->downloading(); }));
+    EXPECT_TRUE(setup->modelsOK());
+    EXPECT_EQ(announced, 0); // the servers were started with them already
+    EXPECT_EQ(server.requests(), "");
 }
 
 TEST_F(SetupTest, DestroyedWhileWatchingAndDownloading) {

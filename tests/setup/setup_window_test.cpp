@@ -56,6 +56,7 @@ protected:
         auto downloader = std::make_unique<Downloader>(std::vector<ModelSpec>{
             {"Whisper", server.url(first), config().whisperModelPath, kSize},
             {"IA de pulido", server.url(second), config().llmModelPath, kSize}});
+        downloader->trustedCertificates = server.certificate();
         setup = std::make_unique<vozmo::Setup>(desktop.environment(), std::move(downloader));
         host = std::make_unique<SetupWindowHost>(*setup);
         host->showSetup();
@@ -461,6 +462,26 @@ TEST_F(SetupWindowTest, RightAltChosenBeforeShowsTheFnRowDone) {
     makeSetup();
     EXPECT_TRUE(row("fnRow").check);
     EXPECT_TRUE(row("fnRow").buttons.isEmpty());
+}
+
+TEST_F(SetupWindowTest, TheDictationKeyRowOffersTheKeyChoiceAndWarnsOfAltGr) {
+    desktop.offersKeyChoice = true;
+    desktop.altGr = true;
+    Prefs::setHotkey("ropt");
+    makeSetup();
+    RowView fn = row("fnRow");
+    EXPECT_FALSE(fn.check) << "the right Alt key never dictates where it is AltGr";
+    EXPECT_EQ(fn.detail, "En tu distribución de teclado, Alt derecha es AltGr (con ella escribes "
+                         "@ # €): elige otra tecla.");
+    EXPECT_EQ(fn.buttons, QStringList{"Tecla de dictado…"});
+    button("chooseKeyButton")->click();
+    EXPECT_EQ(desktop.keyChoicesOpened, 1);
+
+    Prefs::setHotkey("keys:Control_R");
+    setup->refresh();
+    ASSERT_TRUE(test::waitUntil([&] { return row("fnRow").check; }, 5s));
+    EXPECT_EQ(row("fnRow").title, "Tecla de dictado: Ctrl derecha");
+    EXPECT_EQ(row("fnRow").detail, "La elegiste pulsándola.");
 }
 
 TEST_F(SetupWindowTest, ShowSetupKeepsOneWindowShownAgainWithTheCurrentState) {

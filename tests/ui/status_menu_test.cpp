@@ -206,17 +206,17 @@ TEST(StatusMenu, HistoryIsListedOnOneLineAndShortenedByCharacters) {
         EXPECT_EQ(historyTitle(c.entry), c.title) << c.entry;
     }
 
-    in.history = {"- pan\n- leche", repeat("b", 70)};
+    in.history = {{"- pan\n- leche", "- pan\n- leche"}, {repeat("b", 70), repeat("b", 70)}};
     const auto recent = find(describeStatusMenu(in), "Últimos dictados").children;
     ASSERT_EQ(recent.size(), 2u);
     EXPECT_EQ(recent[0].title, "- pan - leche");
-    EXPECT_EQ(recent[0].payload, "- pan\n- leche");
-    EXPECT_EQ(recent[1].payload, repeat("b", 70));
-    for (const MenuItem& item : recent) {
-        EXPECT_EQ(item.action, MenuAction::copyHistory);
-        EXPECT_EQ(item.toolTip, "Clic para copiar");
-        EXPECT_TRUE(item.enabled);
-    }
+    EXPECT_EQ(recent[0].kind, MenuItem::Kind::submenu);
+    ASSERT_EQ(recent[0].children.size(), 2u);
+    EXPECT_EQ(recent[0].children[1].title, "Copiar");
+    EXPECT_EQ(recent[0].children[1].action, MenuAction::copyHistory);
+    EXPECT_EQ(recent[0].children[1].payload, "- pan\n- leche");
+    EXPECT_EQ(recent[1].children[0].action, MenuAction::pasteHistory);
+    EXPECT_EQ(recent[1].children[0].payload, repeat("b", 70));
 }
 
 // The menu as the tray shows it, with a private home and recorded effects.
@@ -259,7 +259,7 @@ protected:
     }
 
     TempHome home;
-    std::vector<std::string> history;
+    std::vector<HistoryEntry> history;
     std::vector<std::pair<HUDMode, double>> flashes;
     std::vector<QUrl> opened;
     StatusMenu menu;
@@ -325,7 +325,7 @@ TEST_F(StatusMenuActions, CtrlQQuitsFromTheOpenMenu) {
 }
 
 TEST_F(StatusMenuActions, TheRealMenuMatchesTheDescription) {
-    history = {"uno\ndos"};
+    history = {{"uno\ndos", "uno\ndos"}};
     menu.rebuild();
     const auto actions = menu.menu()->actions();
     const auto items = describeStatusMenu(menu.inputs());
@@ -343,21 +343,28 @@ TEST_F(StatusMenuActions, TheRealMenuMatchesTheDescription) {
     EXPECT_EQ(actions.back()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
     QAction* entry = action("uno dos");
     ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->toolTip(), QStringLiteral("Clic para copiar"));
+    ASSERT_NE(entry->menu(), nullptr);
+    ASSERT_EQ(entry->menu()->actions().size(), 2);
+    EXPECT_EQ(entry->menu()->actions()[0]->text(), QStringLiteral("Pegar de nuevo"));
 
     // Rebuilding on every opening leaves no old submenus behind.
     for (int i = 0; i < 5; ++i) {
         menu.rebuild();
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(menu.menu()->findChildren<QMenu*>().size(), 3);
+    // Últimos dictados and its one entry, Tecla, Idioma.
+    EXPECT_EQ(menu.menu()->findChildren<QMenu*>().size(), 4);
 }
 
 TEST_F(StatusMenuActions, HistoryClickCopiesTheFullText) {
-    history = {"- pan\n- leche\n- huevos"};
+    history = {{"- pan\n- leche\n- huevos", "pan leche huevos"}};
     QAction* entry = action("- pan - leche - huevos");
     ASSERT_NE(entry, nullptr);
-    entry->trigger();
+    ASSERT_NE(entry->menu(), nullptr);
+    const auto versions = entry->menu()->actions();
+    ASSERT_EQ(versions.size(), 5);
+    EXPECT_EQ(versions[1]->text(), QStringLiteral("Copiar"));
+    versions[1]->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("- pan\n- leche\n- huevos"));
     ASSERT_EQ(flashes.size(), 1u);
     EXPECT_EQ(flashes[0].first, HUDMode::done(QStringLiteral("Copiado")));

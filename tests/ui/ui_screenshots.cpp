@@ -80,8 +80,10 @@ int main(int argc, char** argv) {
     Prefs::setHotkey("ropt");
     StatusMenu menu(makeLoginItem(config().autostartFile, "/usr/bin/vozmo"));
     menu.readiness = [] { return Readiness{true, true, true, false, false, false, ""}; };
+    menu.canUndoPolish = [] { return true; };
     menu.history = [] {
-        return std::vector<std::string>{"Nos vemos mañana a las diez en la oficina."};
+        return std::vector<HistoryEntry>{{"Nos vemos mañana a las diez en la oficina.",
+                                          "nos vemos mañana a las diez en la oficina"}};
     };
     menu.rebuild();
     menu.menu()->adjustSize();

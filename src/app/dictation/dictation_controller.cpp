@@ -9,6 +9,7 @@
 #include "prefs.h"
 #include "segmented_transcription.h"
 #include "speech_window.h"
+#include "unicode_text.h"
 #include "vocabulary.h"
 
 #include <cstdio>
@@ -212,6 +213,8 @@ void DictationController::recordingLost(const std::string& why) {
 }
 
 void DictationController::startRecording() {
+    // The hold is timed from the press itself, not from when the capture answered.
+    const Clock::TimePoint pressedAt = parts_.clock.now();
     if (!parts_.speech.available()) {
         parts_.shell.showSetup();
         return;
@@ -225,7 +228,8 @@ void DictationController::startRecording() {
         return;
     }
     locked_ = false;
-    downAt_ = parts_.clock.now();
+    downAt_ = pressedAt;
+    parts_.typist.prepare();
     startTranscription();
     setState(State::recording);
     play(Sound::start);
@@ -401,6 +405,8 @@ void DictationController::run(std::int64_t generation, SegmentedTranscription& p
         failWith({Error::Kind::nothingUnderstood, {}});
         return;
     }
+    // Kept beside the polished text, so the user can have it back.
+    std::string unpolished = text;
     double iaTime = 0;
     std::string_view refusal;  // a reason code, never the text
     std::string polishFailure; // likewise
@@ -429,15 +435,18 @@ void DictationController::run(std::int64_t generation, SegmentedTranscription& p
             log(plan.logLine);
         }
     }
-    text = adapt(text, job.target ? std::optional<std::string>(job.target->appId) : std::nullopt);
+    const auto appId = job.target ? std::optional<std::string>(job.target->appId) : std::nullopt;
+    text = adapt(text, appId);
+    unpolished = adapt(unpolished, appId);
     char line[200];
     std::snprintf(line, sizeof line, "Dictado %.1f s · Whisper %.2f s · IA %.2f s%s%.*s%s%s",
                   job.duration, whisperTime, iaTime,
                   refusal.empty() ? "" : " · descartada: ", int(refusal.size()), refusal.data(),
                   polishFailure.empty() ? "" : " · ", polishFailure.c_str());
     log(line);
-    whenCurrent(generation,
-                [text, target = job.target](DictationController& c) { c.deliver(text, target); });
+    whenCurrent(generation, [text, target = job.target, unpolished](DictationController& c) {
+        c.deliver(text, target, unpolished);
+    });
 }
 
 void DictationController::fail(std::int64_t generation, const Error& error) {
@@ -449,44 +458,137 @@ void DictationController::fail(std::int64_t generation, const Error& error) {
     flashError(error);
 }
 
-void DictationController::deliver(const std::string& text, const std::optional<TargetApp>& target) {
+void DictationController::deliver(const std::string& text, const std::optional<TargetApp>& target,
+                                  const std::string& raw) {
     setState(State::idle);
     // Transcribed: nothing is left to try again, and the audio need not stay in memory.
     last_.reset();
-    history_.insert(history_.begin(), text);
-    if (history_.size() > kHistoryLength) {
-        history_.pop_back();
-    }
+    lastPaste_.reset();
+    history_.add({text, raw.empty() ? text : raw});
     Typist& typist = parts_.typist;
     const bool trusted = typist.trusted();
     const auto now = parts_.targets.focused();
     const TargetApp own = parts_.targets.own();
     const bool targetIsUs = target && (target->pid == own.pid || target->appId == own.appId);
+    LeftReason why = !target      ? LeftReason::targetUnknown
+                     : targetIsUs ? LeftReason::ownWindow
+                                  : LeftReason::focusMoved;
     if (trusted && target && now && sameApp(*target, *now) && !targetIsUs) {
-        std::string typed = text;
-        if (typist.needsLeadingSpace()) {
-            typed.insert(typed.begin(), ' ');
-        }
         if (parts_.keys.dictationKeyHeld()) {
             ignorePressUntil_ = parts_.clock.now() + kOwnPressWindow;
         }
-        if (const Outcome pasted = typist.paste(typed)) {
+        if (pasteInto(text, *now, raw.empty() ? text : raw)) {
             parts_.hud.hide(0);
             return;
-        } else {
-            // The stroke never left: the text must not vanish with the clipboard put back.
-            log("Pegado fallido: " + pasted.error().detail);
         }
+        why = LeftReason::pasteFailed;
     }
     typist.copy(text);
     // The user pastes wherever the focus now is, so name that window's paste keys.
     const std::string keys = pasteKeysName(now);
     if (trusted) {
-        parts_.shell.leftOnClipboard(keys);
+        parts_.shell.leftOnClipboard(keys, why);
     }
     parts_.hud.flash(HUDMode::done(trusted ? QString::fromStdString("Copiado: pega con " + keys)
                                            : QStringLiteral("Copiado · falta permiso")),
                      1.8);
+}
+
+bool DictationController::pasteInto(const std::string& text, const TargetApp& target,
+                                    const std::string& raw) {
+    Typist& typist = parts_.typist;
+    LastPaste paste;
+    paste.target = target;
+    paste.leadingSpace = typist.needsLeadingSpace();
+    paste.typed = paste.leadingSpace ? " " + text : text;
+    paste.raw = raw;
+    paste.typedKeys = parts_.keys.typedKeys();
+    if (const Outcome pasted = typist.paste(paste.typed); !pasted) {
+        // The stroke never left: the text must not vanish with the clipboard put back.
+        log("Pegado fallido: " + pasted.error().detail);
+        return false;
+    }
+    if (raw != text) {
+        lastPaste_ = std::move(paste);
+    }
+    return true;
+}
+
+void DictationController::pasteAgain(const std::string& text) {
+    lastPaste_.reset();
+    const auto now = parts_.targets.focused();
+    const TargetApp own = parts_.targets.own();
+    const bool nowIsUs = now && (now->pid == own.pid || now->appId == own.appId);
+    if (state_ == State::idle && parts_.typist.trusted() && now && !nowIsUs) {
+        // The history keeps both versions, so pasting one of them again can be undone only by
+        // the user; text == raw keeps it out of "Deshacer el pulido".
+        if (pasteInto(text, *now, text)) {
+            return;
+        }
+    }
+    parts_.typist.copy(text);
+    parts_.hud.flash(
+        HUDMode::done(QString::fromStdString("Copiado: pega con " + pasteKeysName(now))), 1.8);
+}
+
+bool DictationController::canUndoPolish() const {
+    return lastPaste_.has_value() && state_ == State::idle;
+}
+
+void DictationController::undoPolish() {
+    if (!lastPaste_) {
+        return;
+    }
+    const LastPaste paste = std::move(*lastPaste_);
+    lastPaste_.reset();
+    const auto now = parts_.targets.focused();
+    const std::optional<std::uint64_t> typed = parts_.keys.typedKeys();
+    // The paste's own stroke (V, or Insert) is one press of a typing key.
+    constexpr std::uint64_t kPasteStrokes = 1;
+    std::string why;
+    std::string told;
+    if (state_ != State::idle) {
+        why = "dictado en curso";
+    } else if (!now || !sameApp(paste.target, *now) || now->window != paste.target.window) {
+        why = "otra ventana";
+        told = "Otra ventana tiene el foco";
+    } else if (!typed || !paste.typedKeys) {
+        why = "sin ver el teclado";
+        told = "No se puede saber si escribiste después";
+    } else if (*typed > *paste.typedKeys + kPasteStrokes) {
+        why = "escrito después";
+        told = "Has escrito después de pegar";
+    } else if (isTerminal(now->appId)) {
+        why = "terminal";
+        told = "En un terminal no se puede reemplazar";
+    }
+    if (why.empty()) {
+        // Ctrl+Z undoes nothing in plain GTK 3 fields and stops the program in a terminal:
+        // select the pasted text backwards instead, and paste the transcript over it.
+        const std::size_t characters = text::graphemeCount(paste.typed);
+        bool selected = true;
+        for (std::size_t i = 0; i < characters && selected; ++i) {
+            selected = parts_.typist.sendKey(KeyStroke{"Left", false, true});
+        }
+        const std::string replacement = paste.leadingSpace ? " " + paste.raw : paste.raw;
+        if (selected) {
+            if (const Outcome pasted = parts_.typist.paste(replacement); pasted) {
+                log("Pulido deshecho");
+                parts_.hud.flash(HUDMode::done(QStringLiteral("Pulido deshecho")), 1.2);
+                return;
+            } else {
+                why = "pegado fallido: " + pasted.error().detail;
+            }
+        } else {
+            why = "teclas no enviadas";
+        }
+    }
+    log("Pulido no deshecho: " + why);
+    parts_.typist.copy(paste.raw);
+    const std::string keys = pasteKeysName(now);
+    const std::string said = (told.empty() ? std::string("Sin pulir") : told + ": sin pulir") +
+                             " copiado, pega con " + keys;
+    parts_.hud.flash(HUDMode::message(QString::fromStdString(said), HUDColors::orange), 3.0);
 }
 
 } // namespace vozmo

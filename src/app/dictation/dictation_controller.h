@@ -3,7 +3,9 @@
 #include "audio_input.h"
 #include "dictation_state.h"
 #include "error.h"
+#include "history.h"
 #include "hud_mode.h"
+#include "key_synth.h"
 #include "polish_speed.h"
 #include "server_wait.h"
 #include "sounds.h"
@@ -54,6 +56,9 @@ class KeySource {
 public:
     virtual ~KeySource() = default;
     virtual bool dictationKeyHeld() const = 0;
+    // Presses of keys that type, counted since the key monitor started: whether the user typed
+    // between two moments. None where the desktop does not show every key.
+    virtual std::optional<std::uint64_t> typedKeys() const { return std::nullopt; }
 };
 
 // The speech server as the supervisor sees it, and a client for it.
@@ -98,6 +103,13 @@ public:
     virtual bool needsLeadingSpace() = 0;
     virtual Outcome paste(const std::string& text) = 0;
     virtual void copy(const std::string& text) = 0;
+    // One stroke to the focused window; false when it could not be sent.
+    virtual bool sendKey(const KeyStroke& stroke) {
+        (void)stroke;
+        return false;
+    }
+    // A dictation has begun and may be pasted: slow preparations start now.
+    virtual void prepare() {}
 };
 
 class TargetFinder {
@@ -140,7 +152,7 @@ public:
     virtual void stateChanged(State state) = 0;
     virtual void showSetup() = 0;
     // A dictation left on the clipboard although it could have been pasted.
-    virtual void leftOnClipboard(const std::string& keys) = 0;
+    virtual void leftOnClipboard(const std::string& keys, LeftReason why) = 0;
 };
 
 struct DictationParts {
@@ -166,7 +178,7 @@ public:
     static constexpr double kShortcutWindow = 1.5;
     static constexpr std::chrono::milliseconds kRecordingLimit{300 * 1000};
     static constexpr std::chrono::seconds kSpeechServerWait{180};
-    static constexpr std::size_t kHistoryLength = 15;
+    static constexpr std::size_t kHistoryLength = History::kLength;
 
     explicit DictationController(DictationParts parts);
     // Stops and joins the worker.
@@ -198,11 +210,26 @@ public:
     void claimNextPress(std::function<void()> claim);
 
     State state() const { return state_; }
-    const std::vector<std::string>& history() const { return history_; }
+    // The texts of the last dictations, newest first.
+    std::vector<std::string> history() const { return history_.texts(); }
+    // The same with their transcripts before polishing.
+    const History& dictations() const { return history_; }
+
+    // Pastes `text` (a version of a past dictation) into the window that has the focus now, or
+    // copies it, and says so, when no window can take it.
+    void pasteAgain(const std::string& text);
+    // The last dictation was pasted polished, and can be put back as it was transcribed.
+    bool canUndoPolish() const;
+    // Replaces the polished text just pasted by the transcript, in the same window, if that
+    // window still has the focus and nothing was typed since; otherwise copies the transcript
+    // and says why.
+    void undoPolish();
 
     // The end of a pipeline run; stale runs (an older generation) change nothing.
     void fail(std::int64_t generation, const Error& error);
-    void deliver(const std::string& text, const std::optional<TargetApp>& target);
+    // `raw`: the transcript before polishing; empty when it is `text` itself.
+    void deliver(const std::string& text, const std::optional<TargetApp>& target,
+                 const std::string& raw = {});
 
 private:
     struct Job;
@@ -227,7 +254,18 @@ private:
     Clock::TimePoint downAt_;
     std::optional<TargetApp> target_;
     std::int64_t generation_ = 0;
-    std::vector<std::string> history_;
+    History history_;
+    // What the last paste put where, while it can still be undone.
+    struct LastPaste {
+        TargetApp target;
+        std::string typed; // as pasted, with its leading space
+        std::string raw;
+        bool leadingSpace = false;
+        std::optional<std::uint64_t> typedKeys; // before the paste
+    };
+    std::optional<LastPaste> lastPaste_;
+    // Pastes into `target` (the focused window); false, with a log line, when it failed.
+    bool pasteInto(const std::string& text, const TargetApp& target, const std::string& raw);
     // The recording of the latest dictation until it is delivered. Memory only: it is never
     // written anywhere.
     std::shared_ptr<const std::vector<float>> last_;

@@ -2,6 +2,7 @@
 
 #include "config.h"
 #include "help_window.h"
+#include "key_names.h"
 #include "log.h"
 #include "prefs.h"
 
@@ -131,15 +132,30 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     if (in.canRetry) {
         items.push_back(action("Reintentar el último dictado", MenuAction::retryLast));
     }
+    if (in.canUndoPolish) {
+        MenuItem undo = action("Deshacer el pulido", MenuAction::undoPolish);
+        undo.toolTip = "Cambia el último texto pegado por lo que dijiste, sin pulir";
+        items.push_back(std::move(undo));
+    }
     std::vector<MenuItem> recent;
     if (in.history.empty()) {
         recent.push_back(disabled("Vacío"));
     }
-    for (const std::string& entry : in.history) {
-        MenuItem item = action(historyTitle(entry), MenuAction::copyHistory);
-        item.toolTip = "Clic para copiar";
-        item.payload = entry;
-        recent.push_back(std::move(item));
+    const auto versionItem = [](std::string title, MenuAction act, const std::string& text) {
+        MenuItem item = action(std::move(title), act);
+        item.payload = text;
+        return item;
+    };
+    for (const HistoryEntry& entry : in.history) {
+        std::vector<MenuItem> versions = {
+            versionItem("Pegar de nuevo", MenuAction::pasteHistory, entry.text),
+            versionItem("Copiar", MenuAction::copyHistory, entry.text)};
+        if (entry.polished()) {
+            versions.push_back(separator());
+            versions.push_back(versionItem("Pegar sin pulir", MenuAction::pasteHistory, entry.raw));
+            versions.push_back(versionItem("Copiar sin pulir", MenuAction::copyHistory, entry.raw));
+        }
+        recent.push_back(submenu(historyTitle(entry.text), std::move(versions)));
     }
     items.push_back(submenu("Últimos dictados", std::move(recent)));
     items.push_back(separator());
@@ -147,10 +163,22 @@ std::vector<MenuItem> describeStatusMenu(const StatusMenuInputs& in) {
     items.push_back(checkable("Pulido con IA", MenuAction::togglePolish, in.polish));
     items.push_back(checkable("Transcripción rápida", MenuAction::toggleFastTranscription,
                               in.fastTranscription));
-    items.push_back(submenu(
-        "Tecla",
-        {checkable("Fn", MenuAction::setFn, in.hotkey == Prefs::kHotkeyFn),
-         checkable("Alt derecha", MenuAction::setROpt, in.hotkey == Prefs::kHotkeyRightAlt)}));
+    std::vector<MenuItem> keys = {
+        checkable("Fn", MenuAction::setFn, in.hotkey == Prefs::kHotkeyFn),
+        checkable("Alt derecha", MenuAction::setROpt, in.hotkey == Prefs::kHotkeyRightAlt)};
+    if (in.rightAltIsAltGr) {
+        keys.back().enabled = false;
+        keys.back().toolTip = "En tu distribución de teclado, Alt derecha es AltGr (con ella "
+                              "escribes @ # €)";
+    }
+    if (!customHotkeyParts(in.hotkey).empty()) {
+        MenuItem chosen = checkable(hotkeyDisplayName(in.hotkey), MenuAction::none, true);
+        chosen.enabled = false;
+        keys.push_back(std::move(chosen));
+    }
+    keys.push_back(separator());
+    keys.push_back(action("Tecla de dictado…", MenuAction::chooseKey));
+    items.push_back(submenu("Tecla", std::move(keys)));
     items.push_back(submenu("Idioma", {checkable("Español", MenuAction::setES, in.language == "es"),
                                        checkable("Detectar automáticamente", MenuAction::setAuto,
                                                  in.language == "auto")}));
@@ -209,6 +237,8 @@ StatusMenuInputs StatusMenu::inputs() const {
     in.pasteOk = !pasteOk || pasteOk();
     in.loginItemEnabled = loginItem_ && loginItem_->enabled();
     in.canRetry = canRetry && canRetry();
+    in.canUndoPolish = canUndoPolish && canUndoPolish();
+    in.rightAltIsAltGr = rightAltIsAltGr && rightAltIsAltGr();
     return in;
 }
 
@@ -274,8 +304,26 @@ void StatusMenu::perform(const MenuItem& item) {
             onRetry();
         }
         break;
+    case MenuAction::undoPolish:
+        if (onUndoPolish) {
+            onUndoPolish();
+        }
+        break;
+    case MenuAction::pasteHistory:
+        if (onPasteAgain) {
+            onPasteAgain(item.payload);
+        }
+        break;
+    case MenuAction::chooseKey:
+        if (onChooseKey) {
+            onChooseKey();
+        }
+        break;
     case MenuAction::copyHistory:
-        if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        if (onCopy) {
+            onCopy(item.payload);
+            flash(HUDMode::done(QStringLiteral("Copiado")), 1.0);
+        } else if (QClipboard* clipboard = QGuiApplication::clipboard()) {
             clipboard->setText(qs(item.payload), QClipboard::Clipboard);
             flash(HUDMode::done(QStringLiteral("Copiado")), 1.0);
         }

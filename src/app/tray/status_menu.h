@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history.h"
 #include "hud_mode.h"
 #include "login_item.h"
 #include "opener.h"
@@ -37,7 +38,7 @@ struct Readiness {
 // Everything the menu shows, gathered at the moment it opens.
 struct StatusMenuInputs {
     Readiness servers;
-    std::vector<std::string> history; // newest first
+    std::vector<HistoryEntry> history; // newest first
     bool polish = true;
     bool fastTranscription = true;
     bool sounds = true;
@@ -49,16 +50,23 @@ struct StatusMenuInputs {
     bool loginItemEnabled = false;
     // The last dictation failed (or was cancelled) and its recording can be sent again.
     bool canRetry = false;
+    // The last dictation was pasted polished and can be put back as transcribed.
+    bool canUndoPolish = false;
+    // The layout's right Alt key is AltGr, so it cannot be the dictation key.
+    bool rightAltIsAltGr = false;
 };
 
 enum class MenuAction {
     none,
     retryLast,
+    undoPolish,
+    pasteHistory,
     copyHistory,
     togglePolish,
     toggleFastTranscription,
     setFn,
     setROpt,
+    chooseKey,
     setES,
     setAuto,
     toggleSounds,
@@ -80,7 +88,7 @@ struct MenuItem {
     std::string shortcut; // key sequence text, e.g. "Ctrl+Q"
     std::string toolTip;
     MenuAction action = MenuAction::none;
-    std::string payload; // copyHistory: the full entry
+    std::string payload; // pasteHistory, copyHistory: the full text
     std::vector<MenuItem> children;
 };
 
@@ -101,17 +109,27 @@ public:
 
     // Sources the application provides; an empty one reads as the field's default.
     std::function<Readiness()> readiness;
-    std::function<std::vector<std::string>()> history;
+    std::function<std::vector<HistoryEntry>()> history;
     std::function<bool()> keyMonitorOk;
     std::function<bool()> pasteOk;
     // The dictation key as the desktop names it, where the desktop assigns it ("F8"); the
     // preference's name when empty or "".
     std::function<std::string()> keyName;
     std::function<bool()> canRetry;
+    std::function<bool()> canUndoPolish;
+    std::function<bool()> rightAltIsAltGr;
 
     std::function<void(const HUDMode& mode, double seconds)> onFlash;
     std::function<void()> onShowSetup;
     std::function<void()> onRetry;
+    std::function<void(const std::string& text)> onPasteAgain;
+    std::function<void()> onUndoPolish;
+    // "Tecla de dictado…": the window that waits for the new key.
+    std::function<void()> onChooseKey;
+    // Puts a history entry on the clipboard through the session's clipboard backend (on sway,
+    // XWayland's clipboard would reach Wayland windows only while an X11 window has the
+    // focus). Qt's clipboard when empty.
+    std::function<void(const std::string& text)> onCopy;
     // Empty: the application quits through QCoreApplication::quit().
     std::function<void()> onQuit;
     // How files and folders are opened (tests); empty: opener(), which falls back from

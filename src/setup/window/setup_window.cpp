@@ -5,6 +5,7 @@
 #include "desktop_setup.h"
 #include "find_binary.h"
 #include "help_window.h"
+#include "key_names.h"
 #include "prefs.h"
 #include "setup_glyphs.h"
 
@@ -289,9 +290,12 @@ QWidget* SetupWindow::buildHotkeyRow() {
     rightAlt_ = largeButton("Usar Alt derecha", "rightAltButton", fn_);
     fnButton_ = largeButton("Configurar", "fnButton", fn_);
     fnCancel_ = largeButton("Cancelar", "fnCancelButton", fn_);
+    chooseKey_ = largeButton("Tecla de dictado…", "chooseKeyButton", fn_);
     fn_->addAccessory(rightAlt_);
     fn_->addAccessory(fnButton_);
     fn_->addAccessory(fnCancel_);
+    fn_->addAccessory(chooseKey_);
+    connect(chooseKey_, &QPushButton::clicked, this, [this] { setup_.chooseKey(); });
     connect(fnButton_, &QPushButton::clicked, this, [this] { setup_.configureFn(); });
     connect(fnCancel_, &QPushButton::clicked, this, [this] { setup_.cancelFnCheck(); });
     connect(rightAlt_, &QPushButton::clicked, this, [this] { setup_.useRightAlt(); });
@@ -345,9 +349,8 @@ void SetupWindow::updateFromSetup() {
     updateMicRow();
     updateAccessRow();
     updateFnRow();
-    const bool rightAlt = Prefs::hotkey() == Prefs::kHotkeyRightAlt;
     hint_->setText(QString("Mantén %1, habla y suelta. Toque corto: manos libres.")
-                       .arg(rightAlt ? "Alt derecha" : "Fn"));
+                       .arg(QString::fromStdString(Prefs::hotkeyName())));
     start_->setEnabled(setup_.ready());
 }
 
@@ -387,6 +390,10 @@ void SetupWindow::updateModelsRow() {
     } else if (s.downloading()) {
         detail = s.progressText().empty() ? QString("Descargando…")
                                           : QString::fromStdString(s.progressText());
+    } else if (s.downloadFailed() && !s.downloadProblem().empty()) {
+        detail =
+            QString("%1: se ha borrado. Reintenta, o cópialos a mano en %2.")
+                .arg(QString::fromStdString(s.downloadProblem()), forHumans(config().modelsDir));
     } else if (s.downloadFailed()) {
         detail = QString("Falló la descarga: revisa la conexión o cópialos a mano en %1.")
                      .arg(forHumans(config().modelsDir));
@@ -412,6 +419,9 @@ void SetupWindow::updateModelsRow() {
         }
     }
     const bool done = s.modelsOK() && !programsMissing;
+    if (const std::string warning = s.modelWarning(); s.modelsOK() && !warning.empty()) {
+        detail += " " + QString::fromStdString(warning);
+    }
     models_->setState(done, detail);
     progress_->setVisible(!done && s.downloading());
     progress_->setValue(static_cast<int>(s.progress() * 1000.0));
@@ -498,9 +508,18 @@ void SetupWindow::updateFnRow() {
     const bool done = setup_.fnOK();
     const bool rightAlt = Prefs::hotkey() == Prefs::kHotkeyRightAlt;
     const Setup::FnCheck check = setup_.fnCheck();
+    const bool altGr = setup_.rightAltIsAltGr();
     QString title = "Tecla Fn (recomendado)";
     QString detail;
-    if (done && rightAlt) {
+    if (!customHotkeyParts(Prefs::hotkey()).empty()) {
+        title = QString::fromStdString("Tecla de dictado: " + Prefs::hotkeyName());
+        detail = "La elegiste pulsándola.";
+    } else if (rightAlt && altGr) {
+        // A right Alt key chosen before the layout made it AltGr: it never starts a dictation.
+        title = "Tecla de dictado: Alt derecha";
+        detail = "En tu distribución de teclado, Alt derecha es AltGr (con ella escribes @ # €): "
+                 "elige otra tecla.";
+    } else if (done && rightAlt) {
         title = "Tecla de dictado: Alt derecha";
         detail = "Dictas con la tecla Alt derecha.";
     } else if (done) {
@@ -509,14 +528,18 @@ void SetupWindow::updateFnRow() {
     } else if (check == Setup::FnCheck::Watching) {
         detail = QString("Pulsa la tecla Fn ahora… (quedan %1 s)").arg(setup_.fnSecondsLeft());
     } else if (check == Setup::FnCheck::NotSeen) {
-        detail = "No he visto la tecla Fn: tu teclado no la envía. Elige Alt derecha.";
+        detail = altGr ? "No he visto la tecla Fn: tu teclado no la envía. Elige otra tecla."
+                       : "No he visto la tecla Fn: tu teclado no la envía. Elige Alt derecha.";
     } else {
-        detail = "Comprueba si tu teclado envía la tecla Fn; si no, usa Alt derecha.";
+        detail = altGr ? "Comprueba si tu teclado envía la tecla Fn; si no, elige otra tecla."
+                       : "Comprueba si tu teclado envía la tecla Fn; si no, usa Alt derecha.";
     }
+    const bool altGrChosen = rightAlt && altGr;
     fn_->setTitle(title);
-    fn_->setState(done, detail);
+    fn_->setState(done && !altGrChosen, detail);
     const bool notSeen = !done && check == Setup::FnCheck::NotSeen;
-    rightAlt_->setVisible(notSeen);
+    rightAlt_->setVisible(notSeen && !altGr);
+    chooseKey_->setVisible(check != Setup::FnCheck::Watching && (setup_.canChooseKey()));
     fnButton_->setVisible(!done && check != Setup::FnCheck::Watching);
     fnButton_->setText(notSeen ? "Reintentar" : "Configurar");
     fnCancel_->setVisible(!done && check == Setup::FnCheck::Watching);

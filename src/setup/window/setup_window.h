@@ -66,6 +66,7 @@ private:
     StepRow* access_ = nullptr;
     StepRow* fn_ = nullptr;
     QPushButton* download_ = nullptr;
+    QPushButton* chooseKey_ = nullptr;
     QPushButton* serversHelp_ = nullptr;
     // The version of each model: fast or accurate, with its size and speed.
     QComboBox* speechModel_ = nullptr;

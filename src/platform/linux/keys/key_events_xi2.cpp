@@ -21,16 +21,11 @@
 
 #include "display_loss.h"
 #include "log.h"
+#include "xi2.h"
 
 namespace vozmo {
-namespace {
+namespace xi2 {
 
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
-
-// Why keys cannot be observed on `display`, or "" when they can; `opcode` gets XInput's.
 std::string problemWith(Display* display, int* opcode) {
     if (display == nullptr) {
         return "no hay servidor X (DISPLAY no está disponible)";
@@ -53,11 +48,6 @@ std::string problemWith(Display* display, int* opcode) {
     return {};
 }
 
-// XF86Fn, the keysym of the kernel's KEY_FN (evdev code 0x1d0); older headers lack it.
-constexpr KeySym fnKeysym = 0x10081000 + 0x1d0;
-
-// Whether the layout of `display` puts AltGr (ISO_Level3_Shift) on the right Alt key (XKB's
-// RALT), as the Spanish one does.
 bool rightAltIsAltGr(Display* display) {
     if (display == nullptr) {
         return false;
@@ -85,6 +75,47 @@ bool rightAltIsAltGr(Display* display) {
     return altGr;
 }
 
+KeySym keysymOf(Display* display, int keycode) {
+    int perKeycode = 0;
+    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(keycode), 1, &perKeycode);
+    KeySym sym = NoSymbol;
+    for (int i = 0; syms != nullptr && i < perKeycode && sym == NoSymbol; ++i) {
+        sym = syms[i];
+    }
+    if (syms != nullptr) {
+        XFree(syms);
+    }
+    return sym;
+}
+
+std::string nameOf(KeySym sym) {
+    const char* name = sym == NoSymbol ? nullptr : XKeysymToString(sym);
+    return name != nullptr ? name : "";
+}
+
+void selectRawEvents(Display* display) {
+    XIEventMask mask{};
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XISetMask(bits, XI_RawKeyRelease);
+    XISetMask(bits, XI_RawButtonPress);
+    XISetMask(bits, XI_RawButtonRelease);
+    mask.deviceid = XIAllMasterDevices;
+    mask.mask_len = sizeof(bits);
+    mask.mask = bits;
+    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+}
+
+} // namespace xi2
+
+namespace {
+
+using xi2::DisplayPtr;
+using xi2::fnKeysym;
+using xi2::nameOf;
+using xi2::problemWith;
+using xi2::rightAltIsAltGr;
+
 // `altGrLayout`: the layout's right Alt key is AltGr (ISO_Level3_Shift), which types @ # € [ ]
 // on layouts such as the Spanish one; a dictation key there would start a recording at every @,
 // so ISO_Level3_Shift is then an ordinary modifier.
@@ -103,6 +134,8 @@ Key keyFor(KeySym sym, bool altGrLayout) {
         return IsModifierKey(sym) ? Key::modifier : Key::other;
     }
 }
+
+constexpr int kFirstSideButton = 8;
 
 bool isModifier(Key key) {
     return key == Key::rightAlt || key == Key::fn || key == Key::modifier;
@@ -129,14 +162,7 @@ public:
         XDisplayKeycodes(display_.get(), &minKeycode_, &maxKeycode_);
         altGrLayout_ = rightAltIsAltGr(display_.get());
 
-        XIEventMask mask{};
-        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-        XISetMask(bits, XI_RawKeyPress);
-        XISetMask(bits, XI_RawKeyRelease);
-        mask.deviceid = XIAllMasterDevices;
-        mask.mask_len = sizeof(bits);
-        mask.mask = bits;
-        XISelectEvents(display_.get(), DefaultRootWindow(display_.get()), &mask, 1);
+        xi2::selectRawEvents(display_.get());
         int xkbOpcode = 0;
         int xkbError = 0;
         int xkbMajor = XkbMajorVersion;
@@ -153,7 +179,7 @@ public:
         QObject::connect(&repeatTimer_, &QTimer::timeout, &repeatTimer_, [this] {
             repeatTimer_.start(repeatInterval_);
             const Handler handler = handler_;
-            handler(KeyEvent{repeatingKey_, true});
+            handler(repeatingKey_);
         });
 
         notifier_ = std::make_unique<QSocketNotifier>(ConnectionNumber(display_.get()),
@@ -164,6 +190,8 @@ public:
         readEvents();
         return true;
     }
+
+    bool seesTyping() const override { return true; }
 
 private:
     void readEvents() {
@@ -196,6 +224,10 @@ private:
             if (cookie->evtype == XI_RawKeyPress || cookie->evtype == XI_RawKeyRelease) {
                 const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
                 keyEvent = track(raw->detail, cookie->evtype == XI_RawKeyPress);
+            } else if (cookie->evtype == XI_RawButtonPress ||
+                       cookie->evtype == XI_RawButtonRelease) {
+                const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+                keyEvent = trackButton(raw->detail, cookie->evtype == XI_RawButtonPress);
             }
             XFreeEventData(display, cookie);
             if (keyEvent && handler_) {
@@ -214,7 +246,9 @@ private:
         if (keycode < 0 || keycode >= static_cast<int>(down_.size())) {
             return std::nullopt;
         }
-        const Key key = keyFor(keysymOf(keycode), altGrLayout_);
+        const KeySym sym = keysymOf(keycode);
+        const Key key = keyFor(sym, altGrLayout_);
+        const std::string name = nameOf(sym);
         const bool wasDown = down_.test(static_cast<std::size_t>(keycode));
         if (!pressed) {
             if (!wasDown) {
@@ -225,7 +259,7 @@ private:
                 repeatTimer_.stop();
                 repeatingKeycode_ = -1;
             }
-            return KeyEvent{key, false};
+            return KeyEvent{key, false, name};
         }
         down_.set(static_cast<std::size_t>(keycode));
         if (wasDown && isModifier(key)) {
@@ -235,10 +269,23 @@ private:
         // keys, which act as modifiers) report changes only, never repeats.
         if (!wasDown && !isModifier(key) && repeats(keycode)) {
             repeatingKeycode_ = keycode;
-            repeatingKey_ = key;
+            repeatingKey_ = KeyEvent{key, true, name};
             repeatTimer_.start(repeatDelay_);
         }
-        return KeyEvent{key, true};
+        return KeyEvent{key, true, name};
+    }
+
+    // Side buttons only: the first seven are clicks and the wheel's steps.
+    std::optional<KeyEvent> trackButton(int button, bool pressed) {
+        if (button < kFirstSideButton || button >= static_cast<int>(buttonsDown_.size())) {
+            return std::nullopt;
+        }
+        const auto index = static_cast<std::size_t>(button);
+        if (buttonsDown_.test(index) == pressed) {
+            return std::nullopt;
+        }
+        buttonsDown_.set(index, pressed);
+        return KeyEvent{Key::button, pressed, "Button" + std::to_string(button)};
     }
 
     bool repeats(int keycode) const {
@@ -275,16 +322,7 @@ private:
         if (auto found = keysyms_.find(keycode); found != keysyms_.end()) {
             return found->second;
         }
-        int perKeycode = 0;
-        KeySym* syms =
-            XGetKeyboardMapping(display_.get(), static_cast<KeyCode>(keycode), 1, &perKeycode);
-        KeySym sym = NoSymbol;
-        for (int i = 0; syms != nullptr && i < perKeycode && sym == NoSymbol; ++i) {
-            sym = syms[i];
-        }
-        if (syms != nullptr) {
-            XFree(syms);
-        }
+        const KeySym sym = xi2::keysymOf(display_.get(), keycode);
         keysyms_[keycode] = sym;
         return sym;
     }
@@ -304,7 +342,8 @@ private:
     int repeatInterval_ = 40;
     std::bitset<256> perKeyRepeat_;
     int repeatingKeycode_ = -1;
-    Key repeatingKey_ = Key::other;
+    KeyEvent repeatingKey_;
+    std::bitset<32> buttonsDown_;
     QTimer repeatTimer_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

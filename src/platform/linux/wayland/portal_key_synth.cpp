@@ -4,6 +4,8 @@
 #include "prefs.h"
 
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -164,15 +166,27 @@ bool PortalKeySynth::notify(int keysym, bool pressed) {
                                                        QStringLiteral("NotifyKeyboardKeysym"));
     call << QVariant::fromValue(QDBusObjectPath(session_)) << QVariantMap() << keysym
          << static_cast<uint>(pressed ? 1 : 0);
-    const QDBusMessage reply = requests_.bus().call(call, QDBus::Block, kKeyCallLimitMs);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        problem_ = "el portal rechazó la tecla (" + reply.errorMessage().toStdString() + ")";
-        return false;
-    }
+    const QDBusPendingCall pending = requests_.bus().asyncCall(call, kKeyCallLimitMs);
+    auto* watcher = new QDBusPendingCallWatcher(pending, this); // deleted below, or with us
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* answered) {
+                answered->deleteLater();
+                if (!answered->isError()) {
+                    return;
+                }
+                // An error that arrives after a later stroke was sent may be an earlier
+                // stroke's; counting it against the current one errs on the side of leaving the
+                // text on the clipboard.
+                strokeFailed_ = true;
+                problem_ = "el portal rechazó la tecla o no respondió (" +
+                           answered->error().message().toStdString() + ")";
+                log("Teclas del portal: " + problem_);
+            });
     return true;
 }
 
 bool PortalKeySynth::send(const KeyStroke& stroke) {
+    strokeFailed_ = false;
     if (state_ != State::ready) {
         if (problem_.empty()) {
             problem_ = "no se ha pedido permiso al escritorio para enviar teclas";

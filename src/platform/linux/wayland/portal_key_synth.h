@@ -31,9 +31,12 @@ public:
     // the window the text is for.
     void begin();
 
-    // Presses the stroke's modifiers, then the key, and releases them in reverse order. False
-    // when the session is not (yet) allowed to send keys or a call fails; problem() says why.
+    // Presses the stroke's modifiers, then the key, and releases them in reverse order, without
+    // waiting for the portal's answers (the bus keeps them in order). False when the session is
+    // not (yet) allowed to send keys; a call the portal refuses or never answers makes
+    // lastStrokeFailed() true later. problem() says why.
     bool send(const KeyStroke& stroke) override;
+    bool lastStrokeFailed() const override { return strokeFailed_; }
 
     bool ready() const { return state_ == State::ready; }
     // True once the user refused: nothing is asked again until begin() is called.
@@ -62,6 +65,7 @@ private:
     QString session_;
     std::string problem_;
     uint version_ = 0;
+    bool strokeFailed_ = false;
     QTimer reopen_;
 };
 

@@ -5,6 +5,7 @@
 #include "gnome_shortcut.h"
 #include "hyprland_target_window.h"
 #include "key_events.h"
+#include "key_names.h"
 #include "key_synth_x11.h"
 #include "log.h"
 #include "portal_key_synth.h"
@@ -85,19 +86,38 @@ private:
     PortalShortcuts& shortcuts_;
 };
 
+// The key the compositor's bind lines name: the one chosen in Vozmo when it is a single key,
+// otherwise the right Alt key, or the right Ctrl where the right Alt key is AltGr (binding
+// it would take @ # € away from every application).
+std::string bindKey() {
+    const std::vector<std::string> parts = customHotkeyParts(Prefs::hotkey());
+    if (parts.size() == 1 && parts[0].rfind("Button", 0) != 0) {
+        return parts[0];
+    }
+    return rightAltIsAltGr() ? "Control_R" : "Alt_R";
+}
+
+std::vector<std::string> compositorBindLines(const SessionInfo& session) {
+    const std::string key = bindKey();
+    if (session.isHyprland()) {
+        return {"bind = , " + key + ", exec, vozmo --key press",
+                "bindr = , " + key + ", exec, vozmo --key release"};
+    }
+    return {"bindsym --no-repeat " + key + " exec vozmo --key press",
+            "bindsym --release " + key + " exec vozmo --key release"};
+}
+
+std::string bindFile(const SessionInfo& session) {
+    return session.isHyprland() ? "~/.config/hypr/hyprland.conf" : "~/.config/sway/config";
+}
+
 std::vector<std::string> keyInstructions(const SessionInfo& session) {
     std::vector<std::string> lines;
     if (session.isSway() || session.isHyprland()) {
-        const char* file =
-            session.isHyprland() ? "~/.config/hypr/hyprland.conf" : "~/.config/sway/config";
-        lines.push_back(std::string("Añade estas dos líneas a ") + file +
+        lines.push_back("Añade estas dos líneas a " + bindFile(session) +
                         " y recarga la configuración:");
-        if (session.isHyprland()) {
-            lines.push_back("bind = , Alt_R, exec, vozmo --key press");
-            lines.push_back("bindr = , Alt_R, exec, vozmo --key release");
-        } else {
-            lines.push_back("bindsym --no-repeat Alt_R exec vozmo --key press");
-            lines.push_back("bindsym --release Alt_R exec vozmo --key release");
+        for (std::string& line : compositorBindLines(session)) {
+            lines.push_back(std::move(line));
         }
     } else if (session.desktop == "gnome") {
         lines = gnomeKeyInstructions(runningExecutable());
@@ -348,6 +368,31 @@ std::vector<std::string> Desktop::instructions() const {
         }
     }
     return lines;
+}
+
+bool Desktop::capturesKeys() const {
+    return backends_.keys.chosen == kKeysX11;
+}
+
+KeyChoiceHelp Desktop::keyChoiceHelp() const {
+    const SessionInfo& session = backends_.session;
+    KeyChoiceHelp help;
+    if (shortcuts_) {
+        const std::string trigger = shortcuts_->trigger();
+        help.instructions.push_back(
+            "La tecla la asigna el escritorio: cambia la de «Dictar» de Vozmo en sus atajos de "
+            "teclado (en KDE, Preferencias del sistema › Atajos › Vozmo)." +
+            (trigger.empty() ? std::string() : " Ahora es " + trigger + "."));
+    } else if (session.isSway() || session.isHyprland()) {
+        help.instructions.push_back("Pon estas dos líneas en " + bindFile(session) +
+                                    " (en lugar de las de vozmo --key que tengas) y recarga la "
+                                    "configuración; cambia " +
+                                    bindKey() + " por la tecla que quieras:");
+        help.linesToCopy = compositorBindLines(session);
+    } else {
+        help.instructions = keyInstructions(session);
+    }
+    return help;
 }
 
 void Desktop::changed() {

@@ -48,6 +48,12 @@ DesktopBackends chooseDesktopBackends(const SessionInfo& session, bool keyComman
 // instruction per line; empty on X11.
 std::vector<std::string> waylandInstructions(const DesktopBackends& backends);
 
+// How the user picks the dictation key where the desktop assigns it.
+struct KeyChoiceHelp {
+    std::vector<std::string> instructions; // Spanish, one per line
+    std::vector<std::string> linesToCopy;  // configuration lines, exactly as they go in the file
+};
+
 class PortalKeySynth;
 class PortalShortcuts;
 
@@ -76,6 +82,11 @@ public:
     std::unique_ptr<KeyEvents> makeKeyEvents();
     // The dictation key as the desktop names it ("F8"), "" where Vozmo reads the key itself.
     std::string keyName() const;
+
+    // Vozmo reads the keys itself (X11), so the user can pick the key by pressing it.
+    bool capturesKeys() const;
+    // Elsewhere, what to do in the desktop's settings.
+    KeyChoiceHelp keyChoiceHelp() const;
 
     // A `vozmo --key` command reached this instance: a desktop shortcut sends the key.
     void keyCommandArrived();

@@ -398,6 +398,13 @@ void WaylandClipboard::dispatch() {
     }
 }
 
+void WaylandClipboard::strokeSending() {
+    if (!state_->broken()) {
+        wl_display_roundtrip(state_->display);
+    }
+    state_->currentRead = false;
+}
+
 bool WaylandClipboard::textRead() {
     return state_->currentRead;
 }

@@ -32,6 +32,9 @@ public:
     void setText(const std::string& text) override;
     void restore(const ClipboardSnapshot& snapshot) override;
     std::uint64_t changeCount() override;
+    // Reads asked before this (a clipboard manager copying the new content at once) are
+    // dispatched first and do not count; the protocol tells nothing else of who reads.
+    void strokeSending() override;
     // Read events arrive with the next round trip, such as changeCount()'s.
     bool textRead() override;
 
