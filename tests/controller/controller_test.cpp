@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 namespace vozmo {
 namespace {
@@ -465,6 +466,40 @@ TEST_F(ControllerTest, PiecesGoOutWhileTheKeyIsHeldAndEscapeStopsThem) {
     // All the audio, once, and the silence put before the first piece.
     EXPECT_EQ(sent, audio.size() + 4800);
     EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{expected});
+}
+
+// The server lost on a piece sent while the key is still held: the recording goes on to the
+// release, and only then does the dictation fail, kept whole for a retry.
+TEST_F(ControllerTest, AServerLostWhileTheKeyIsHeldFailsAtTheRelease) {
+    const std::vector<float> audio = spokenBlocks(5, 4.0);
+    fakes.speech.answer = Error{Error::Kind::transcriptionFailed, "sin respuesta: Recv failure"};
+    controller->keyDown();
+    fakes.recorder.live(audio);
+    ASSERT_TRUE(fakes.speech.waitForRequests(2)); // the piece, and once more
+    // Time for a failure to be posted, were it posted before the release.
+    std::this_thread::sleep_for(200ms);
+    fakes.main.runPending();
+    EXPECT_EQ(controller->state(), State::recording);
+    EXPECT_EQ(fakes.hud.last(), "Escuchando");
+
+    fakes.clock.advance(1s);
+    fakes.recorder.next = {audio, 0.5f};
+    controller->keyUp();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(fakes.hud.last().toStdString(), userMessage({Error::Kind::transcriptionFailed, {}}));
+    ASSERT_TRUE(controller->canRetry());
+
+    fakes.speech.answer = std::string(" Lo que dije.\n");
+    const std::size_t before = fakes.speech.requests().size();
+    ASSERT_TRUE(controller->retryLast());
+    ASSERT_TRUE(settle());
+    const auto requests = fakes.speech.requests();
+    std::size_t sent = 0;
+    for (std::size_t i = before; i < requests.size(); ++i) {
+        sent += requests[i].samples;
+    }
+    EXPECT_EQ(sent, audio.size() + 4800); // the whole recording, after the leading silence
+    ASSERT_EQ(fakes.typist.pasted.size(), 1u);
 }
 
 TEST_F(ControllerTest, DeliverPastesOnlyIntoTheStillFrontmostTarget) {

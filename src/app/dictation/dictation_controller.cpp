@@ -390,6 +390,11 @@ void DictationController::run(std::int64_t generation, SegmentedTranscription& p
         return;
     }
     if (!raw) {
+        // A server lost while the user still speaks fails the dictation only at the release:
+        // the recording goes on to its end and is kept, so that it can be sent again.
+        if (!pieces.waitForRelease(stop)) {
+            return;
+        }
         failWith(raw.error());
         return;
     }
