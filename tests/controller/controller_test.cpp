@@ -242,14 +242,16 @@ TEST_F(ControllerTest, AFailedDictationIsKeptAndSentAgainOnRetry) {
         const char* name;
         std::function<void(test::FakeSpeech&)> breakServer;
         Error::Kind shown;
-        std::size_t requests; // the first attempt's; a failed one is sent once more
+        // The first attempt's: a failed one is sent once more, a timed-out one not (the server
+        // is still busy with it).
+        std::size_t requests;
     };
     const Case cases[] = {
         {"transcription timed out",
          [](auto& s) {
              s.answer = Error{Error::Kind::transcriptionTimedOut, "330 s"};
          },
-         Error::Kind::transcriptionTimedOut, 2},
+         Error::Kind::transcriptionTimedOut, 1},
         {"server died during the request",
          [](auto& s) {
              s.answer = Error{Error::Kind::transcriptionFailed, "sin respuesta: Recv failure"};
@@ -456,15 +458,19 @@ TEST_F(ControllerTest, PiecesGoOutWhileTheKeyIsHeldAndEscapeStopsThem) {
     controller->keyUp();
     ASSERT_TRUE(settle());
     const auto requests = fakes.speech.requests();
-    EXPECT_EQ(requests.size(), before + 2);
+    // The last stretch is only the closing pause, which is not sent: no word in it.
+    EXPECT_GE(requests.size(), before + 1);
+    EXPECT_LE(requests.size(), before + 2);
     std::size_t sent = 0;
     std::string expected;
     for (std::size_t i = before; i < requests.size(); ++i) {
         sent += requests[i].samples;
         expected += std::string(expected.empty() ? "" : " ") + "Hola, ¿qué tal estás?";
     }
-    // All the audio, once, and the silence put before the first piece.
-    EXPECT_EQ(sent, audio.size() + 4800);
+    // All the audio once, with the silence put before the first piece; at most the closing
+    // pause left out.
+    EXPECT_LE(sent, audio.size() + 4800);
+    EXPECT_GE(sent, audio.size() + 4800 - static_cast<std::size_t>(0.8 * 16000));
     EXPECT_EQ(fakes.typist.pasted, std::vector<std::string>{expected});
 }
 
@@ -498,7 +504,9 @@ TEST_F(ControllerTest, AServerLostWhileTheKeyIsHeldFailsAtTheRelease) {
     for (std::size_t i = before; i < requests.size(); ++i) {
         sent += requests[i].samples;
     }
-    EXPECT_EQ(sent, audio.size() + 4800); // the whole recording, after the leading silence
+    // The whole recording after the leading silence; at most the closing pause left out.
+    EXPECT_LE(sent, audio.size() + 4800);
+    EXPECT_GE(sent, audio.size() + 4800 - static_cast<std::size_t>(0.8 * 16000));
     ASSERT_EQ(fakes.typist.pasted.size(), 1u);
 }
 
